@@ -48,6 +48,9 @@ Event evtRequestFileTransfer(QStringLiteral("Global\\XRequestFileTransfer"), Eve
 Event evtTryLogin(QStringLiteral("Global\\XTryLogin"), Event::ResetKind::Automatic);
 Event evtTrayIconMsn(QStringLiteral("Global\\XTrayIconMsg"), Event::ResetKind::Automatic);
 
+PeltaQueue FSQueue;
+PeltaQueue FSFinalQueue;
+
 std::mutex csFSQueue;
 std::mutex csFSFinalQueue;
 std::recursive_mutex csProfileDb;

@@ -6,6 +6,7 @@
 // the shared locks. Each exists once; counters and flags are atomic so that
 // concurrent updates are never lost.
 
+#include "foundation/PeltaQueue.h"
 #include "platform/Event.h"
 
 #include <QMap>
@@ -78,6 +79,10 @@ extern Event evtRequestSyncJournal;   // "Global\XRequestSyncJournal", automatic
 extern Event evtRequestFileTransfer;  // "Global\XRequestFileTransfer", automatic
 extern Event evtTryLogin;             // "Global\XTryLogin", automatic
 extern Event evtTrayIconMsn;          // "Global\XTrayIconMsg", automatic
+
+// The two work queues: raw folder events, and merged events with resync commands.
+extern PeltaQueue FSQueue;
+extern PeltaQueue FSFinalQueue;
 
 // The four shared locks.
 extern std::mutex csFSQueue;
