@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+// Base of the row records: the quote doubling that every text written into
+// SQL goes through.
+class PeltaRec {
+public:
+    static QString EscapeQuote(const QString& text);
+};
