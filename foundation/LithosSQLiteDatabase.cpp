@@ -43,7 +43,7 @@ SQLiteDatabase::SQLiteDatabase(const std::string& fileName, int flags)
     const int result = sqlite3_open_v2(fileName.c_str(), &opened, flags, nullptr);
     std::unique_ptr<sqlite3, ConnectionCloser> connection(opened);
     if (result != SQLITE_OK)
-        throw SQLiteException(opened ? sqlite3_errmsg(opened) : sqlite3_errstr(result), kUnit, kLineOpen);
+        throw SQLiteException(opened ? sqlite3_errmsg(opened) : sqlite3_errstr(result), kUnit, kLineOpen, result);
     connection_ = std::move(connection);
     fileName_ = fileName;
 }
@@ -65,8 +65,9 @@ void SQLiteDatabase::Close()
     if (!connection_)
         return;
     FinalizeOpenStatements();
-    if (sqlite3_close(connection_.get()) != SQLITE_OK)
-        throw SQLiteException(sqlite3_errmsg(connection_.get()), kUnit, kLineClose);
+    const int result = sqlite3_close(connection_.get());
+    if (result != SQLITE_OK)
+        throw SQLiteException(sqlite3_errmsg(connection_.get()), kUnit, kLineClose, result);
     (void)connection_.release();  // closed above
     fileName_.clear();
 }

@@ -4,8 +4,8 @@
 
 namespace Lithos {
 
-SQLiteException::SQLiteException(std::string message, std::string file, int line)
-    : message_(std::move(message)), file_(std::move(file)), line_(line)
+SQLiteException::SQLiteException(std::string message, std::string file, int line, int code)
+    : message_(std::move(message)), file_(std::move(file)), line_(line), code_(code)
 {
 }
 

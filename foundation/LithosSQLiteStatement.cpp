@@ -108,15 +108,15 @@ void SQLiteStatement::RequireColumn(int index, const char* operation) const
 void SQLiteStatement::ThrowSQLiteError(int result, int line) const
 {
     sqlite3* connection = Connection();
-    throw SQLiteException(connection ? sqlite3_errmsg(connection) : sqlite3_errstr(result), kUnit, line);
+    throw SQLiteException(connection ? sqlite3_errmsg(connection) : sqlite3_errstr(result), kUnit, line, result);
 }
 
 void SQLiteStatement::ThrowMisuse(const char* operation, int debugLine, int line) const
 {
     const std::string message = std::string(operation) + " SQLITE_MISUSE";
     if (DebugMode.load())
-        throw SQLiteException(message + ", sql=" + sql_, kUnit, debugLine);
-    throw SQLiteException(message, kUnit, line);
+        throw SQLiteException(message + ", sql=" + sql_, kUnit, debugLine, SQLITE_MISUSE);
+    throw SQLiteException(message, kUnit, line, SQLITE_MISUSE);
 }
 
 void SQLiteStatement::Prepare(const QString& sql)
