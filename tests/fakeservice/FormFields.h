@@ -1,0 +1,26 @@
+#pragma once
+
+// The fields of a decoded form body, in the order they arrived.
+
+#include <QString>
+
+#include <utility>
+#include <vector>
+
+class FormFields {
+public:
+    void Add(QString name, QString value);
+
+    bool Has(const QString& name) const;
+
+    // The value of the first field of that name; empty when there is none.
+    QString Value(const QString& name) const;
+
+    // The name of the field at the position; empty past the end.
+    QString NameAt(std::size_t index) const;
+
+    std::size_t Size() const { return fields_.size(); }
+
+private:
+    std::vector<std::pair<QString, QString>> fields_;
+};
