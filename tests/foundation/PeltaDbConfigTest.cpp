@@ -1,7 +1,6 @@
 #include "foundation/LithosSQLiteStatement.h"
 #include "foundation/PeltaDbConfig.h"
-#include "tests/support/RecordingMessageSink.h"
-#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/DatabaseTest.h"
 
 #include <gtest/gtest.h>
 
@@ -18,22 +17,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class PeltaDbConfigTest : public ::testing::Test {
+class PeltaDbConfigTest : public DatabaseTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir_.isValid());
-        env_.Set("TESSARON_HOME", dir_.path().toStdString());
-        Lithos::SQLiteStatement::SetPauseDuration(1ms);
-        sink_ = RecordingMessageSink::InstallNew();
+        DatabaseTest::SetUp();
         db_ = std::make_unique<PeltaDbConfig>();  // after TESSARON_HOME is set
         ASSERT_TRUE(db_->Open());
-    }
-
-    void TearDown() override
-    {
-        UserMessageSink::Install(nullptr);
-        Lithos::SQLiteStatement::SetPauseDuration(Lithos::SQLiteStatement::DefaultPause);
     }
 
     double Number(const QString& sql)
@@ -49,9 +39,6 @@ protected:
 
     int TotalChanges() { return int(Number(QStringLiteral("select total_changes()"))); }
 
-    QTemporaryDir dir_;
-    ScopedEnvironment env_;
-    std::shared_ptr<RecordingMessageSink> sink_;
     std::unique_ptr<PeltaDbConfig> db_;
 };
 

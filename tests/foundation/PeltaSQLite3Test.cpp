@@ -5,8 +5,7 @@
 #include "foundation/PeltaSQLite3.h"
 #include "foundation/ProcessState.h"
 #include "foundation/Xi18n.h"
-#include "tests/support/RecordingMessageSink.h"
-#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/DatabaseTest.h"
 
 #include <gtest/gtest.h>
 
@@ -65,22 +64,8 @@ void WriteAll(const QString& path, const QByteArray& bytes)
     ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
-class PeltaSQLite3Test : public ::testing::Test {
+class PeltaSQLite3Test : public DatabaseTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir_.isValid());
-        env_.Set("TESSARON_HOME", dir_.path().toStdString());
-        Lithos::SQLiteStatement::SetPauseDuration(1ms);
-        sink_ = RecordingMessageSink::InstallNew();
-    }
-
-    void TearDown() override
-    {
-        UserMessageSink::Install(nullptr);
-        Lithos::SQLiteStatement::SetPauseDuration(Lithos::SQLiteStatement::DefaultPause);
-    }
-
     QString DbPath() const { return dir_.filePath(QStringLiteral("profile.db")); }
 
     // The names in the folder that start with "profile.db.", sorted.
@@ -96,10 +81,6 @@ protected:
         ASSERT_TRUE(db.Open());
         ASSERT_TRUE(db.Exec(QStringLiteral("insert into item values ('b', 2), ('a', 1)")));
     }
-
-    QTemporaryDir dir_;
-    ScopedEnvironment env_;
-    std::shared_ptr<RecordingMessageSink> sink_;
 };
 
 TEST_F(PeltaSQLite3Test, DefaultPathIsProfileDbInANewPrivateDataFolder)

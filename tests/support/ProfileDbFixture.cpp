@@ -4,18 +4,14 @@
 #include "foundation/LithosSQLiteStatement.h"
 #include "foundation/ProcessState.h"
 
-#include <chrono>
 
 const QString ProfileDbFixture::AgentKey = QStringLiteral("0123456789abcdef0123456789abcdef");
 
 void ProfileDbFixture::SetUp()
 {
-    ASSERT_TRUE(dir_.isValid());
-    env_.Set("TESSARON_HOME", dir_.path().toStdString());
-    Lithos::SQLiteStatement::SetPauseDuration(std::chrono::milliseconds(0));
+    DatabaseTest::SetUp();
     savedUploadMethod_ = UploadMethod.load();
     UploadMethod.store(UploadMethodPostFile2);
-    sink_ = RecordingMessageSink::InstallNew();
     settings_.Set(QStringLiteral("agent_key"), AgentKey);
     db_ = NewDb();
     ASSERT_TRUE(db_->IsOpen());
@@ -24,9 +20,8 @@ void ProfileDbFixture::SetUp()
 void ProfileDbFixture::TearDown()
 {
     db_.reset();
-    UserMessageSink::Install(nullptr);
     UploadMethod.store(savedUploadMethod_);
-    Lithos::SQLiteStatement::SetPauseDuration(Lithos::SQLiteStatement::DefaultPause);
+    DatabaseTest::TearDown();
 }
 
 std::unique_ptr<PeltaDb> ProfileDbFixture::NewDb()

@@ -6,14 +6,12 @@
 
 #include "foundation/PeltaDb.h"
 #include "foundation/PeltaSyncAgentSetting.h"
-#include "tests/support/RecordingMessageSink.h"
-#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/DatabaseTest.h"
 
 #include <gtest/gtest.h>
 
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 
 #include <memory>
 #include <string>
@@ -25,7 +23,7 @@ inline std::string Lines(const QStringList& list)
     return list.join(QLatin1Char('\n')).toStdString();
 }
 
-class ProfileDbFixture : public ::testing::Test {
+class ProfileDbFixture : public DatabaseTest {
 protected:
     static const QString AgentKey;
 
@@ -45,9 +43,6 @@ protected:
     // The messages handed to the user so far, one text each.
     QStringList Messages() const;
 
-    QTemporaryDir dir_;
-    ScopedEnvironment env_;
-    std::shared_ptr<RecordingMessageSink> sink_;
     PeltaSyncAgentSetting settings_;
     std::unique_ptr<PeltaDb> db_;
 
