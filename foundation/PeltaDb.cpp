@@ -3,6 +3,7 @@
 #include "foundation/LithosSQLiteException.h"
 #include "foundation/LithosSQLiteStatement.h"
 #include "foundation/PeltaLog.h"
+#include "foundation/PeltaRec.h"
 
 #include <sqlite3.h>
 
@@ -12,17 +13,6 @@ namespace {
 
 const QString kFileTable = QStringLiteral("vfs_sync_file");
 const QString kFolderTable = QStringLiteral("vfs_sync_folder");
-
-// A text value as an SQL literal, quotes doubled.
-QString Literal(const QString& text)
-{
-    return QLatin1Char('\'') + PeltaSQLite3::EscapeQuote(text) + QLatin1Char('\'');
-}
-
-QString Number(std::int64_t value)
-{
-    return QString::number(value);
-}
 
 // A record of kind XFSNone is a file record that has not been given its kind.
 bool IsFileKind(int kind)
@@ -136,7 +126,7 @@ bool PeltaDb::RecExists(const QString& path, const QString& table)
     const FileLock hold(*this);
     const auto statement = NewStatement();
     return statement->QueryDouble(QStringLiteral("select count(*) from ") + table + QStringLiteral(" where path=") +
-                                  Literal(path)) > 0;
+                                  PeltaRec::Literal(path)) > 0;
 }
 
 bool PeltaDb::RecExists(const QString& path, int kind)
@@ -150,8 +140,8 @@ bool PeltaDb::RecGet(PeltaRecVfsSyncFile& record)
 {
     record.found = false;
     record.error = false;
-    const QString where = record.path.isEmpty() ? QStringLiteral(" where key=") + Literal(record.key)
-                                                : QStringLiteral(" where path=") + Literal(record.path);
+    const QString where = record.path.isEmpty() ? QStringLiteral(" where key=") + PeltaRec::Literal(record.key)
+                                                : QStringLiteral(" where path=") + PeltaRec::Literal(record.path);
     return ReadRecordRow(QStringLiteral("select * from ") + TableOf(record.kind) + where + QLatin1Char(';'), record);
 }
 
@@ -195,20 +185,20 @@ bool PeltaDb::RecInsert(PeltaRecVfsSyncFile& record)
     QString sql;
     if (record.kind == XFSFolder) {
         sql = QStringLiteral("insert into vfs_sync_folder (key, sn, parent, name, path,  ctime, mtime) values (") +
-              Literal(record.key) + QStringLiteral(", ") + Literal(record.sn) + QStringLiteral(", ") +
-              Literal(record.parent) + QStringLiteral(", ") + Literal(record.name) + QStringLiteral(", ") +
-              Literal(record.path) + QStringLiteral(", ") + Number(record.ctime) + QStringLiteral(", ") +
-              Number(record.mtime) + QStringLiteral(");");
+              PeltaRec::Literal(record.key) + QStringLiteral(", ") + PeltaRec::Literal(record.sn) + QStringLiteral(", ") +
+              PeltaRec::Literal(record.parent) + QStringLiteral(", ") + PeltaRec::Literal(record.name) + QStringLiteral(", ") +
+              PeltaRec::Literal(record.path) + QStringLiteral(", ") + QString::number(record.ctime) + QStringLiteral(", ") +
+              QString::number(record.mtime) + QStringLiteral(");");
     } else if (record.kind == XFSFile) {
         sql = QStringLiteral("insert into vfs_sync_file (key, sn, parent, name, path, version, ctime, mtime, size) "
                              "values (") +
-              Literal(record.key) + QStringLiteral(", ") + Literal(record.sn) + QStringLiteral(", ") +
-              Literal(record.parent) + QStringLiteral(", ") + Literal(record.name) + QStringLiteral(", ") +
-              Literal(record.path) + QStringLiteral(", ") + Literal(record.version) + QStringLiteral(", ") +
-              Number(record.ctime) + QStringLiteral(", ") + Number(record.mtime) + QStringLiteral(", ") +
-              Number(record.size) + QStringLiteral(");");
+              PeltaRec::Literal(record.key) + QStringLiteral(", ") + PeltaRec::Literal(record.sn) + QStringLiteral(", ") +
+              PeltaRec::Literal(record.parent) + QStringLiteral(", ") + PeltaRec::Literal(record.name) + QStringLiteral(", ") +
+              PeltaRec::Literal(record.path) + QStringLiteral(", ") + PeltaRec::Literal(record.version) + QStringLiteral(", ") +
+              QString::number(record.ctime) + QStringLiteral(", ") + QString::number(record.mtime) + QStringLiteral(", ") +
+              QString::number(record.size) + QStringLiteral(");");
     } else {
-        Log(QStringLiteral("DB:RecAdd:no table for kind ") + Number(record.kind) + QLatin1Char(':') + record.path);
+        Log(QStringLiteral("DB:RecAdd:no table for kind ") + QString::number(record.kind) + QLatin1Char(':') + record.path);
         return false;
     }
     Log(QStringLiteral("DB:RecAdd:") + sql);
@@ -219,18 +209,18 @@ bool PeltaDb::RecUpdate(const PeltaRecVfsSyncFile& record)
 {
     QString sql;
     if (record.kind == XFSFolder) {
-        sql = QStringLiteral("update vfs_sync_folder set parent=") + Literal(record.parent) +
-              QStringLiteral(", name=") + Literal(record.name) + QStringLiteral(", path=") + Literal(record.path) +
-              QStringLiteral(", ctime=") + Number(record.ctime) + QStringLiteral(", mtime=") + Number(record.mtime) +
-              QStringLiteral(" where key=") + Literal(record.key) + QLatin1Char(';');
+        sql = QStringLiteral("update vfs_sync_folder set parent=") + PeltaRec::Literal(record.parent) +
+              QStringLiteral(", name=") + PeltaRec::Literal(record.name) + QStringLiteral(", path=") + PeltaRec::Literal(record.path) +
+              QStringLiteral(", ctime=") + QString::number(record.ctime) + QStringLiteral(", mtime=") + QString::number(record.mtime) +
+              QStringLiteral(" where key=") + PeltaRec::Literal(record.key) + QLatin1Char(';');
     } else if (IsFileKind(record.kind)) {
-        sql = QStringLiteral("update vfs_sync_file set parent=") + Literal(record.parent) +
-              QStringLiteral(", name=") + Literal(record.name) + QStringLiteral(", path=") + Literal(record.path) +
-              QStringLiteral(", ctime=") + Number(record.ctime) + QStringLiteral(", mtime=") + Number(record.mtime) +
-              QStringLiteral(", size=") + Number(record.size) + QStringLiteral(", version=") +
-              Literal(record.version) + QStringLiteral(" where key=") + Literal(record.key) + QLatin1Char(';');
+        sql = QStringLiteral("update vfs_sync_file set parent=") + PeltaRec::Literal(record.parent) +
+              QStringLiteral(", name=") + PeltaRec::Literal(record.name) + QStringLiteral(", path=") + PeltaRec::Literal(record.path) +
+              QStringLiteral(", ctime=") + QString::number(record.ctime) + QStringLiteral(", mtime=") + QString::number(record.mtime) +
+              QStringLiteral(", size=") + QString::number(record.size) + QStringLiteral(", version=") +
+              PeltaRec::Literal(record.version) + QStringLiteral(" where key=") + PeltaRec::Literal(record.key) + QLatin1Char(';');
     } else {
-        Log(QStringLiteral("DB:RecUpdate:no table for kind ") + Number(record.kind) + QLatin1Char(':') + record.path);
+        Log(QStringLiteral("DB:RecUpdate:no table for kind ") + QString::number(record.kind) + QLatin1Char(':') + record.path);
         return false;
     }
     return Exec(sql);
@@ -260,7 +250,7 @@ bool PeltaDb::RecAdd(PeltaRecVfsSyncFile& record, bool updateWhenPresent)
 
 bool PeltaDb::RecDelete(const QString& path, int kind)
 {
-    return Exec(QStringLiteral("delete from ") + TableOf(kind) + QStringLiteral(" where path=") + Literal(path));
+    return Exec(QStringLiteral("delete from ") + TableOf(kind) + QStringLiteral(" where path=") + PeltaRec::Literal(path));
 }
 
 QString PeltaDb::GetFieldByPath(const QString& path, const QString& column, int kind)
@@ -270,7 +260,7 @@ QString PeltaDb::GetFieldByPath(const QString& path, const QString& column, int 
         return QString();
     }
     const QString sql = QStringLiteral("select ") + column + QStringLiteral(" from ") + TableOf(kind) +
-                        QStringLiteral(" where path=") + Literal(path);
+                        QStringLiteral(" where path=") + PeltaRec::Literal(path);
     if (column.toLower() == QStringLiteral("key") && kind == XFSFolder)
         return ReadFolderKey(sql, column);
     return QueryValue(sql, column);
@@ -308,16 +298,16 @@ QString PeltaDb::GetFieldByKey(const QString& key, const QString& column, int ki
         return QString();
     }
     return QueryValue(QStringLiteral("select ") + column + QStringLiteral(" from ") + TableOf(kind) +
-                          QStringLiteral(" where key=") + Literal(key),
+                          QStringLiteral(" where key=") + PeltaRec::Literal(key),
                       column);
 }
 
 bool PeltaDb::RecMove(const QString& oldKey, const QString& newPath, int kind, const QString& newParent,
                       const QString& newKey)
 {
-    return Exec(QStringLiteral("update ") + TableOf(kind) + QStringLiteral(" set path=") + Literal(newPath) +
-                QStringLiteral(", key=") + Literal(newKey) + QStringLiteral(", parent=") + Literal(newParent) +
-                QStringLiteral(" where key=") + Literal(oldKey));
+    return Exec(QStringLiteral("update ") + TableOf(kind) + QStringLiteral(" set path=") + PeltaRec::Literal(newPath) +
+                QStringLiteral(", key=") + PeltaRec::Literal(newKey) + QStringLiteral(", parent=") + PeltaRec::Literal(newParent) +
+                QStringLiteral(" where key=") + PeltaRec::Literal(oldKey));
 }
 
 bool PeltaDb::RecUpdateFields(const QString& key, int kind, const XMap& fields)
@@ -334,21 +324,21 @@ bool PeltaDb::RecUpdateFields(const QString& key, int kind, const XMap& fields)
         }
         if (!pairs.isEmpty())
             pairs += QLatin1Char(',');
-        pairs += column + QLatin1Char('=') + Literal(value);
+        pairs += column + QLatin1Char('=') + PeltaRec::Literal(value);
     }
     return Exec(QStringLiteral("update ") + TableOf(kind) + QStringLiteral(" set ") + pairs +
-                QStringLiteral(" where key=") + Literal(key));
+                QStringLiteral(" where key=") + PeltaRec::Literal(key));
 }
 
 bool PeltaDb::RecSetMtime(const QString& key, int kind, std::int64_t mtime)
 {
-    return Exec(QStringLiteral("update ") + TableOf(kind) + QStringLiteral(" set mtime=") + Number(mtime) +
-                QStringLiteral(" where key=") + Literal(key));
+    return Exec(QStringLiteral("update ") + TableOf(kind) + QStringLiteral(" set mtime=") + QString::number(mtime) +
+                QStringLiteral(" where key=") + PeltaRec::Literal(key));
 }
 
 void PeltaDb::PurgeOtherSn(const QString& sn)
 {
-    const QString value = Literal(sn);
+    const QString value = PeltaRec::Literal(sn);
     Exec(QStringLiteral("delete from vfs_sync_file where sn <> ") + value);
     Exec(QStringLiteral("delete from vfs_sync_folder where sn <> ") + value);
     Exec(QStringLiteral("delete from sync_request where sn<> ") + value);

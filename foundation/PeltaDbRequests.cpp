@@ -5,6 +5,7 @@
 #include "foundation/Constants.h"
 #include "foundation/Crypto.h"
 #include "foundation/LithosSQLiteException.h"
+#include "foundation/PeltaRec.h"
 #include "foundation/LithosSQLiteStatement.h"
 #include "foundation/PeltaJSON.h"
 #include "foundation/PeltaSyncAgentSetting.h"
@@ -19,16 +20,6 @@ constexpr int kStatusTransferPending = 5;
 constexpr int kStatusCancelled = 12;
 // A failed row is taken again once its last update is this old.
 const QString kRetryDelaySeconds = QStringLiteral("10");
-
-QString Literal(const QString& text)
-{
-    return QLatin1Char('\'') + PeltaSQLite3::EscapeQuote(text) + QLatin1Char('\'');
-}
-
-QString Number(std::int64_t value)
-{
-    return QString::number(value);
-}
 
 bool IsMoveAction(int action)
 {
@@ -106,9 +97,9 @@ bool PeltaDb::SkipRequest(const PeltaRecVfsSyncFile& record, int action, PeltaRe
             return true;
         }
         // A modification not yet started is replaced by the new one.
-        return !Exec(QStringLiteral("update sync_request set status=") + Number(kStatusCancelled) +
-                     QStringLiteral(" where key=") + Literal(record.key) + QStringLiteral(" and action=") +
-                     Number(XSYNCFileMod) + QStringLiteral(" and status=") + Number(kStatusRegister) +
+        return !Exec(QStringLiteral("update sync_request set status=") + QString::number(kStatusCancelled) +
+                     QStringLiteral(" where key=") + PeltaRec::Literal(record.key) + QStringLiteral(" and action=") +
+                     QString::number(XSYNCFileMod) + QStringLiteral(" and status=") + QString::number(kStatusRegister) +
                      QStringLiteral(" and err_count=0"));
     case XSYNCFileGet:
         if (DownloadOpen(record.key))
@@ -126,8 +117,8 @@ bool PeltaDb::SkipRequest(const PeltaRecVfsSyncFile& record, int action, PeltaRe
 bool PeltaDb::DownloadOpen(const QString& key)
 {
     const auto statement = NewStatement();
-    return QueryWith(QStringLiteral("select * from sync_request where key=") + Literal(key) +
-                         QStringLiteral(" and action=") + Number(XSYNCFileGet) +
+    return QueryWith(QStringLiteral("select * from sync_request where key=") + PeltaRec::Literal(key) +
+                         QStringLiteral(" and action=") + QString::number(XSYNCFileGet) +
                          QStringLiteral(" and commit_time is null and status<=7 and err_count=0  limit 1"),
                      *statement) > 0;
 }
@@ -142,13 +133,13 @@ QString PeltaDb::BuildRequestOpt(const PeltaRecVfsSyncFile& record, int action, 
                                  XMap& extra)
 {
     XMap pairs = std::exchange(extra, XMap());
-    const QString mtime = Number(record.mtime);
+    const QString mtime = QString::number(record.mtime);
     switch (action) {
     case XSYNCFileMod:
         pairs[QStringLiteral("version")] = record.version;
         [[fallthrough]];
     case XSYNCFileAdd:
-        pairs[QStringLiteral("size")] = Number(record.size);
+        pairs[QStringLiteral("size")] = QString::number(record.size);
         pairs[QStringLiteral("local_mtime")] = mtime;
         pairs[QStringLiteral("upload_type")] = UploadTypeName();
         pairs[QStringLiteral("my_base64_full_path_name")] = PathToBase64Url(record.path);
@@ -212,7 +203,7 @@ bool PeltaDb::GetNextRequest(PeltaRecSyncRequest& request, int mode)
     statement.reset();
 
     Exec(QStringLiteral("update sync_request set update_time=CURRENT_TIMESTAMP where rowid=") +
-         Number(request.rowid));
+         QString::number(request.rowid));
     return true;
 }
 
@@ -229,18 +220,18 @@ bool PeltaDb::CountPendingRequests()
 
 bool PeltaDb::RequestPending(const QString& path, int action, int excludeRowid)
 {
-    QString sql = QStringLiteral("select count(*) from sync_request where path=") + Literal(path) +
+    QString sql = QStringLiteral("select count(*) from sync_request where path=") + PeltaRec::Literal(path) +
                   QStringLiteral(" and  commit_time is null ");
     if (action == XSYNCNOP) {
         sql += QStringLiteral(" and status <=7");
     } else if (action == XSYNCFileAdd || action == XSYNCFileMod) {
-        sql += QStringLiteral("and status <=4 and (action=") + Number(XSYNCFileAdd) + QStringLiteral(" or action=") +
-               Number(XSYNCFileMod) + QLatin1Char(')');
+        sql += QStringLiteral("and status <=4 and (action=") + QString::number(XSYNCFileAdd) + QStringLiteral(" or action=") +
+               QString::number(XSYNCFileMod) + QLatin1Char(')');
     } else {
-        sql += QStringLiteral(" and status <=7 and action=") + Number(action);
+        sql += QStringLiteral(" and status <=7 and action=") + QString::number(action);
     }
     if (excludeRowid > 0)
-        sql += QStringLiteral(" and rowid<>") + Number(excludeRowid);
+        sql += QStringLiteral(" and rowid<>") + QString::number(excludeRowid);
     return NewStatement()->QueryDouble(sql) > 0;
 }
 
@@ -248,18 +239,18 @@ bool PeltaDb::CancelPathRequests(const QString& path, int action)
 {
     QString clause;
     if (action == XSYNCFileAdd || action == XSYNCFileMod) {
-        clause = QStringLiteral("and (action=") + Number(XSYNCFileAdd) + QStringLiteral(" or action=") +
-                 Number(XSYNCFileMod) + QStringLiteral(" or action=") + Number(XSYNCFileGet) + QStringLiteral(") ");
+        clause = QStringLiteral("and (action=") + QString::number(XSYNCFileAdd) + QStringLiteral(" or action=") +
+                 QString::number(XSYNCFileMod) + QStringLiteral(" or action=") + QString::number(XSYNCFileGet) + QStringLiteral(") ");
     } else {
-        clause = QStringLiteral("and action=") + Number(action) + QLatin1Char(' ');
+        clause = QStringLiteral("and action=") + QString::number(action) + QLatin1Char(' ');
     }
-    return Exec(QStringLiteral("update sync_request set status=") + Number(kStatusCancelled) +
-                QStringLiteral(" where path=") + Literal(path) +
+    return Exec(QStringLiteral("update sync_request set status=") + QString::number(kStatusCancelled) +
+                QStringLiteral(" where path=") + PeltaRec::Literal(path) +
                 QStringLiteral(" and commit_time is null and status<10 ") + clause);
 }
 
 bool PeltaDb::CancelAllRequests()
 {
-    return Exec(QStringLiteral("update sync_request set status=") + Number(kStatusCancelled) +
+    return Exec(QStringLiteral("update sync_request set status=") + QString::number(kStatusCancelled) +
                 QStringLiteral(" where commit_time is null and status<10"));
 }

@@ -7,4 +7,6 @@
 class PeltaRec {
 public:
     static QString EscapeQuote(const QString& text);
+    // The text as an SQL string literal: in single quotes, its quotes doubled.
+    static QString Literal(const QString& text);
 };

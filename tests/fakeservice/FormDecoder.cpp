@@ -16,15 +16,6 @@ int HexValue(char c)
     return -1;
 }
 
-std::optional<QString> StrictUtf8(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
-
 }  // namespace
 
 FormDecoder::Result FormDecoder::Decode(const QByteArray& body, bool strict)
@@ -39,7 +30,7 @@ FormDecoder::Result FormDecoder::Decode(const QByteArray& body, bool strict)
     const std::optional<QByteArray> decoded = PercentDecode(body);
     if (!decoded)
         return Result{std::nullopt, QStringLiteral("malformed %-escape in the body")};
-    const std::optional<QString> text = StrictUtf8(*decoded);
+    const std::optional<QString> text = FormDecoder::StrictUtf8(*decoded);
     if (!text)
         return Result{std::nullopt, QStringLiteral("the decoded body is not UTF-8")};
     return Result{Split(*text), QString()};
@@ -92,4 +83,13 @@ FormFields FormDecoder::Split(const QString& text)
             fields.Add(pair.left(equals), pair.mid(equals + 1));
     }
     return fields;
+}
+
+std::optional<QString> FormDecoder::StrictUtf8(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
 }

@@ -27,6 +27,8 @@ public:
     // outside the encoding's output, a malformed "%" escape, or a raw "&" or
     // "=" after the first "=".
     static Result Decode(const QByteArray& body, bool strict);
+    // The bytes as UTF-8 text; none when they are not valid UTF-8.
+    static std::optional<QString> StrictUtf8(const QByteArray& bytes);
 
     // "+" to a blank and "%XX" to its byte; std::nullopt for a "%" not
     // followed by two hex digits.

@@ -1,6 +1,7 @@
 #include "tests/fakeservice/ServicePath.h"
 
 #include "foundation/Crypto.h"
+#include "tests/fakeservice/FormDecoder.h"
 
 #include <QStringDecoder>
 #include <QStringList>
@@ -8,15 +9,6 @@
 namespace ServicePath {
 
 namespace {
-
-std::optional<QString> StrictUtf8(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
 
 bool IsValidName(const QString& name)
 {
@@ -46,7 +38,7 @@ std::optional<QString> FromWire(const QString& base64Url)
     const std::optional<QByteArray> bytes = Base64UrlDecode(base64Url.toLatin1());
     if (!bytes || bytes->isEmpty())
         return std::nullopt;
-    std::optional<QString> path = StrictUtf8(*bytes);
+    std::optional<QString> path = FormDecoder::StrictUtf8(*bytes);
     if (!path || !IsValidPath(*path))
         return std::nullopt;
     return path;
