@@ -41,6 +41,10 @@ const QString ReleaseServiceUrl = QStringLiteral("https://agent.tessaron.example
 const QString ReleaseUploadUrl = QStringLiteral("http://upload.tessaron.example");
 const QString ReleaseWebHomeUrl = WebHost;
 const QString ReleaseApeHostSuffix = QStringLiteral(".push.tessaron.example/0/? ");
+const QString ReleaseSignedApiUrl = QStringLiteral("https://api.tessaron.example/api.php");
+
+const QString ProgramApiKey = QStringLiteral("5f2b8c41d09e7a36b1c4e8f20a9d6b73");
+const QString ProgramApiSecret = QStringLiteral("4820193756");
 
 const std::array<const char*, 6> XGONames = {
     "XGONone", "XGOSplash", "XGOLogin", "XGOMain", "XGOExit", "XGODoLogin",

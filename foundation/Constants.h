@@ -36,6 +36,11 @@ extern const QString ReleaseServiceUrl;     // agent interface, HTTPS
 extern const QString ReleaseUploadUrl;      // upload host, plain HTTP
 extern const QString ReleaseWebHomeUrl;     // web home, plain HTTP
 extern const QString ReleaseApeHostSuffix;  // "." + push host + "/0/? "
+extern const QString ReleaseSignedApiUrl;   // the signed API's "api.php", HTTPS
+
+// ---- The program's key and shared secret for the signed API ---------------
+extern const QString ProgramApiKey;     // 32 lower-case hex digits
+extern const QString ProgramApiSecret;  // 10 decimal digits; never sent, never logged
 
 // ---- Code tables -----------------------------------------------------------
 enum XGOStep : int {

@@ -34,6 +34,7 @@ QString ServiceUrl;
 QString UploadUrl;
 QString WebHomeUrl;
 QString ApeHostSuffix;
+QString SignedApiUrl;
 QString ApiKey;
 QString ApiSecret;
 QMap<QString, QString> ApiMethodMap;
@@ -70,6 +71,13 @@ void InitProcessState()
     CurrentLcid = 1028;
     LogMask = 0x3007;
     ServerProfile = DefaultProfile;
+    ServiceUrl = ReleaseServiceUrl;
+    UploadUrl = ReleaseUploadUrl;
+    WebHomeUrl = ReleaseWebHomeUrl;
+    ApeHostSuffix = ReleaseApeHostSuffix;
+    SignedApiUrl = ReleaseSignedApiUrl;
+    ApiKey = ProgramApiKey;
+    ApiSecret = ProgramApiSecret;
 
     for (Event* event : {&evtFSQueue, &evtFSFinalQueue, &evtResyncLocal, &evtRequestQueue,
                          &evtRequestSyncJournal, &evtRequestFileTransfer, &evtTryLogin, &evtTrayIconMsn})

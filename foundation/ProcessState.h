@@ -65,6 +65,7 @@ extern QString ServiceUrl;
 extern QString UploadUrl;
 extern QString WebHomeUrl;
 extern QString ApeHostSuffix;
+extern QString SignedApiUrl;
 extern QString ApiKey;
 extern QString ApiSecret;
 extern QMap<QString, QString> ApiMethodMap;

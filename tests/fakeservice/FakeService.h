@@ -11,6 +11,7 @@
 // logged to stderr, kept in UnknownTargets() and answered 404 (a network
 // failure for the client).
 
+#include "foundation/Constants.h"
 #include "tests/fakeservice/AgentInterface.h"
 #include "tests/fakeservice/FakeFaults.h"
 #include "tests/fakeservice/FakeState.h"
@@ -38,8 +39,8 @@ struct Response;
 struct FakeServiceOptions {
     int port = 0;  // 0: an ephemeral port
     // The program's signed-API key and shared secret.
-    QString apiKey = QStringLiteral("5d41402abc4b2a76b9719d911017c592");
-    QString apiSecret = QStringLiteral("8301746925");
+    QString apiKey = ProgramApiKey;
+    QString apiSecret = ProgramApiSecret;
     // Refuse agent-interface bodies whose later separators were not form
     // encoded (see FormDecoder).
     bool strictFormEncoding = true;

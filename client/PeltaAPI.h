@@ -1,0 +1,185 @@
+#pragma once
+
+// The service client: turns one operation of the service's agent interface
+// (or of its signed API) into one HTTP request, classifies the reply and
+// keeps the process-wide count of consecutive network failures.
+//
+// Threads: an instance owns one HTTP client that its calls reuse, so a batch
+// of calls from one thread keeps its connection open. The instance is meant
+// for one thread at a time; a call that finds the client busy on another
+// thread runs on a client of its own, so concurrent calls stay correct (they
+// only lose the connection reuse). Abort() may be called from any thread.
+//
+// Network failures never escape: a failed post gives an empty reply and adds
+// 1 to NetFailCount; a completed one sets it to 0.
+
+#include "client/HttpClient.h"
+#include "foundation/PeltaJSON.h"
+#include "foundation/PeltaLog.h"
+#include "foundation/XMap.h"
+
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+class PeltaReg;
+class PeltaRecSyncRequest;
+class PeltaSyncAgentSetting;
+
+class PeltaAPI : public PeltaJSON {
+public:
+    static constexpr std::chrono::milliseconds FormConnectTimeout{10000};
+    // A form post that moves no byte for this long fails.
+    static constexpr std::chrono::milliseconds DefaultIdleTimeout{60000};
+
+    // The out text of a call refused before sending, because a field would
+    // not reach the service intact.
+    static const QString RefusedFieldText;
+
+    // The signed API's quota method and the failure codes of an invalid
+    // token, after which the callers log in again.
+    static const QString QuotaMethod;
+    static const QString InvalidTokenCode;
+    static const QString ExpiredTokenCode;
+
+    // Neither pointer is owned; both must outlive the instance.
+    PeltaAPI(PeltaReg* reg, PeltaSyncAgentSetting* setting);
+    ~PeltaAPI() override;
+    PeltaAPI(const PeltaAPI&) = delete;
+    PeltaAPI& operator=(const PeltaAPI&) = delete;
+
+    void SetAgentSetting(PeltaSyncAgentSetting* setting);
+
+    // Stops the pending call at once (a failure like any other) and keeps
+    // later calls from being sent until ClearAbort(). Any thread.
+    void Abort();
+    void ClearAbort();
+    bool Aborted() const { return abort_.load(); }
+
+    // The idle limit of the form posts; 0 would let a call wait forever.
+    void SetIdleTimeout(std::chrono::milliseconds timeout) { idleTimeout_ = timeout; }
+
+    // ---- The frame -----------------------------------------------------------
+    // One form post of body (wire form below). Empty when the program is
+    // exiting or the instance aborted (nothing sent, NetFailCount
+    // untouched), or when the post failed (NetFailCount + 1).
+    QString HTTPPostForm(const QString& url, const QString& body, bool log);
+
+    // HTTPPostForm, then the reply classification: true with the reply when
+    // its "status" is 1; otherwise false with the service's message (empty
+    // when there was no answer or none could be read).
+    bool CallAgentAPI(const QString& url, const QString& body, bool log, QString& out);
+
+    // CallAgentAPI of EncodeParams(params), logged. A map that would not
+    // reach the service intact (FieldsTravelIntact) is refused: nothing is
+    // sent, the refusal is logged and out is RefusedFieldText.
+    bool CallAgentAPIWithParams(const QString& url, const XMap& params, QString& out);
+
+    // "key=value" for each entry in key order, joined by "&"; raw values.
+    static QString EncodeParams(const XMap& params);
+
+    // The service decodes a body once and splits it at every "&" and at the
+    // first "=" of each pair, so a key holding "&" or "=", or a value holding
+    // "&", cannot arrive as sent ("=", "%", "+" and any other character in a
+    // value do). False with the offending key in problem otherwise.
+    static bool FieldsTravelIntact(const std::vector<std::pair<QString, QString>>& fields, QString& problem);
+    static bool FieldsTravelIntact(const XMap& params, QString& problem);
+
+    // The bytes of a form post's body: cut at its first "=", both parts
+    // form-encoded (letters, digits and "*-._" kept, a blank as "+", every
+    // other UTF-8 byte as "%XX") and joined by that "=".
+    static QByteArray FormWireBody(const QString& body);
+
+    // The lines of text holding "{", joined by "\n"; the whole text when none.
+    static QString ExtractJsonLines(const QString& text);
+
+    // Progress handler of the form posts: false (abort) while exiting.
+    static bool OnFormWork(std::int64_t received, std::int64_t sent);
+
+    // The workers' online/offline switch by NetFailCount: online -> offline
+    // above 5 failures, offline -> online at 0. Never touches any other
+    // state (exit, login). Which switch happened, if any.
+    enum class OnlineSwitch { None, WentOffline, WentOnline };
+    static OnlineSwitch UpdateOnlineState();
+
+    // ---- Logging (secrets masked) --------------------------------------------
+    static void Log(const QString& text, LogCategory category = LogGeneral);
+    // Debug mode only: the fields of a body, numbered.
+    static void LogRequestBody(const QString& body);
+    static void LogParamMap(const XMap& params);
+    // The URL's path and query and both header blocks of a failed request.
+    static void LogHttpDump(const QString& url, const HttpResponse& response);
+
+    // ---- Agent interface: URL and body of each operation ----------------------
+    // Each gives the URL and the body; false (logged, body empty) when a
+    // value would not reach the service intact, in which case nothing is to
+    // be sent.
+    bool BuildSetAgentInfo(QString& url, QString& body);
+    bool BuildGetAgentInfo(QString& url, QString& body);
+    // objType 1 folder, 2 file, 3 version (anything else: file).
+    bool BuildGetMetadata(int objType, const QString& path, int recursive, bool recycle, QString& url,
+                          QString& body);
+    bool BuildSetSyncJournal(const PeltaRecSyncRequest& row, QString& url, QString& body);
+    bool BuildCommitSyncJournal(const PeltaRecSyncRequest& row, QString& url, QString& body);
+    // resultType 2 "count", 3 "journal", anything else "all".
+    bool BuildGetSyncJournal(const QString& lastCommitTime, int resultType, QString& url, QString& body);
+    bool BuildGetFileCheck(const PeltaRecSyncRequest& row, QString& url, QString& body);
+    // Upload fields: the four key fields (and the action word for postFile2)
+    // set in the caller's map; other entries stay.
+    QString BuildPostFile(const PeltaRecSyncRequest& row, XMap& fields);
+    QString BuildPostFile2(const PeltaRecSyncRequest& row, int actionIndex, XMap& fields);
+    // The putFile URL, its five values appended (no form fields).
+    QString BuildPutFile(const PeltaRecSyncRequest& row, int actionIndex);
+
+    // The obj_type and action words of a row action.
+    static QString SyncObjectType(int action);
+    static QString SyncActionWord(int action);
+
+    // ---- Signed API ------------------------------------------------------------
+    // Calls go to the process's SignedApiUrl.
+
+    // Lower-case hex MD5 over the ASCII of secret + apiKey + auth + method
+    // (a character outside ASCII counts as "?").
+    static QString ApiSignature(const QString& secret, const QString& apiKey, const QString& auth,
+                                const QString& method);
+    // The signed call's URL for the process's API key and secret.
+    static QString SignedCallUrl(const QString& auth, const QString& method);
+
+    // The quota query. True with the three figures (MB); false otherwise,
+    // message then holding the service's failure code when it sent one.
+    bool GetQuota(const QString& auth, double& total, double& used, double& maxFileSize, QString& message);
+
+    static bool IsReloginCode(const QString& code);
+
+    // GetQuota for the callers: the figures stored in QuotaTotal, QuotaUsed
+    // and QuotaMaxFileSize on success; no query at all in the "DEV" profile.
+    enum class QuotaResult { Stored, Skipped, Failed, LoginNeeded };
+    QuotaResult RefreshQuota(const QString& auth, QString& message);
+
+private:
+    // The form-post client settings, with this instance's idle limit.
+    HttpSettings FormPostSettings() const;
+    HttpResponse PostOnClient(const HttpRequest& request);
+
+    QString SettingValue(const char* name) const;
+    // base + the method's path formatted with (user_id, Unix time).
+    QString MethodUrl(const QString& base, const char* key) const;
+    // "access_key=...&access_key_checksum=..." then the fields, in order.
+    bool FieldBody(const char* operation, std::vector<std::pair<QString, QString>> fields, QString& body) const;
+    bool MapBody(const char* operation, const XMap& params, QString& body) const;
+    void SetUploadKeyFields(const PeltaRecSyncRequest& row, XMap& fields) const;
+
+    PeltaReg* reg_;
+    std::atomic<PeltaSyncAgentSetting*> setting_;
+    std::atomic<bool> abort_{false};
+    std::atomic<std::chrono::milliseconds> idleTimeout_{DefaultIdleTimeout};
+
+    std::mutex httpMutex_;  // held while the owned client runs a request
+    std::unique_ptr<HttpClient> http_;
+};

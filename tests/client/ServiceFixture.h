@@ -1,0 +1,54 @@
+#pragma once
+
+// A service client wired to a running fake service: an account with its
+// access key and member token, a registered agent, the process-wide
+// endpoints, method paths and signed-API keys pointed at the fake, and a
+// settings facade over a temporary data folder. Restores the process-wide
+// values it changes.
+
+#include "client/PeltaAPI.h"
+#include "foundation/PeltaReg.h"
+#include "foundation/PeltaSyncAgentSetting.h"
+#include "tests/fakeservice/FakeService.h"
+#include "tests/support/ScopedEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+class ServiceFixture : public ::testing::Test {
+protected:
+    static inline const QString UserId = QStringLiteral("100001");
+    static inline const QString UserSn = QStringLiteral("700001");
+    static inline const QString AccessKey = QStringLiteral("a1b2c3d4e5f60718293a4b5c6d7e8f90");
+    static inline const QString AccessChecksum = QStringLiteral("0f9e8d7c6b5a49382716059483726150");
+    static inline const QString MemberToken = QStringLiteral("member-token-1");
+    static inline const QString AgentKey = QStringLiteral("5f2b9c0e7d1a43b8a6c4e2f0d9b7a531");
+    static inline const QString FolderMd5 = QStringLiteral("d41d8cd98f00b204e9800998ecf8427e");
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // Adds the fixture's agent to the fake, as a registration would.
+    void RegisterAgent();
+
+    // The URL of an agent-interface method on the fake, for this account.
+    QString MethodUrl(const char* key) const;
+
+    // Everything the process log buffered since the last call (every
+    // category), the buffer emptied.
+    static QString TakeLog();
+
+    FakeService service_;
+    QTemporaryDir dir_;
+    ScopedEnvironment env_;
+    std::unique_ptr<RegistryStore> store_ = RegistryStore::InMemory();
+    std::unique_ptr<PeltaReg> reg_;
+    PeltaSyncAgentSetting setting_;
+    std::unique_ptr<PeltaAPI> api_;
+
+private:
+    int savedLogMask_ = 0;
+};
