@@ -223,7 +223,7 @@ TEST_F(PeltaAPIOperationsTest, ChecksAFile)
     QString msg;
     ASSERT_TRUE(PeltaJSON::CheckStatus(reply, msg)) << reply.toStdString();
     const XMap fields = PeltaJSON::ParseToMap(reply);
-    EXPECT_TRUE(fields.at(QStringLiteral("get_url")).startsWith(ServiceUrl));
+    EXPECT_TRUE(fields.at(QStringLiteral("get_url")).startsWith(QString::fromStdString(service_.DownloadUrl())));
     EXPECT_EQ(fields.at(QStringLiteral("size")), QStringLiteral("5"));
 
     row.path = QStringLiteral("\\docs\\missing.txt");

@@ -1,5 +1,6 @@
 #include "tests/client/ServiceFixture.h"
 
+#include "foundation/Constants.h"
 #include "foundation/PeltaLog.h"
 #include "foundation/ProcessState.h"
 #include "foundation/TextFormat.h"
@@ -36,7 +37,7 @@ void ServiceFixture::SetUp()
 
     ServerProfile = QStringLiteral("RELEASE");
     ServiceUrl = QString::fromStdString(service_.BaseUrl());
-    UploadUrl = ServiceUrl;
+    UploadUrl = QString::fromStdString(service_.UploadUrl());
     ApiKey = ProgramApiKey;
     ApiSecret = ProgramApiSecret;
     ApiMethodMap.clear();

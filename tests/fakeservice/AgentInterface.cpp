@@ -1,12 +1,12 @@
 #include "tests/fakeservice/AgentInterface.h"
 
+#include "tests/fakeservice/DownloadHost.h"
 #include "tests/fakeservice/FakeMessages.h"
 #include "tests/fakeservice/JsonReply.h"
 #include "tests/fakeservice/ServicePath.h"
 
 #include <QJsonArray>
 
-#include <initializer_list>
 #include <optional>
 #include <utility>
 
@@ -14,16 +14,6 @@ namespace {
 
 const QString AccessKeyField = QStringLiteral("access_key");
 const QString AccessKeyChecksumField = QStringLiteral("access_key_checksum");
-
-// The first field the body lacks, or an empty text.
-QString MissingOf(const FormFields& fields, std::initializer_list<const char*> names)
-{
-    for (const char* name : names) {
-        if (!fields.Has(QLatin1String(name)))
-            return QLatin1String(name);
-    }
-    return QString();
-}
 
 std::string MissingReply(const QString& name)
 {
@@ -98,13 +88,17 @@ bool AgentInterface::Handles(const std::string& method)
            method == "getFileCheck";
 }
 
+std::optional<QString> AgentInterface::Authenticate(const FakeState& state, const QString& urlUserId,
+                                                    const FormFields& fields)
+{
+    if (fields.NameAt(0) != AccessKeyField || fields.NameAt(1) != AccessKeyChecksumField)
+        return std::nullopt;
+    return state.AuthenticateAccess(urlUserId, fields.Value(AccessKeyField), fields.Value(AccessKeyChecksumField));
+}
+
 std::string AgentInterface::Handle(const std::string& method, const QString& urlUserId, const FormFields& fields)
 {
-    // Every body starts with the access key and its checksum, in this order.
-    if (fields.NameAt(0) != AccessKeyField || fields.NameAt(1) != AccessKeyChecksumField)
-        return JsonReply::Error(FakeMessages::AccessKeyInvalid);
-    const std::optional<QString> userId = state_.AuthenticateAccess(
-        urlUserId, fields.Value(AccessKeyField), fields.Value(AccessKeyChecksumField));
+    const std::optional<QString> userId = Authenticate(state_, urlUserId, fields);
     if (!userId)
         return JsonReply::Error(FakeMessages::AccessKeyInvalid);
 
@@ -128,7 +122,7 @@ std::string AgentInterface::Handle(const std::string& method, const QString& url
 std::string AgentInterface::SetAgentInfo(const QString& userId, const FormFields& fields)
 {
     const QString missing =
-        MissingOf(fields, {"agent_key", "my_base64_agent_name", "sync_folder_md5sum", "agent_ver"});
+        fields.FirstMissing({"agent_key", "my_base64_agent_name", "sync_folder_md5sum", "agent_ver"});
     if (!missing.isEmpty())
         return MissingReply(missing);
     const QString agentKey = fields.Value(QStringLiteral("agent_key"));
@@ -144,7 +138,7 @@ std::string AgentInterface::SetAgentInfo(const QString& userId, const FormFields
 
 std::string AgentInterface::GetAgentInfo(const QString& userId, const FormFields& fields)
 {
-    const QString missing = MissingOf(fields, {"agent_key", "agent_ver"});
+    const QString missing = fields.FirstMissing({"agent_key", "agent_ver"});
     if (!missing.isEmpty())
         return MissingReply(missing);
     const std::optional<FakeAgent> agent = state_.Agent(userId, fields.Value(QStringLiteral("agent_key")));
@@ -158,7 +152,7 @@ std::string AgentInterface::GetAgentInfo(const QString& userId, const FormFields
 
 std::string AgentInterface::GetMetadata(const QString& userId, const FormFields& fields)
 {
-    const QString missing = MissingOf(fields, {"obj_type", "my_base64_full_path_name", "recursive", "recycle"});
+    const QString missing = fields.FirstMissing({"obj_type", "my_base64_full_path_name", "recursive", "recycle"});
     if (!missing.isEmpty())
         return MissingReply(missing);
     const std::optional<QString> path =
@@ -181,7 +175,7 @@ std::string AgentInterface::GetMetadata(const QString& userId, const FormFields&
 
 std::string AgentInterface::SetSyncJournal(const QString& userId, const FormFields& fields)
 {
-    const QString missing = MissingOf(fields, {"action", "agent_key", "obj_type", "req_desc"});
+    const QString missing = fields.FirstMissing({"action", "agent_key", "obj_type", "req_desc"});
     if (!missing.isEmpty())
         return MissingReply(missing);
     const FakeState::Registration registration = state_.RegisterSyncKey(
@@ -199,7 +193,7 @@ std::string AgentInterface::SetSyncJournal(const QString& userId, const FormFiel
 
 std::string AgentInterface::CommitSyncJournal(const QString& userId, const FormFields& fields)
 {
-    const QString missing = MissingOf(fields, {"agent_key", "sync_journal_key", "sync_journal_key_checksum"});
+    const QString missing = fields.FirstMissing({"agent_key", "sync_journal_key", "sync_journal_key_checksum"});
     if (!missing.isEmpty())
         return MissingReply(missing);
     const FakeCommitResult result = state_.CommitSyncKey(userId, fields.Value(QStringLiteral("agent_key")),
@@ -217,7 +211,7 @@ std::string AgentInterface::CommitSyncJournal(const QString& userId, const FormF
 
 std::string AgentInterface::GetSyncJournal(const QString& userId, const FormFields& fields)
 {
-    const QString missing = MissingOf(fields, {"last_commit_time", "result_type"});
+    const QString missing = fields.FirstMissing({"last_commit_time", "result_type"});
     if (!missing.isEmpty())
         return MissingReply(missing);
     const std::optional<std::vector<FakeJournalEntry>> entries =
@@ -237,7 +231,7 @@ std::string AgentInterface::GetSyncJournal(const QString& userId, const FormFiel
 
 std::string AgentInterface::GetFileCheck(const QString& userId, const FormFields& fields)
 {
-    const QString missing = MissingOf(fields, {"agent_key", "my_base64_full_path_name"});
+    const QString missing = fields.FirstMissing({"agent_key", "my_base64_full_path_name"});
     if (!missing.isEmpty())
         return MissingReply(missing);
     const std::optional<QString> path =
@@ -252,7 +246,8 @@ std::string AgentInterface::GetFileCheck(const QString& userId, const FormFields
     const QString mtime = Number(file->localMtime);
     const QString version = Number(file->version);
     QJsonObject reply = JsonReply::Success();
-    reply.insert(QStringLiteral("get_url"), DownloadUrl(userId, *file));
+    const QString url = downloadBase_ + QString::fromStdString(DownloadHost::PathFor(userId, *file));
+    reply.insert(QStringLiteral("get_url"), url);
     reply.insert(QStringLiteral("metadata"), QJsonObject{{QStringLiteral("size"), size},
                                                          {QStringLiteral("local_mtime"), mtime},
                                                          {QStringLiteral("version"), version}});
@@ -260,9 +255,4 @@ std::string AgentInterface::GetFileCheck(const QString& userId, const FormFields
     reply.insert(QStringLiteral("local_mtime"), mtime);
     reply.insert(QStringLiteral("version"), version);
     return JsonReply::Text(reply);
-}
-
-QString AgentInterface::DownloadUrl(const QString& userId, const FakeItem& item) const
-{
-    return QStringLiteral("%1/download/%2?u=%3&v=%4").arg(downloadBase_, item.key, userId).arg(item.version);
 }

@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include <optional>
 #include <string>
 
 class AgentInterface {
@@ -19,6 +20,12 @@ public:
 
     // True for the methods answered here.
     static bool Handles(const std::string& method);
+
+    // The account whose access key starts the body: access_key and
+    // access_key_checksum must be its first two fields, in this order, and
+    // match the account of the URL's user_id; std::nullopt otherwise.
+    static std::optional<QString> Authenticate(const FakeState& state, const QString& urlUserId,
+                                               const FormFields& fields);
 
     // The reply body for one call; urlUserId is the user_id of the URL.
     std::string Handle(const std::string& method, const QString& urlUserId, const FormFields& fields);
@@ -31,8 +38,6 @@ private:
     std::string CommitSyncJournal(const QString& userId, const FormFields& fields);
     std::string GetSyncJournal(const QString& userId, const FormFields& fields);
     std::string GetFileCheck(const QString& userId, const FormFields& fields);
-
-    QString DownloadUrl(const QString& userId, const FakeItem& item) const;
 
     FakeState& state_;
     QString downloadBase_;

@@ -1,84 +1,24 @@
 #include "tests/fakeservice/ConnectionCutter.h"
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include "tests/fakeservice/ServerSockets.h"
 
-#include <cstdlib>
-#include <memory>
+#include <sys/socket.h>
 
 namespace {
 
-constexpr int AnyPort = -1;
-
-struct DirCloser {
-    void operator()(DIR* dir) const { closedir(dir); }
-};
-
-int PortOf(const sockaddr_storage& address)
+bool ShutDown(int fd)
 {
-    if (address.ss_family == AF_INET)
-        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-    if (address.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-    return -1;
-}
-
-bool LocalPort(int fd, int& port)
-{
-    sockaddr_storage address{};
-    socklen_t length = sizeof(address);
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return false;
-    port = PortOf(address);
-    return port >= 0;
-}
-
-bool PeerPort(int fd, int& port)
-{
-    sockaddr_storage address{};
-    socklen_t length = sizeof(address);
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return false;  // not connected: the listening socket, for one
-    port = PortOf(address);
-    return port >= 0;
-}
-
-bool Matches(int fd, int localPort, int remotePort)
-{
-    int local = -1;
-    int peer = -1;
-    if (!LocalPort(fd, local) || local != localPort || !PeerPort(fd, peer))
-        return false;
-    return remotePort == AnyPort || peer == remotePort;
+    return shutdown(fd, SHUT_RDWR) == 0;
 }
 
 }  // namespace
 
 bool ConnectionCutter::Cut(int localPort, int remotePort)
 {
-    return CutMatching(localPort, remotePort) > 0;
+    return ServerSockets::ForEach(localPort, remotePort, ShutDown) > 0;
 }
 
 int ConnectionCutter::CutAll(int localPort)
 {
-    return CutMatching(localPort, AnyPort);
-}
-
-int ConnectionCutter::CutMatching(int localPort, int remotePort)
-{
-    const std::unique_ptr<DIR, DirCloser> dir(opendir("/proc/self/fd"));
-    if (!dir)
-        return 0;
-    int cut = 0;
-    while (const dirent* entry = readdir(dir.get())) {
-        char* end = nullptr;
-        const long fd = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0')
-            continue;
-        if (Matches(int(fd), localPort, remotePort) && shutdown(int(fd), SHUT_RDWR) == 0)
-            ++cut;
-    }
-    return cut;
+    return ServerSockets::ForEach(localPort, ServerSockets::AnyPeer, ShutDown);
 }

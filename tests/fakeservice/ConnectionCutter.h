@@ -1,8 +1,8 @@
 #pragma once
 
 // Cuts the fake service's TCP connections from outside the HTTP library,
-// which offers no handle on them: the sockets of this process are found by
-// their addresses and shut down (not closed; the library still owns and
+// which offers no handle on them: the sockets are found by their addresses
+// (ServerSockets) and shut down (not closed; the library still owns and
 // closes them). A cut connection ends at once for both sides: the client
 // sees a dropped connection, and a library thread blocked on it returns.
 
@@ -15,7 +15,4 @@ public:
     // Every connected socket whose local port is the given one (the
     // listening socket has no peer and stays). Returns how many were cut.
     static int CutAll(int localPort);
-
-private:
-    static int CutMatching(int localPort, int remotePort);
 };

@@ -60,6 +60,25 @@ Fault Fault::Timeout(std::chrono::milliseconds hold)
     return fault;
 }
 
+Fault Fault::DropAfterRequestBytes(std::size_t bytes)
+{
+    Fault fault = Make(FaultKind::DropAfterRequestBytes, false);
+    fault.bytes = bytes;
+    return fault;
+}
+
+Fault Fault::IgnoreRange()
+{
+    return Make(FaultKind::IgnoreRange, true);
+}
+
+Fault Fault::ChangeContent(const QByteArray& content)
+{
+    Fault fault = Make(FaultKind::ChangeContent, true);
+    fault.content = content;
+    return fault;
+}
+
 void FakeFaults::SetNext(const std::string& method, const Fault& fault)
 {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -4,10 +4,17 @@
 // the next call of a method or for all its calls.
 //
 // Methods are named as on the wire: "setAgentInfo", "getMetadata", ...,
-// "getQuota"; "*" stands for every method. A call takes, in this order, the
-// oldest one-shot fault of its method, the oldest one-shot fault of "*", the
-// lasting fault of its method, the lasting fault of "*".
+// "getQuota"; the upload host's "postFile", "postFile2" (the size query
+// too) and "putFile" (both actions); "download" for the download host; the
+// login steps "invoke_auth", "ClientAuthentication", "grant_auth",
+// "PCAgentRequestAccess" (signed API) and "login2"; the push channel's
+// exchanges by their first command, "CONNECT", "CHECK" or "SEND". "*"
+// stands for every method. A call takes, in this order, the oldest one-shot
+// fault of its method, the oldest one-shot fault of "*", the lasting fault
+// of its method, the lasting fault of "*". A fault of a kind that does not
+// apply to the call's host is used up and the call answered as without it.
 
+#include <QByteArray>
 #include <QString>
 
 #include <chrono>
@@ -27,13 +34,22 @@ enum class FaultKind {
     NonJson,          // an HTML page instead of JSON
     Message,          // {"status":"0","msg":<message>}
     Timeout,          // hold the reply past the client's idle limit, then close
+    // Upload host only: read the first bytes of the request body, then close
+    // (with the whole body when it is shorter); nothing of it is kept.
+    DropAfterRequestBytes,
+    // Download host only: answer 200 with the whole file whatever the Range.
+    IgnoreRange,
+    // Download host only: the file gets a new version holding the given
+    // content (committed as another agent's edit) before this answer.
+    ChangeContent,
 };
 
 struct Fault {
     FaultKind kind = FaultKind::Delay;
     std::chrono::milliseconds hold{0};  // Delay and Timeout
-    std::size_t bytes = 0;              // DropAfterBytes
+    std::size_t bytes = 0;              // DropAfterBytes, DropAfterRequestBytes
     QString message;                    // Message
+    QByteArray content;                 // ChangeContent
     // Whether the service carries the request out before the fault strikes;
     // false leaves the state as it was.
     bool processed = true;
@@ -46,6 +62,9 @@ struct Fault {
     static Fault NonJson();
     static Fault Message(const QString& message);
     static Fault Timeout(std::chrono::milliseconds hold);
+    static Fault DropAfterRequestBytes(std::size_t bytes);
+    static Fault IgnoreRange();
+    static Fault ChangeContent(const QByteArray& content);
 };
 
 class FakeFaults {

@@ -34,5 +34,9 @@ inline constexpr char FormEncodingError[] = "request body is not form encoded";
 inline constexpr char ReqDescError[] = "req_desc error";
 inline constexpr char PositionError[] = "last_commit_time error";
 inline constexpr char MissingField[] = "missing field: ";
+inline constexpr char MultipartError[] = "request body is not a valid multipart form";
+inline constexpr char UploadFileMissing[] = "upload_file missing or not the last part";
+inline constexpr char PartSizeError[] = "p_size does not match upload_file";
+inline constexpr char UploadActionError[] = "unknown upload action";
 
 }  // namespace FakeMessages

@@ -20,6 +20,9 @@ struct FakeAccountSpec {
     std::int64_t accessKeyExpire = 0;  // Unix time; 0 never expires
     std::int64_t quotaTotalBytes = std::int64_t(10) << 30;
     std::int64_t maxFileSizeBytes = std::int64_t(4) << 30;
+    // Whether the member account may use the service; the login's grant
+    // step refuses an account that may not (100014).
+    bool serviceActivated = true;
 };
 
 struct FakeAgent {
@@ -84,6 +87,19 @@ struct FakeSyncKey {
     FakeChange change;
     QByteArray upload;
     bool committed = false;
+};
+
+// How the upload host writes to a key's upload buffer.
+enum class FakeUploadWrite {
+    Append,   // a part or a chunk
+    Replace,  // a one-shot upload
+    Query,    // only the length is asked for
+};
+
+// The upload host's result: the refusal text, or the buffer's length.
+struct FakeUploadResult {
+    QString message;  // empty on success
+    std::int64_t total = 0;
 };
 
 // The reply to a commit.

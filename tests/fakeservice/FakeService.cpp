@@ -1,86 +1,67 @@
 #include "tests/fakeservice/FakeService.h"
 
-#include "tests/fakeservice/ConnectionCutter.h"
+#include "tests/fakeservice/ConnectionProbe.h"
 #include "tests/fakeservice/FakeMessages.h"
 #include "tests/fakeservice/FormDecoder.h"
 #include "tests/fakeservice/JsonReply.h"
+#include "tests/fakeservice/QueryText.h"
+#include "tests/fakeservice/RequestTweaks.h"
 
 #include <httplib.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <utility>
 
 namespace {
 
-constexpr const char* Host = "127.0.0.1";
-constexpr const char* JsonType = "application/json; charset=utf-8";
-constexpr const char* HtmlType = "text/html; charset=UTF-8";
+constexpr const char* PushPath = "/0/";
+constexpr std::size_t Unlimited = std::numeric_limits<std::size_t>::max();
+// Never reserve more than this ahead of a body's arrival.
+constexpr std::size_t MaxReserve = std::size_t(64) << 20;
 
-// What a PHP service prints ahead of its output when a notice goes wrong.
-constexpr const char* WarningLine =
-    "<br />\n<b>Warning</b>:  Undefined variable $cache in <b>/srv/api/index.php</b> on line <b>42</b><br />\n";
-
-constexpr const char* ErrorPage =
-    "<html><head><title>503 Service Unavailable</title></head>"
-    "<body><h1>Service Unavailable</h1></body></html>";
-
-// Faults that need the real reply to strike.
-bool NeedsReply(FaultKind kind)
+std::size_t ContentLength(const httplib::Request& request)
 {
-    return kind == FaultKind::Delay || kind == FaultKind::WarningLine || kind == FaultKind::DropAfterBytes;
+    const std::string text = request.get_header_value("Content-Length");
+    char* end = nullptr;
+    const unsigned long long length = std::strtoull(text.c_str(), &end, 10);
+    return end == text.c_str() ? 0 : std::size_t(length);
 }
 
-// Announces the whole body, sends its first bytes and cuts the connection.
-// With bytes at or past the body's length the client gets the whole reply.
-void ReplyCutAfter(std::size_t bytes, std::string body, const httplib::Request& request,
-                   httplib::Response& response)
+// Reads the body up to the limit; false when it did not arrive whole (or
+// the limit ended it).
+bool ReadBody(const httplib::ContentReader& reader, std::size_t limit, std::size_t expected, QByteArray& body)
 {
-    const std::size_t sent = std::min(bytes, body.size());
-    const int localPort = request.local_port;
-    const int remotePort = request.remote_port;
-    const std::size_t length = body.size();
-    response.set_content_provider(
-        length, JsonType,
-        [body = std::move(body), sent, localPort, remotePort](std::size_t, std::size_t, httplib::DataSink& sink) {
-            if (sent > 0)
-                sink.write(body.data(), sent);
-            ConnectionCutter::Cut(localPort, remotePort);
-            return false;
-        });
+    body.reserve(qsizetype(std::min({expected, limit, MaxReserve})));
+    return reader([&](const char* data, std::size_t length) {
+        const std::size_t room = limit - std::size_t(body.size());
+        body.append(data, qsizetype(std::min(length, room)));
+        return std::size_t(body.size()) < limit;
+    });
 }
 
 }  // namespace
 
-FakeService::FakeService(FakeServiceOptions options) : options_(std::move(options))
+FakeService::FakeService(FakeServiceOptions options)
+    : options_(std::move(options)),
+      replies_(stop_),
+      accounts_(state_, options_.apiKey),
+      signedApi_(state_, accounts_, options_.apiKey, options_.apiSecret),
+      uploads_(state_, options_.strictFormEncoding),
+      downloads_(state_, replies_),
+      push_(options_.strictFormEncoding)
 {
-    server_ = std::make_unique<httplib::Server>();
-    const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
-        Handle(request, response);
-    };
-    server_->Get(".*", handler);
-    server_->Post(".*", handler);
-    server_->Put(".*", handler);
-    const auto timeout = static_cast<time_t>(options_.ioTimeout.count());
-    server_->set_read_timeout(timeout);
-    server_->set_write_timeout(timeout);
-
-    port_ = options_.port == 0 ? server_->bind_to_any_port(Host)
-                               : (server_->bind_to_port(Host, options_.port) ? options_.port : -1);
-    if (port_ <= 0) {
-        port_ = 0;
-        return;
-    }
-    agent_ = std::make_unique<AgentInterface>(state_, QString::fromStdString(BaseUrl()));
-    signedApi_ = std::make_unique<SignedApi>(state_, options_.apiKey, options_.apiSecret);
-    thread_ = std::thread([this] {
-        server_->listen_after_bind();
-        listenEnded_ = true;
-    });
-    // The socket listens already; wait until the loop runs so that a stop
-    // cannot come before it and be missed.
-    for (int i = 0; i < 500 && !server_->is_running() && !listenEnded_; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    service_ = Listen(options_.port, 0, AllMethods(&FakeService::HandleService));
+    upload_ = Listen(options_.uploadPort, 0, UploadRoutes());
+    download_ = Listen(options_.downloadPort, 0, AllMethods(&FakeService::HandleDownload));
+    account_ = Listen(options_.accountPort, 0, AllMethods(&FakeService::HandleAccount));
+    pushListener_ = Listen(options_.pushPort, options_.pushThreads, AllMethods(&FakeService::HandlePush));
+    agent_ = std::make_unique<AgentInterface>(state_, QString::fromStdString(DownloadUrl()));
+    for (HttpListener* listener : Listeners())
+        listener->Start();
+    for (HttpListener* listener : Listeners())
+        listener->WaitStarted();
 }
 
 FakeService::~FakeService()
@@ -90,12 +71,20 @@ FakeService::~FakeService()
 
 bool FakeService::IsRunning() const
 {
-    return port_ != 0 && !Stopping();
+    const std::vector<HttpListener*> listeners = Listeners();
+    const bool bound = std::all_of(listeners.begin(), listeners.end(),
+                                   [](const HttpListener* listener) { return listener->IsBound(); });
+    return bound && !stop_.Raised();
+}
+
+int FakeService::Port() const
+{
+    return service_->Port();
 }
 
 std::string FakeService::BaseUrl() const
 {
-    return std::string("http://") + Host + ":" + std::to_string(port_);
+    return service_->BaseUrl();
 }
 
 std::string FakeService::ApiUrl() const
@@ -103,83 +92,163 @@ std::string FakeService::ApiUrl() const
     return BaseUrl() + "/api.php";
 }
 
+std::string FakeService::UploadUrl() const
+{
+    return upload_->BaseUrl();
+}
+
+std::string FakeService::DownloadUrl() const
+{
+    return download_->BaseUrl();
+}
+
+std::string FakeService::AccountUrl() const
+{
+    return account_->BaseUrl();
+}
+
+std::string FakeService::MemberTokenUrl() const
+{
+    return AccountUrl() + AccountServer::MemberTokenPath;
+}
+
+std::string FakeService::ClientAuthUrl() const
+{
+    return AccountUrl() + AccountServer::ClientAuthPath;
+}
+
+std::string FakeService::PushUrl() const
+{
+    return pushListener_->BaseUrl() + PushPath + "?";
+}
+
 std::vector<FakeCall> FakeService::Calls() const
 {
-    std::lock_guard<std::mutex> lock(logMutex_);
-    return calls_;
+    return log_.Calls();
 }
 
 std::size_t FakeService::CallCount(const std::string& method) const
 {
-    std::lock_guard<std::mutex> lock(logMutex_);
-    return std::count_if(calls_.begin(), calls_.end(),
-                         [&](const FakeCall& call) { return call.method == method; });
+    return log_.Count(method);
 }
 
 std::vector<std::string> FakeService::UnknownTargets() const
 {
-    std::lock_guard<std::mutex> lock(logMutex_);
-    return unknownTargets_;
+    return log_.UnknownTargets();
 }
 
 void FakeService::Stop()
 {
-    {
-        std::lock_guard<std::mutex> lock(stopMutex_);
-        if (stopping_)
-            return;
-        stopping_ = true;
-    }
-    stopped_.notify_all();
-    if (!thread_.joinable())
-        return;
-    server_->stop();
-    // Idle keep-alive connections and stalled peers would hold the library's
-    // threads for their time-outs; cut them until the listen loop has ended.
-    while (!listenEnded_) {
-        ConnectionCutter::CutAll(port_);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    thread_.join();
+    stop_.Raise();
+    push_.Stop();
+    const std::vector<HttpListener*> listeners = Listeners();
+    for (HttpListener* listener : listeners)
+        listener->RequestStop();
+    for (HttpListener* listener : listeners)
+        listener->Join();
 }
 
-void FakeService::Handle(const httplib::Request& request, httplib::Response& response)
+// ---- The listeners' handlers ----------------------------------------------------
+
+void FakeService::HandleService(const httplib::Request& request, httplib::Response& response)
 {
     const std::optional<MethodRouter::Route> route = router_.Match(request.target);
-    const bool known = route && (route->method == MethodRouter::SignedApi || AgentInterface::Handles(route->method));
-    const std::string method =
-        !known ? std::string()
-               : route->method == MethodRouter::SignedApi ? SignedApi::MethodName(route->rest) : route->method;
-    Record(request, method);
-    if (!known) {
-        RecordUnknown(request);
-        response.status = 404;
-        response.set_content("not found", "text/plain");
+    const std::string method = ServiceMethod(route);
+    if (method.empty()) {
+        NotServed(request, response, "service");
         return;
     }
-    if (Stopping()) {
-        Cut(request);
-        return;
-    }
-    const std::optional<Fault> fault = faults_.Take(method);
-    if (fault && fault->kind == FaultKind::Delay && !WaitFor(fault->hold)) {
-        Cut(request);
-        return;
-    }
-    const bool process = !fault || fault->processed || NeedsReply(fault->kind);
-    std::string body = process ? Dispatch(*route, request) : std::string();
-    if (fault && fault->kind != FaultKind::Delay) {
-        ApplyFault(*fault, method, request, response, std::move(body));
-        return;
-    }
-    response.status = 200;
-    response.set_content(body, JsonType);
+    Record(request, method, "service");
+    Answer(faults_.Take(method), method, request, response, [&] { return DispatchService(*route, request); });
 }
 
-std::string FakeService::Dispatch(const MethodRouter::Route& route, const httplib::Request& request)
+void FakeService::HandleUpload(const httplib::Request& request, httplib::Response& response,
+                               const httplib::ContentReader& reader)
+{
+    const std::optional<MethodRouter::Route> route = router_.Match(request.target);
+    const std::string method = route ? route->method : std::string();
+    const std::string contentType = RequestTweaks::TakeBodyAsPlainBytes(request);
+    const std::optional<Fault> fault = UploadHost::Handles(method) && request.method == UploadHost::HttpMethodOf(method)
+                                           ? faults_.Take(method)
+                                           : std::nullopt;
+    const bool cutEarly = fault && fault->kind == FaultKind::DropAfterRequestBytes;
+    QByteArray body;
+    const bool whole = ReadBody(reader, cutEarly ? fault->bytes : Unlimited, ContentLength(request), body);
+    if (!UploadHost::Handles(method) || request.method != UploadHost::HttpMethodOf(method)) {
+        NotServed(request, response, "upload");
+        return;
+    }
+    log_.Record(FakeCall{request.method, request.target, method,
+                         body.left(qsizetype(CallLog::MaxBody)).toStdString(), "upload", std::size_t(body.size())});
+    if (cutEarly || !whole) {
+        FaultReply::Cut(request);
+        return;
+    }
+    Answer(fault, method, request, response,
+           [&] { return uploads_.Handle(*route, contentType, std::move(body)); });
+}
+
+void FakeService::HandleDownload(const httplib::Request& request, httplib::Response& response)
+{
+    if (request.method != "GET" || !DownloadHost::Matches(request.target)) {
+        NotServed(request, response, "download");
+        return;
+    }
+    Record(request, DownloadHost::Method, "download");
+    const std::optional<Fault> fault = faults_.Take(DownloadHost::Method);
+    if (stop_.Raised() || (fault && fault->kind == FaultKind::Delay && !stop_.WaitFor(fault->hold))) {
+        FaultReply::Cut(request);
+        return;
+    }
+    downloads_.Serve(request, response, fault);
+}
+
+void FakeService::HandleAccount(const httplib::Request& request, httplib::Response& response)
+{
+    const std::string step = AccountServer::StepOf(request.method, request.target);
+    if (step.empty()) {
+        NotServed(request, response, "account");
+        return;
+    }
+    Record(request, step, "account");
+    Answer(faults_.Take(step), step, request, response,
+           [&] { return accounts_.Handle(step, request.target, request.body); });
+}
+
+void FakeService::HandlePush(const httplib::Request& request, httplib::Response& response)
+{
+    if (request.method != "POST" || QueryText::PathOf(request.target) != PushPath) {
+        NotServed(request, response, "push");
+        return;
+    }
+    const std::string method = push_.MethodOf(request.body);
+    Record(request, method, "push");
+    const int localPort = request.local_port;
+    const int remotePort = request.remote_port;
+    Answer(faults_.Take(method), method, request, response, [&] {
+        return push_.Handle(request.body, [=] { return ConnectionProbe::PeerGone(localPort, remotePort); });
+    });
+}
+
+// ---- Service base -----------------------------------------------------------------
+
+std::string FakeService::ServiceMethod(const std::optional<MethodRouter::Route>& route) const
+{
+    if (!route)
+        return std::string();
+    if (route->method == MethodRouter::SignedApi)
+        return SignedApi::MethodName(route->rest);
+    if (route->method == MethodRouter::DevLogin || AgentInterface::Handles(route->method))
+        return route->method;
+    return std::string();
+}
+
+std::string FakeService::DispatchService(const MethodRouter::Route& route, const httplib::Request& request)
 {
     if (route.method == MethodRouter::SignedApi)
-        return signedApi_->Handle(route.rest);
+        return signedApi_.Handle(route.rest);
+    if (route.method == MethodRouter::DevLogin)
+        return accounts_.DevLogin(route.rest);
     return DispatchAgent(route, request);
 }
 
@@ -195,69 +264,74 @@ std::string FakeService::DispatchAgent(const MethodRouter::Route& route, const h
     return agent_->Handle(route.method, QString::fromStdString(route.userId), *decoded.fields);
 }
 
-void FakeService::ApplyFault(const Fault& fault, const std::string& method, const httplib::Request& request,
-                             httplib::Response& response, std::string body)
+// ---- Shared -------------------------------------------------------------------------
+
+void FakeService::Answer(const std::optional<Fault>& fault, const std::string& method,
+                         const httplib::Request& request, httplib::Response& response, const Produce& produce)
 {
-    response.status = 200;
-    switch (fault.kind) {
-    case FaultKind::Delay:
-        response.set_content(body, JsonType);
-        return;
-    case FaultKind::DropBeforeReply:
-        Cut(request);
-        return;
-    case FaultKind::DropAfterBytes:
-        ReplyCutAfter(fault.bytes, std::move(body), request, response);
-        return;
-    case FaultKind::Http500:
-        response.status = 500;
-        response.set_content("Internal Server Error", "text/plain");
-        return;
-    case FaultKind::WarningLine:
-        response.set_content(WarningLine + body, HtmlType);
-        return;
-    case FaultKind::NonJson:
-        response.set_content(ErrorPage, HtmlType);
-        return;
-    case FaultKind::Message:
-        response.set_content(method == "getQuota"
-                                 ? SignedApi::Failure(fault.message, QStringLiteral("injected failure"))
-                                 : JsonReply::Error(fault.message),
-                             JsonType);
-        return;
-    case FaultKind::Timeout:
-        WaitFor(fault.hold);
-        Cut(request);
+    if (stop_.Raised()) {
+        FaultReply::Cut(request);
         return;
     }
+    if (fault && fault->kind == FaultKind::Delay && !stop_.WaitFor(fault->hold)) {
+        FaultReply::Cut(request);
+        return;
+    }
+    std::string body = !fault || FaultReply::NeedsReply(*fault) ? produce() : std::string();
+    if (fault && fault->kind != FaultKind::Delay) {
+        replies_.Apply(*fault, method, request, response, std::move(body));
+        return;
+    }
+    response.status = 200;
+    response.set_content(body, FaultReply::JsonType);
 }
 
-void FakeService::Record(const httplib::Request& request, const std::string& method)
+void FakeService::Record(const httplib::Request& request, const std::string& method, const char* host)
 {
-    std::lock_guard<std::mutex> lock(logMutex_);
-    calls_.push_back(FakeCall{request.method, request.target, method, request.body});
+    log_.Record(FakeCall{request.method, request.target, method, request.body, host, request.body.size()});
 }
 
-void FakeService::RecordUnknown(const httplib::Request& request)
+void FakeService::NotServed(const httplib::Request& request, httplib::Response& response, const char* host)
 {
-    std::fprintf(stderr, "fake service: not served: %s %s\n", request.method.c_str(), request.target.c_str());
-    std::lock_guard<std::mutex> lock(logMutex_);
-    unknownTargets_.push_back(request.target);
+    Record(request, std::string(), host);
+    log_.RecordUnknown(request.method, request.target);
+    response.status = 404;
+    response.set_content("not found", "text/plain");
 }
 
-void FakeService::Cut(const httplib::Request& request) const
+std::unique_ptr<HttpListener> FakeService::Listen(int port, std::size_t threads, const HttpListener::Routes& routes)
 {
-    ConnectionCutter::Cut(request.local_port, request.remote_port);
+    return std::make_unique<HttpListener>(port, options_.ioTimeout, threads, routes);
 }
 
-bool FakeService::WaitFor(std::chrono::milliseconds duration)
+HttpListener::Routes FakeService::AllMethods(Handler handle)
 {
-    std::unique_lock<std::mutex> lock(stopMutex_);
-    return !stopped_.wait_for(lock, duration, [this] { return stopping_; });
+    return [this, handle](httplib::Server& server) {
+        const auto handler = [this, handle](const httplib::Request& request, httplib::Response& response) {
+            (this->*handle)(request, response);
+        };
+        server.Get(".*", handler);
+        server.Post(".*", handler);
+        server.Put(".*", handler);
+    };
 }
 
-bool FakeService::Stopping() const
+HttpListener::Routes FakeService::UploadRoutes()
 {
-    std::lock_guard<std::mutex> lock(stopMutex_);
-    return stopping_;
+    return [this](httplib::Server& server) {
+        // Bodies are read by the handler itself, so that a fault can cut one
+        // halfway.
+        const auto handler = [this](const httplib::Request& request, httplib::Response& response,
+                                    const httplib::ContentReader& reader) { HandleUpload(request, response, reader); };
+        server.Post(".*", handler);
+        server.Put(".*", handler);
+        server.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+            NotServed(request, response, "upload");
+        });
+    };
+}
+
+std::vector<HttpListener*> FakeService::Listeners() const
+{
+    return {service_.get(), upload_.get(), download_.get(), account_.get(), pushListener_.get()};
 }

@@ -390,7 +390,7 @@ TEST_F(FakeServiceTest, FileCheckReportsTheCommittedUpload)
 
     const Reply check = Call("getFileCheck", QStringLiteral("agent_key=%1&my_base64_full_path_name=%2").arg(AgentA, Wire("/a.txt")));
     ASSERT_EQ(check.Text("status"), u"1") << check.body;
-    EXPECT_TRUE(check.Text("get_url").startsWith(QString::fromStdString(service_.BaseUrl() + "/")));
+    EXPECT_TRUE(check.Text("get_url").startsWith(QString::fromStdString(service_.DownloadUrl() + "/")));
     const QJsonObject metadata = check.json.value("metadata").toObject();
     EXPECT_EQ(metadata.value("size").toString(), u"3");
     EXPECT_EQ(metadata.value("local_mtime").toString(), u"100");

@@ -3,22 +3,14 @@
 #include "tests/fakeservice/ChangeRules.h"
 #include "tests/fakeservice/DecimalText.h"
 #include "tests/fakeservice/FakeMessages.h"
+#include "tests/fakeservice/RandomText.h"
 #include "tests/fakeservice/ServicePath.h"
 
 #include "foundation/Crypto.h"
 
-#include <QRandomGenerator>
-
 namespace {
 
 using Lock = std::lock_guard<std::mutex>;
-
-QString RandomHex32()
-{
-    QByteArray bytes(16, Qt::Uninitialized);
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), 4);
-    return QString::fromLatin1(HexLower(bytes));
-}
 
 bool IsFileUpload(const FakeChange& change)
 {
@@ -200,6 +192,16 @@ std::optional<FakeAccountSpec> FakeState::Account(const QString& userId) const
     return account ? std::optional<FakeAccountSpec>(account->spec) : std::nullopt;
 }
 
+std::optional<FakeAccountSpec> FakeState::AccountByLogin(const QString& login) const
+{
+    Lock lock(mutex_);
+    for (const auto& [userId, account] : accounts_) {
+        if (!login.isEmpty() && account.spec.login == login)
+            return account.spec;
+    }
+    return std::nullopt;
+}
+
 std::vector<FakeAgent> FakeState::Agents(const QString& userId) const
 {
     Lock lock(mutex_);
@@ -348,7 +350,7 @@ FakeState::Registration FakeState::RegisterSyncKey(const QString& userId, const 
         return registration;
 
     FakeSyncKey& key = registration.key;
-    key.key = RandomHex32();
+    key.key = RandomText::Hex(16);
     key.checksum = Md5Hex(key.key + u'|' + agentKey);
     key.expire = clock_.Now() + syncKeyLifetime_;
     key.agentKey = agentKey;
@@ -413,6 +415,38 @@ std::optional<FakeItem> FakeState::LiveFile(const QString& userId, const QString
     if (!item || item->isFolder)
         return std::nullopt;
     return *item;
+}
+
+std::optional<FakeItem> FakeState::LiveFileByKey(const QString& userId, const QString& key) const
+{
+    Lock lock(mutex_);
+    const AccountState* account = Find(userId);
+    const FakeItem* item = account ? account->tree.FindLiveByKey(key) : nullptr;
+    if (!item || item->isFolder)
+        return std::nullopt;
+    return *item;
+}
+
+FakeUploadResult FakeState::WriteUpload(const QString& userId, const QString& syncKey, const QString& checksum,
+                                        FakeUploadWrite write, const QByteArray& bytes)
+{
+    Lock lock(mutex_);
+    const FakeUploadResult refused{QString::fromUtf8(FakeMessages::SyncJournalExpired), 0};
+    AccountState* account = Find(userId);
+    if (!account)
+        return refused;
+    const auto it = account->keys.find(syncKey);
+    if (it == account->keys.end())
+        return refused;
+    FakeSyncKey& key = it->second;
+    if (key.checksum != checksum || key.committed || HasExpired(key.expire, clock_.Now()) ||
+        !IsFileUpload(key.change))
+        return refused;
+    if (write == FakeUploadWrite::Replace)
+        key.upload = bytes;
+    else if (write == FakeUploadWrite::Append)
+        key.upload += bytes;
+    return FakeUploadResult{QString(), key.upload.size()};
 }
 
 // ---- Private ----------------------------------------------------------------------

@@ -70,6 +70,7 @@ public:
 
     // ---- Inspection by tests ----------------------------------------------
     std::optional<FakeAccountSpec> Account(const QString& userId) const;
+    std::optional<FakeAccountSpec> AccountByLogin(const QString& login) const;
     std::vector<FakeAgent> Agents(const QString& userId) const;
     std::vector<FakeItem> Items(const QString& userId) const;
     std::optional<FakeItem> FindItem(const QString& userId, const QString& path) const;
@@ -120,6 +121,16 @@ public:
 
     // The live file at the path.
     std::optional<FakeItem> LiveFile(const QString& userId, const QString& path) const;
+
+    // The live file with the key.
+    std::optional<FakeItem> LiveFileByKey(const QString& userId, const QString& key) const;
+
+    // The upload host's writes to the buffer of a sync-journal key: the key
+    // must belong to the account, carry this checksum, be neither committed
+    // nor expired, and register a file add or edit; otherwise the result
+    // holds the service's refusal. bytes are ignored for Query.
+    FakeUploadResult WriteUpload(const QString& userId, const QString& syncKey, const QString& checksum,
+                                 FakeUploadWrite write, const QByteArray& bytes);
 
 private:
     struct AccountState {

@@ -20,6 +20,15 @@ const FakeItem* FakeTree::FindLive(const QString& path) const
     return item && !item->recycled ? item : nullptr;
 }
 
+const FakeItem* FakeTree::FindLiveByKey(const QString& key) const
+{
+    for (const auto& [path, item] : items_) {
+        if (item.key == key && !item.recycled)
+            return &item;
+    }
+    return nullptr;
+}
+
 bool FakeTree::IsLiveFolder(const QString& path) const
 {
     if (path == ServicePath::Root)

@@ -25,6 +25,9 @@ public:
     // The item when it is not recycled.
     const FakeItem* FindLive(const QString& path) const;
 
+    // The live item with the key; nullptr when there is none.
+    const FakeItem* FindLiveByKey(const QString& key) const;
+
     // True for the root and for a live folder.
     bool IsLiveFolder(const QString& path) const;
 

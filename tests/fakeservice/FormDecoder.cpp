@@ -62,6 +62,15 @@ std::optional<QByteArray> FormDecoder::PercentDecode(const QByteArray& text)
     return bytes;
 }
 
+bool FormDecoder::IsFormEncoded(const QByteArray& bytes)
+{
+    for (const char c : bytes) {
+        if (!IsEncodedByte(c))
+            return false;
+    }
+    return true;
+}
+
 bool FormDecoder::IsEncodedByte(char c)
 {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))

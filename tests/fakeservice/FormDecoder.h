@@ -27,6 +27,9 @@ public:
     // outside the encoding's output, a malformed "%" escape, or a raw "&" or
     // "=" after the first "=".
     static Result Decode(const QByteArray& body, bool strict);
+    // True when every byte is one that the form encoding puts out.
+    static bool IsFormEncoded(const QByteArray& bytes);
+
     // The bytes as UTF-8 text; none when they are not valid UTF-8.
     static std::optional<QString> StrictUtf8(const QByteArray& bytes);
 

@@ -23,6 +23,15 @@ QString FormFields::Value(const QString& name) const
     return QString();
 }
 
+QString FormFields::FirstMissing(std::initializer_list<const char*> names) const
+{
+    for (const char* name : names) {
+        if (!Has(QLatin1String(name)))
+            return QLatin1String(name);
+    }
+    return QString();
+}
+
 QString FormFields::NameAt(std::size_t index) const
 {
     return index < fields_.size() ? fields_[index].first : QString();

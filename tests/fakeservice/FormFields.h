@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <initializer_list>
 #include <utility>
 #include <vector>
 
@@ -15,6 +16,9 @@ public:
 
     // The value of the first field of that name; empty when there is none.
     QString Value(const QString& name) const;
+
+    // The first of the names that no field has; empty when all are there.
+    QString FirstMissing(std::initializer_list<const char*> names) const;
 
     // The name of the field at the position; empty past the end.
     QString NameAt(std::size_t index) const;

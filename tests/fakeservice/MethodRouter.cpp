@@ -7,6 +7,17 @@
 namespace {
 
 constexpr const char* SignedApiPath = "/api.php";
+constexpr const char* DevLoginPath = "/_agent/login2";
+
+// The query when the target is the path, with or without one.
+std::optional<std::string> QueryAfter(const std::string& target, const std::string& path)
+{
+    if (target == path)
+        return std::string();
+    if (target.rfind(path + "?", 0) == 0)
+        return target.substr(path.size() + 1);
+    return std::nullopt;
+}
 
 std::string MethodName(const char* key)
 {
@@ -35,11 +46,10 @@ MethodRouter::MethodRouter()
 
 std::optional<MethodRouter::Route> MethodRouter::Match(const std::string& target) const
 {
-    const std::string apiPrefix = std::string(SignedApiPath) + "?";
-    if (target == SignedApiPath || target.rfind(apiPrefix, 0) == 0) {
-        const std::string query = target.size() > apiPrefix.size() ? target.substr(apiPrefix.size()) : "";
-        return Route{SignedApi, std::string(), query};
-    }
+    if (const std::optional<std::string> query = QueryAfter(target, SignedApiPath))
+        return Route{SignedApi, std::string(), *query};
+    if (const std::optional<std::string> query = QueryAfter(target, DevLoginPath))
+        return Route{DevLogin, std::string(), *query};
     for (const Entry& entry : entries_) {
         std::smatch match;
         if (!std::regex_match(target, match, entry.pattern))

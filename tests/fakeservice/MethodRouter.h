@@ -3,7 +3,8 @@
 // Finds which service method a request target (path and query, as sent)
 // names. The agent-interface paths come from the plain method table, each a
 // format with (user_id %s, Unix time %d); putFile's takes user_id only and
-// carries its five values after it. The signed API is "/api.php?...".
+// carries its five values after it. The signed API is "/api.php?..."; the
+// development login of the "DEV" profile is "/_agent/login2?<login>&<otpw>".
 
 #include <optional>
 #include <regex>
@@ -15,10 +16,11 @@ public:
     struct Route {
         std::string method;  // "setAgentInfo", ..., or "api" for the signed API
         std::string userId;  // agent interface: the user_id of the URL
-        std::string rest;    // putFile: what follows the path; signed API: the query
+        std::string rest;    // putFile: what follows the path; signed API, login2: the query
     };
 
     static constexpr const char* SignedApi = "api";
+    static constexpr const char* DevLogin = "login2";
 
     MethodRouter();
 

@@ -1,5 +1,8 @@
 #include "tests/fakeservice/SignedApi.h"
 
+#include "tests/fakeservice/AccountServer.h"
+#include "tests/fakeservice/QueryText.h"
+
 #include "foundation/Crypto.h"
 
 #include <QJsonArray>
@@ -7,29 +10,9 @@
 #include <QJsonObject>
 #include <QStringList>
 
-#include <map>
 #include <utility>
 
 namespace {
-
-std::map<QString, QString> RawQuery(const std::string& query)
-{
-    std::map<QString, QString> values;
-    const QStringList pairs = QString::fromUtf8(query).split(u'&', Qt::SkipEmptyParts);
-    for (const QString& pair : pairs) {
-        const qsizetype equals = pair.indexOf(u'=');
-        const QString name = equals < 0 ? pair : pair.left(equals);
-        if (values.count(name) == 0)
-            values[name] = equals < 0 ? QString() : pair.mid(equals + 1);
-    }
-    return values;
-}
-
-QString Value(const std::map<QString, QString>& values, const char* name)
-{
-    const auto it = values.find(QLatin1String(name));
-    return it == values.end() ? QString() : it->second;
-}
 
 // Bytes as MB, up to two decimals, trailing zeros dropped.
 QString Megabytes(std::int64_t bytes)
@@ -49,41 +32,54 @@ std::string Text(const QJsonObject& object)
 
 }  // namespace
 
-SignedApi::SignedApi(FakeState& state, QString apiKey, QString apiSecret)
-    : state_(state), apiKey_(std::move(apiKey)), apiSecret_(std::move(apiSecret))
+SignedApi::SignedApi(FakeState& state, AccountServer& accounts, QString apiKey, QString apiSecret)
+    : state_(state), accounts_(accounts), apiKey_(std::move(apiKey)), apiSecret_(std::move(apiSecret))
 {
 }
 
 QString SignedApi::Signature(const QString& secret, const QString& apiKey, const QString& auth,
                              const QString& method)
 {
-    // Characters outside ASCII count as "?".
+    return AsciiMd5Hex(secret + apiKey + auth + method);
+}
+
+QString SignedApi::AsciiMd5Hex(const QString& text)
+{
     QByteArray source;
-    for (const QChar c : secret + apiKey + auth + method)
+    for (const QChar c : text)
         source.append(c.unicode() < 0x80 ? char(c.unicode()) : '?');
     return QString::fromLatin1(Md5HexBytes(source));
 }
 
 std::string SignedApi::MethodName(const std::string& query)
 {
-    const QString method = Value(RawQuery(query), "method");
+    const QString method = QueryText::Value(QueryText::Parse(query), "method");
     if (method == QLatin1String(QuotaMethod))
         return "getQuota";
+    if (method == QLatin1String(AccessMethod))
+        return "PCAgentRequestAccess";
     return method.toStdString();
+}
+
+bool SignedApi::IsSignedMethod(const std::string& method)
+{
+    return method == "getQuota" || method == "PCAgentRequestAccess";
 }
 
 std::string SignedApi::Handle(const std::string& query)
 {
-    const std::map<QString, QString> values = RawQuery(query);
-    const QString apiKey = Value(values, "api_key");
-    const QString auth = Value(values, "auth");
-    const QString method = Value(values, "method");
+    const std::map<QString, QString> values = QueryText::Parse(query);
+    const QString apiKey = QueryText::Value(values, "api_key");
+    const QString auth = QueryText::Value(values, "auth");
+    const QString method = QueryText::Value(values, "method");
     if (apiKey != apiKey_)
         return Failure(BadApiKeyCode, QStringLiteral("invalid api_key"));
-    if (Value(values, "api_sig") != Signature(apiSecret_, apiKey, auth, method))
+    if (QueryText::Value(values, "api_sig") != Signature(apiSecret_, apiKey, auth, method))
         return Failure(BadSignatureCode, QStringLiteral("invalid api_sig"));
     if (method == QLatin1String(QuotaMethod))
         return GetQuota(auth);
+    if (method == QLatin1String(AccessMethod))
+        return RequestAccess(auth);
     return Failure(UnknownMethodCode, QStringLiteral("unknown method"));
 }
 
@@ -104,4 +100,12 @@ std::string SignedApi::GetQuota(const QString& auth)
                           {QStringLiteral("used"), Megabytes(member.usedBytes)},
                           {QStringLiteral("max_fs"), Megabytes(member.account->maxFileSizeBytes)}};
     return Text(QJsonObject{{QStringLiteral("ok"), QStringLiteral("true")}, {QStringLiteral("rsp"), rsp}});
+}
+
+std::string SignedApi::RequestAccess(const QString& auth)
+{
+    const AccountServer::Access access = accounts_.RequestAccess(auth);
+    if (access.refusalCode)
+        return Failure(QString::fromLatin1(access.refusalCode), access.refusalText);
+    return Text(QJsonObject{{QStringLiteral("ok"), QStringLiteral("true")}, {QStringLiteral("rsp"), access.rsp}});
 }

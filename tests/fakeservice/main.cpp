@@ -1,14 +1,15 @@
 // The fake service as a program of its own, for the local demo: it listens on
-// 127.0.0.1, creates a demo account, prints what the agent needs to reach it,
-// and runs until SIGINT or SIGTERM.
+// 127.0.0.1 (the service base on the given port, the other hosts on
+// ephemeral ones), creates a demo account, prints every address and what
+// the agent needs to reach it, and runs until SIGINT or SIGTERM.
 //
 //   tessaron-fakeservice [--port N]
 
 #include "tests/fakeservice/FakeService.h"
 
-#include "foundation/Crypto.h"
+#include "tests/fakeservice/RandomText.h"
 
-#include <QRandomGenerator>
+#include "foundation/Crypto.h"
 
 #include <csignal>
 #include <cstdio>
@@ -17,14 +18,6 @@
 #include <optional>
 
 namespace {
-
-QString RandomHex(int bytes)
-{
-    QByteArray random(bytes, Qt::Uninitialized);
-    for (char& byte : random)
-        byte = char(QRandomGenerator::global()->bounded(256));
-    return QString::fromLatin1(HexLower(random));
-}
 
 std::optional<int> PortArgument(int argc, char** argv)
 {
@@ -46,8 +39,8 @@ FakeAccountSpec DemoAccount()
     account.userSn = QStringLiteral("700001");
     account.login = QStringLiteral("demo");
     account.password = QStringLiteral("demo-password");
-    account.memberToken = RandomHex(16);
-    account.accessKey = RandomHex(16);
+    account.memberToken = RandomText::Hex(16);
+    account.accessKey = RandomText::Hex(16);
     account.accessKeyChecksum = Md5Hex(account.accessKey);
     return account;
 }
@@ -55,11 +48,18 @@ FakeAccountSpec DemoAccount()
 void PrintAccount(const FakeService& service, const FakeServiceOptions& options, const FakeAccountSpec& account)
 {
     std::printf("fake service listening at %s\n", service.BaseUrl().c_str());
+    std::printf("  service base:        %s\n", service.BaseUrl().c_str());
     std::printf("  signed API:          %s\n", service.ApiUrl().c_str());
+    std::printf("  upload host:         %s\n", service.UploadUrl().c_str());
+    std::printf("  download host:       %s\n", service.DownloadUrl().c_str());
+    std::printf("  account server:      %s\n", service.AccountUrl().c_str());
+    std::printf("  member token:        %s\n", service.MemberTokenUrl().c_str());
+    std::printf("  client auth:         %s\n", service.ClientAuthUrl().c_str());
+    std::printf("  push channel:        %s\n", service.PushUrl().c_str());
     std::printf("  api key / secret:    %s / %s\n", qPrintable(options.apiKey), qPrintable(options.apiSecret));
     std::printf("  login / password:    %s / %s\n", qPrintable(account.login), qPrintable(account.password));
     std::printf("  user_id / user_sn:   %s / %s\n", qPrintable(account.userId), qPrintable(account.userSn));
-    std::printf("  member token:        %s\n", qPrintable(account.memberToken));
+    std::printf("  member access token: %s\n", qPrintable(account.memberToken));
     std::printf("  access key:          %s\n", qPrintable(account.accessKey));
     std::printf("  access key checksum: %s\n", qPrintable(account.accessKeyChecksum));
     std::fflush(stdout);
