@@ -8,6 +8,7 @@
 
 #include <QStringList>
 
+#include <optional>
 #include <utility>
 
 namespace {
@@ -39,6 +40,35 @@ bool IsInteger(const QString& text)
 bool HasExpired(std::int64_t expire, std::int64_t now)
 {
     return expire != 0 && now > expire;
+}
+
+// The account server reads its form as web servers do: the body is split
+// at "&" and each pair at its first "=", then every name and value is
+// decoded, so "%26" and "%3D" in a password stay part of it. A line sent
+// whole after its first "=" (no raw "&" at all) is decoded once, then split.
+std::optional<FormFields> DecodeFormPairs(const QByteArray& body)
+{
+    if (!body.contains('&')) {
+        FormDecoder::Result whole = FormDecoder::Decode(body, false);
+        return whole.fields;
+    }
+    FormFields fields;
+    for (const QByteArray& pair : body.split('&')) {
+        if (pair.isEmpty())
+            continue;
+        const qsizetype equals = pair.indexOf('=');
+        const std::optional<QByteArray> name = FormDecoder::PercentDecode(equals < 0 ? pair : pair.left(equals));
+        const std::optional<QByteArray> value =
+            FormDecoder::PercentDecode(equals < 0 ? QByteArray() : pair.mid(equals + 1));
+        if (!name || !value)
+            return std::nullopt;
+        const std::optional<QString> nameText = FormDecoder::StrictUtf8(*name);
+        const std::optional<QString> valueText = FormDecoder::StrictUtf8(*value);
+        if (!nameText || !valueText)
+            return std::nullopt;
+        fields.Add(*nameText, *valueText);
+    }
+    return fields;
 }
 
 std::string DevFailure(const QString& status)
@@ -162,10 +192,10 @@ std::string AccountServer::ClientAuthentication(const std::string& body)
 QString AccountServer::CheckClientAuthentication(const std::string& body, QString& userId)
 {
     // The form line may arrive encoded or as it was written.
-    const FormDecoder::Result decoded = FormDecoder::Decode(QByteArray::fromStdString(body), false);
-    if (!decoded.fields)
+    const std::optional<FormFields> decoded = DecodeFormPairs(QByteArray::fromStdString(body));
+    if (!decoded)
         return BadInput;
-    const FormFields& fields = *decoded.fields;
+    const FormFields& fields = *decoded;
     if (!fields.FirstMissing({"siteid", "authtoken", "uid", "pw", "type", "chsm"}).isEmpty() ||
         fields.Value(QStringLiteral("siteid")) != QLatin1String(SiteId) ||
         fields.Value(QStringLiteral("type")) != u"json")
