@@ -21,6 +21,53 @@ struct HeaderList {
     void Append(const QByteArray& line) { list = curl_slist_append(list, line.constData()); }
 };
 
+struct MimeFree {
+    void operator()(curl_mime* mime) const noexcept { curl_mime_free(mime); }
+};
+
+static_assert(HttpFormPart::AbortRead == CURL_READFUNC_ABORT);
+
+std::size_t ReadPart(char* buffer, std::size_t size, std::size_t count, void* arg)
+{
+    return static_cast<const HttpFormPart*>(arg)->source(buffer, size * count);
+}
+
+// Quoted-printable text of bytes, lines of at most 76 characters joined by
+// soft line breaks. Encoded here rather than by the library, so that the
+// body's length is known in advance and it goes out with a Content-Length.
+QByteArray QuotedPrintable(const QByteArray& bytes)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    QByteArray out;
+    qsizetype lineLength = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        const bool last = i + 1 == bytes.size();
+        const bool plain = (byte >= 33 && byte <= 126 && byte != '=') || ((byte == ' ' || byte == '\t') && !last);
+        const qsizetype width = plain ? 1 : 3;
+        if (lineLength + width > 75) {
+            out.append("=\r\n");
+            lineLength = 0;
+        }
+        if (plain) {
+            out.append(char(byte));
+        } else {
+            out.append('=');
+            out.append(hex[byte >> 4]);
+            out.append(hex[byte & 0xF]);
+        }
+        lineLength += width;
+    }
+    return out;
+}
+
+// The status of an "HTTP/x y reason" line; 0 when it has none.
+long StatusOfLine(const QByteArray& line)
+{
+    const QList<QByteArray> words = line.split(' ');
+    return words.size() >= 2 ? words[1].toLong() : 0;
+}
+
 QByteArray TrimLine(const char* data, std::size_t size)
 {
     return QByteArray(data, static_cast<qsizetype>(size)).trimmed();
@@ -34,6 +81,8 @@ struct HttpClient::Transfer {
     const std::atomic<bool>* abortFlag = nullptr;
     HttpResponse* response = nullptr;
     HeaderList headers;
+    std::unique_ptr<curl_mime, MimeFree> mime;
+    long headerStatus = 0;  // of the header block being read
     bool aborted = false;
     bool idledOut = false;
     std::int64_t received = 0;
@@ -81,10 +130,19 @@ std::size_t HttpClient::Transfer::OnHeader(char* data, std::size_t size, std::si
     auto* transfer = static_cast<Transfer*>(self);
     transfer->Touch();
     const QByteArray line = TrimLine(data, size * count);
-    if (line.startsWith("HTTP/"))
+    if (line.startsWith("HTTP/")) {
         transfer->response->responseHeaders.clear();  // a new response (redirect, 100 Continue)
-    if (!line.isEmpty())
+        transfer->headerStatus = StatusOfLine(line);
+    }
+    if (!line.isEmpty()) {
         transfer->response->responseHeaders.append(line);
+        return size * count;
+    }
+    const auto& done = transfer->request->headersDone;
+    if (done && transfer->headerStatus >= 200 && !done(transfer->headerStatus, transfer->response->responseHeaders)) {
+        transfer->aborted = true;
+        return 0;
+    }
     return size * count;
 }
 
@@ -166,6 +224,10 @@ void HttpClient::ApplySettings()
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    if (settings_.bufferBytes > 0) {
+        curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, settings_.bufferBytes);
+        curl_easy_setopt(handle, CURLOPT_UPLOAD_BUFFERSIZE, settings_.bufferBytes);
+    }
     if (settings_.maxSendBytesPerSecond > 0)
         curl_easy_setopt(handle, CURLOPT_MAX_SEND_SPEED_LARGE, static_cast<curl_off_t>(settings_.maxSendBytesPerSecond));
     if (settings_.maxRecvBytesPerSecond > 0)
@@ -203,7 +265,13 @@ bool HttpClient::Prepare(const HttpRequest& request, Transfer& transfer, QString
         transfer.headers.Append("Expect:");
         break;
     }
-    if (request.method != HttpRequest::Method::Get) {
+    if (request.method == HttpRequest::Method::Post && !request.parts.isEmpty()) {
+        transfer.headers.Append("Expect:");  // no wait for a "100 Continue" before the body
+        if (!AttachParts(request, transfer)) {
+            error = QStringLiteral("the multipart body could not be built");
+            return false;
+        }
+    } else if (request.method != HttpRequest::Method::Get) {
         if (request.bodySource) {
             curl_easy_setopt(handle, CURLOPT_READFUNCTION, &Transfer::OnRead);
             curl_easy_setopt(handle, CURLOPT_READDATA, &transfer);
@@ -232,6 +300,42 @@ bool HttpClient::Prepare(const HttpRequest& request, Transfer& transfer, QString
     curl_easy_setopt(handle, CURLOPT_DEBUGDATA, &transfer);
     curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L);  // feeds OnDebug the request headers only
     return true;
+}
+
+bool HttpClient::AttachParts(const HttpRequest& request, Transfer& transfer)
+{
+    CURL* handle = handle_.get();
+    transfer.mime.reset(curl_mime_init(handle));
+    if (!transfer.mime)
+        return false;
+    for (const HttpFormPart& part : request.parts) {
+        curl_mimepart* mimePart = curl_mime_addpart(transfer.mime.get());
+        if (!mimePart || curl_mime_name(mimePart, part.name.constData()) != CURLE_OK)
+            return false;
+        const bool quoted = part.encoding.compare("quoted-printable", Qt::CaseInsensitive) == 0;
+        const QByteArray text = quoted ? QuotedPrintable(part.data) : part.data;
+        const CURLcode data =
+            part.source ? curl_mime_data_cb(mimePart, static_cast<curl_off_t>(part.size), &ReadPart, nullptr, nullptr,
+                                            const_cast<HttpFormPart*>(&part))
+                        : curl_mime_data(mimePart, text.constData(), static_cast<std::size_t>(text.size()));
+        if (data != CURLE_OK)
+            return false;
+        // The encoding is declared by a header of our own: the library's
+        // encoders would send the part in small pieces of unknown length.
+        if (!part.encoding.isEmpty()) {
+            const QByteArray line = "Content-Transfer-Encoding: " + part.encoding;
+            curl_slist* header = curl_slist_append(nullptr, line.constData());
+            if (!header || curl_mime_headers(mimePart, header, 1) != CURLE_OK) {
+                curl_slist_free_all(header);
+                return false;
+            }
+        }
+        if (!part.fileName.isEmpty() && curl_mime_filename(mimePart, part.fileName.constData()) != CURLE_OK)
+            return false;
+        if (!part.contentType.isEmpty() && curl_mime_type(mimePart, part.contentType.constData()) != CURLE_OK)
+            return false;
+    }
+    return curl_easy_setopt(handle, CURLOPT_MIMEPOST, transfer.mime.get()) == CURLE_OK;
 }
 
 int HttpClient::Run(Transfer& transfer)

@@ -27,9 +27,31 @@ struct HttpSettings {
     QList<QByteArray> headers;  // "Name: value"; "Name:" removes a default header
     std::int64_t maxSendBytesPerSecond = 0;  // 0 = unlimited
     std::int64_t maxRecvBytesPerSecond = 0;  // 0 = unlimited
+    // The library's receive and send buffers; 0 leaves its defaults. Larger
+    // buffers mean fewer calls per byte on fast links.
+    long bufferBytes = 0;
 };
 
-// One request. Either `body` or `bodySource` carries what is sent.
+// One part of a "multipart/form-data" body. A text part carries `data`; a
+// file part streams its `size` bytes from `source` (returning the bytes
+// written, 0 at the end), so the part is never held in memory.
+struct HttpFormPart {
+    // What a source returns to abort the request.
+    static constexpr std::size_t AbortRead = 0x10000000;
+
+    QByteArray name;
+    QByteArray data;
+    std::function<std::size_t(char* buffer, std::size_t size)> source;
+    std::int64_t size = 0;
+    QByteArray fileName;     // empty: no file name
+    QByteArray contentType;  // empty: the library's default
+    // Content-Transfer-Encoding: "quoted-printable" (text parts, encoded
+    // here) or one that leaves the bytes as they are ("binary", "8bit");
+    // empty: none.
+    QByteArray encoding;
+};
+
+// One request. Either `body`, `bodySource` or `parts` carries what is sent.
 struct HttpRequest {
     enum class Method { Get, Post, Put };
 
@@ -48,6 +70,12 @@ struct HttpRequest {
     std::function<bool(std::int64_t received, std::int64_t sent)> progress;
     // Sent after the headers of the settings ("Name: value").
     QList<QByteArray> headers;
+    // A POST with these parts is sent as "multipart/form-data".
+    QList<HttpFormPart> parts;
+    // Called at the end of each response's header block (also of a redirect)
+    // with its status and header lines, before any of its body reaches the
+    // sink; returning false aborts.
+    std::function<bool(long status, const QList<QByteArray>& headers)> headersDone;
 };
 
 struct HttpResponse {
@@ -102,6 +130,7 @@ public:
 private:
     struct Transfer;
     bool Prepare(const HttpRequest& request, Transfer& transfer, QString& error);
+    bool AttachParts(const HttpRequest& request, Transfer& transfer);
     void ApplySettings();
     // Runs the prepared handle to its end; the libcurl result.
     int Run(Transfer& transfer);

@@ -141,6 +141,71 @@ public:
     static QString SyncObjectType(int action);
     static QString SyncActionWord(int action);
 
+    // ---- Uploads and downloads -------------------------------------------------
+    // Every transfer runs on a client of its own with the proxy, the
+    // bandwidth limits (UploadBitRate, DownloadBitRate) and OnTransferWork
+    // as its progress handler. A transfer key names the running transfer in
+    // RequestObject (the row's relative path), where its cancel flag lives;
+    // it is registered for the call and removed on every exit. An empty key
+    // registers nothing.
+
+    // The unit of the resumable POST's parts and of the chunked PUT.
+    static constexpr std::int64_t TransferChunk = 1048576;
+    static constexpr std::int64_t MaxChunksPerPart = 16;
+    // Of a broken download attempt, this much of the tail is thrown away.
+    static constexpr std::int64_t DroppedTail = 204800;
+    // A complete answer shorter than this, while more is missing, is an
+    // error text and never written to the file.
+    static constexpr std::int64_t SmallestDataBody = 1024;
+    // A ranged download stops once more than this many attempts failed.
+    static constexpr int MaxFailedAttempts = 3;
+
+    // The one-shot multipart POST: the fields in key order, then the whole
+    // file as "upload_file". True when the POST completed; reply is its
+    // answer. NetFailCount is set to 0 / raised by 1.
+    bool HTTPPost(const QString& url, const QString& path, QString& reply, const XMap& fields,
+                  const QString& transferKey = QString());
+
+    // The resumable POST in parts of 1 to MaxChunksPerPart chunks
+    // (UploadPartSize adapts). True when every part was accepted; reply is
+    // the last part's answer (empty when nothing was sent). A start at or
+    // past the end of a non-empty file sends the whole file again; a file
+    // that changes size while it is sent fails.
+    bool PostFile2(const QString& url, const QString& path, const QString& transferKey, QString& reply,
+                   std::int64_t start, const XMap& fields);
+
+    // The chunked PUT from start; stops at the first chunk the service does
+    // not accept. True when every chunk was accepted.
+    bool PutFile(const QString& url, const QString& path, QString& reply, std::int64_t start,
+                 const QString& transferKey = QString());
+
+    // An empty PUT (the putFile size query). True when it completed.
+    bool HTTPPut(const QString& url, QString& reply);
+
+    // The plain GET of the whole file into a fresh target; a failure leaves
+    // no target behind.
+    bool GetFile(const QString& url, const QString& target);
+
+    // The ranged download with resume: the missing tail of target from its
+    // length to expectedSize, through target + "_t", at most
+    // MaxFailedAttempts + 1 failed attempts. The partial target is tied to
+    // version and expectedSize by a note (target + "_v"): a partial of
+    // another version or size is discarded and fetched anew. An answer that
+    // ignored the Range replaces the target from its start.
+    bool HTTPGetFile2(const QString& url, const QString& target, const QString& transferKey,
+                      std::int64_t expectedSize, const QString& version = QString());
+
+    // Progress handler of the transfers: false (abort) when the application
+    // is not online or the transfer's cancel flag is up; otherwise passes the
+    // running byte count to RequestObject.UpdateTransferred.
+    static bool OnTransferWork(const std::atomic<bool>* cancel, std::int64_t position);
+
+    // Chunks per part for a part size: min(16, partSize / chunk), at least 1.
+    static std::int64_t ChunksPerPart(std::int64_t partSize, std::int64_t chunk = TransferChunk);
+    // UploadPartSize after an accepted part, and after a broken upload.
+    static std::int64_t GrownPartSize(std::int64_t partSize, std::int64_t chunk = TransferChunk);
+    static std::int64_t ShrunkPartSize(std::int64_t partSize, std::int64_t chunk = TransferChunk);
+
     // ---- Signed API ------------------------------------------------------------
     // Calls go to the process's SignedApiUrl.
 

@@ -1,0 +1,510 @@
+// Throughput, memory and rate limit of the agent's uploads and downloads
+// against the fake service on loopback, next to the curl command-line tool
+// moving the same bytes to and from the same fake.
+//
+// The fake runs in a child process (forked before anything else starts), so
+// that the peak memory measured here is the agent's alone; the child holds
+// the uploaded and seeded content. Commands go to it over a pipe, one line
+// each, and it answers with one line.
+//
+//   transfer_bench [size in MiB, default 256]
+
+#include "client/PeltaAPI.h"
+#include "foundation/Crypto.h"
+#include "foundation/PeltaReg.h"
+#include "foundation/PeltaRecSyncRequest.h"
+#include "foundation/PeltaRequestObject.h"
+#include "foundation/PeltaSyncAgentSetting.h"
+#include "foundation/ProcessState.h"
+#include "foundation/TimeHelpers.h"
+#include "platform/RegistryStore.h"
+#include "tests/fakeservice/FakeService.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr qint64 MiB = 1048576;
+const QString UserId = QStringLiteral("100001");
+const QString AccessKey = QStringLiteral("a1b2c3d4e5f60718293a4b5c6d7e8f90");
+const QString AccessChecksum = QStringLiteral("0f9e8d7c6b5a49382716059483726150");
+const QString AgentKey = QStringLiteral("5f2b9c0e7d1a43b8a6c4e2f0d9b7a531");
+
+// The bench content: byte i of every file is a function of i alone.
+void FillPattern(char* data, qint64 from, qint64 count)
+{
+    for (qint64 i = 0; i < count; ++i) {
+        const qint64 at = from + i;
+        data[i] = char((at * 31 + at / 251) % 256);
+    }
+}
+
+QByteArray Pattern(qint64 size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    FillPattern(bytes.data(), 0, size);
+    return bytes;
+}
+
+QByteArray PatternMd5(qint64 size)
+{
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    QByteArray block(MiB, Qt::Uninitialized);
+    for (qint64 at = 0; at < size; at += MiB) {
+        const qint64 n = std::min(MiB, size - at);
+        FillPattern(block.data(), at, n);
+        hash.addData(QByteArrayView(block.constData(), n));
+    }
+    return hash.result().toHex();
+}
+
+QByteArray FileMd5(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return "<unreadable>";
+    return hash.result().toHex();
+}
+
+bool WritePatternFile(const QString& path, qint64 size)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QByteArray block(MiB, Qt::Uninitialized);
+    for (qint64 at = 0; at < size; at += MiB) {
+        const qint64 n = std::min(MiB, size - at);
+        FillPattern(block.data(), at, n);
+        if (file.write(block.constData(), n) != n)
+            return false;
+    }
+    return true;
+}
+
+// ---- The fake's process ----------------------------------------------------
+
+std::string Reply(FakeService& service, const QStringList& words)
+{
+    static int serial = 0;
+    const QString command = words.value(0);
+    if (command == u"key") {
+        const QString path = QStringLiteral("\\bench%1.bin").arg(++serial);
+        const QJsonObject desc{{"my_base64_full_path_name", PathToBase64Url(path)},
+                               {"size", words.value(1)},
+                               {"local_mtime", "100"}};
+        const auto registration = service.State().RegisterSyncKey(
+            UserId, AgentKey, QStringLiteral("add"), QStringLiteral("file"),
+            QString::fromUtf8(QJsonDocument(desc).toJson(QJsonDocument::Compact)));
+        return (registration.key.key + u' ' + registration.key.checksum).toStdString();
+    }
+    if (command == u"held") {
+        for (const FakeSyncKey& key : service.State().SyncKeys(UserId)) {
+            if (key.key == words.value(1)) {
+                return std::to_string(key.upload.size()) + ' ' +
+                       QCryptographicHash::hash(key.upload, QCryptographicHash::Md5).toHex().toStdString();
+            }
+        }
+        return "-1 none";
+    }
+    if (command == u"seed") {
+        const QString path = QStringLiteral("\\seed%1.bin").arg(++serial);
+        if (!service.State().SeedFile(UserId, path, Pattern(words.value(1).toLongLong())))
+            return "error";
+        return service.DownloadUrl() + DownloadHost::PathFor(UserId, *service.State().LiveFile(UserId, path));
+    }
+    if (command == u"next") {  // next <method> <cut|cutreq> <bytes> <calls to let through first>
+        const std::string method = words.value(1).toStdString();
+        for (int i = 0; i < words.value(4).toInt(); ++i)
+            service.Faults().SetNext(method, Fault::Delay(std::chrono::milliseconds(0)));
+        const auto bytes = static_cast<std::size_t>(words.value(3).toLongLong());
+        Fault fault = words.value(2) == u"cutreq" ? Fault::DropAfterRequestBytes(bytes) : Fault::DropAfterBytes(bytes);
+        fault.processed = false;
+        service.Faults().SetNext(method, fault);
+        return "ok";
+    }
+    if (command == u"clear") {
+        service.Faults().ClearAll();
+        return "ok";
+    }
+    return "unknown";
+}
+
+int RunFake(int commands, int replies)
+{
+    FakeService service;
+    FakeAccountSpec account;
+    account.userId = UserId;
+    account.userSn = QStringLiteral("700001");
+    account.login = QStringLiteral("bench");
+    account.password = QStringLiteral("bench");
+    account.accessKey = AccessKey;
+    account.accessKeyChecksum = AccessChecksum;
+    account.quotaTotalBytes = std::int64_t(1) << 40;
+    account.maxFileSizeBytes = std::int64_t(1) << 40;
+    if (!service.IsRunning() || !service.State().AddAccount(account))
+        return 1;
+    service.State().RegisterAgent(UserId, FakeAgent{AgentKey, QStringLiteral("YmVuY2g"), QString(), QString()});
+    std::unique_ptr<FILE, decltype(&std::fclose)> in(fdopen(commands, "r"), &std::fclose);
+    std::unique_ptr<FILE, decltype(&std::fclose)> out(fdopen(replies, "w"), &std::fclose);
+    std::fprintf(out.get(), "%s %s\n", service.BaseUrl().c_str(), service.UploadUrl().c_str());
+    std::fflush(out.get());
+    char line[4096];
+    while (std::fgets(line, sizeof line, in.get())) {
+        const QStringList words = QString::fromUtf8(line).trimmed().split(u' ');
+        if (words.value(0) == u"quit")
+            break;
+        std::fprintf(out.get(), "%s\n", Reply(service, words).c_str());
+        std::fflush(out.get());
+    }
+    service.Stop();
+    return 0;
+}
+
+class FakeProcess {
+public:
+    bool Start()
+    {
+        int commands[2];
+        int replies[2];
+        if (pipe(commands) != 0 || pipe(replies) != 0)
+            return false;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(commands[1]);
+            close(replies[0]);
+            std::_Exit(RunFake(commands[0], replies[1]));
+        }
+        close(commands[0]);
+        close(replies[1]);
+        out_.reset(fdopen(commands[1], "w"));
+        in_.reset(fdopen(replies[0], "r"));
+        const QStringList urls = ReadLine().split(u' ');
+        base_ = urls.value(0);
+        upload_ = urls.value(1);
+        return pid_ > 0 && !upload_.isEmpty();
+    }
+
+    ~FakeProcess()
+    {
+        if (pid_ <= 0)
+            return;
+        Ask(QStringLiteral("quit"));
+        out_.reset();
+        waitpid(pid_, nullptr, 0);
+    }
+
+    QString Ask(const QString& command)
+    {
+        std::fprintf(out_.get(), "%s\n", qPrintable(command));
+        std::fflush(out_.get());
+        return command == u"quit" ? QString() : ReadLine();
+    }
+
+    const QString& Base() const { return base_; }
+    const QString& Upload() const { return upload_; }
+
+private:
+    QString ReadLine()
+    {
+        char line[4096];
+        return std::fgets(line, sizeof line, in_.get()) ? QString::fromUtf8(line).trimmed() : QString();
+    }
+
+    pid_t pid_ = -1;
+    std::unique_ptr<FILE, decltype(&std::fclose)> out_{nullptr, &std::fclose};
+    std::unique_ptr<FILE, decltype(&std::fclose)> in_{nullptr, &std::fclose};
+    QString base_;
+    QString upload_;
+};
+
+// ---- Measuring ---------------------------------------------------------------
+
+qint64 StatusKb(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0)
+            return std::atoll(line.c_str() + std::strlen(field));
+    }
+    return -1;
+}
+
+// Starts a fresh peak: VmHWM falls back to the current resident size.
+void ResetPeak()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+struct Run {
+    bool ok = false;
+    double seconds = 0;
+    qint64 peakKb = 0;
+    qint64 baseKb = 0;
+};
+
+template <typename F>
+Run Measure(F&& transfer)
+{
+    Run run;
+    ResetPeak();
+    run.baseKb = StatusKb("VmRSS:");
+    const auto start = std::chrono::steady_clock::now();
+    run.ok = transfer();
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.peakKb = StatusKb("VmHWM:");
+    return run;
+}
+
+double Rate(qint64 bytes, double seconds)
+{
+    return seconds > 0 ? double(bytes) / MiB / seconds : 0;
+}
+
+void Print(const char* what, qint64 bytes, const Run& run)
+{
+    std::printf("  %-34s %s %8.1f MiB/s  %6.2f s  peak RSS %6.1f MiB (before %5.1f MiB, +%5.1f MiB)\n", what,
+                run.ok ? "ok  " : "FAIL", Rate(bytes, run.seconds), run.seconds, run.peakKb / 1024.0,
+                run.baseKb / 1024.0, (run.peakKb - run.baseKb) / 1024.0);
+}
+
+bool Curl(const QStringList& arguments)
+{
+    return QProcess::execute(QStringLiteral("curl"), arguments) == 0;
+}
+
+// ---- The bench ---------------------------------------------------------------
+
+class Bench {
+public:
+    Bench(FakeProcess& fake, QTemporaryDir& dir) : fake_(fake), dir_(dir) {}
+
+    bool Setup()
+    {
+        ServiceUrl = fake_.Base();
+        UploadUrl = fake_.Upload();
+        ApiMethodMap.clear();
+        PeltaReg::FillApiMethodMap(ApiMethodMap);
+        AppState = XAPPOnline;
+        LogMask = 0x7FFFFFFF;
+        reg_ = std::make_unique<PeltaReg>(*store_);
+        if (!reg_->SetAccessKey(AccessKey, UnixTimeNow() + 36000, AccessChecksum))
+            return false;
+        setting_.Set(QStringLiteral("user_id"), UserId);
+        setting_.Set(QStringLiteral("agent_key"), AgentKey);
+        api_ = std::make_unique<PeltaAPI>(reg_.get(), &setting_);
+        return true;
+    }
+
+    PeltaRecSyncRequest NewKey(qint64 size)
+    {
+        const QStringList words = fake_.Ask(QStringLiteral("key %1").arg(size)).split(u' ');
+        PeltaRecSyncRequest row;
+        row.path = QStringLiteral("\\bench.bin");
+        row.sync_journal_key = words.value(0);
+        row.sync_journal_key_checksum = words.value(1);
+        return row;
+    }
+
+    bool HeldIs(const PeltaRecSyncRequest& row, qint64 size, const QByteArray& md5)
+    {
+        return fake_.Ask(QStringLiteral("held ") + row.sync_journal_key) ==
+               QStringLiteral("%1 %2").arg(size).arg(QString::fromLatin1(md5));
+    }
+
+    qint64 Held(const PeltaRecSyncRequest& row)
+    {
+        return fake_.Ask(QStringLiteral("held ") + row.sync_journal_key).split(u' ').value(0).toLongLong();
+    }
+
+    bool PostFile2(const PeltaRecSyncRequest& row, const QString& file, qint64 start)
+    {
+        XMap fields;
+        const QString url = api_->BuildPostFile2(row, 0, fields);
+        QString reply;
+        return api_->PostFile2(url, file, row.path, reply, start, fields);
+    }
+
+    bool HTTPPost(const PeltaRecSyncRequest& row, const QString& file)
+    {
+        XMap fields;
+        const QString url = api_->BuildPostFile(row, fields);
+        QString reply;
+        return api_->HTTPPost(url, file, reply, fields);
+    }
+
+    bool CurlPost(const PeltaRecSyncRequest& row, const QString& file)
+    {
+        XMap fields;
+        const QString url = api_->BuildPostFile(row, fields);
+        QStringList arguments{QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"),
+                              QStringLiteral("/dev/null"), QStringLiteral("-H"), QStringLiteral("Expect:")};
+        for (const auto& [key, value] : fields)
+            arguments << QStringLiteral("-F") << key + u'=' + value;
+        arguments << QStringLiteral("-F") << QStringLiteral("upload_file=@%1;type=application/octet-stream").arg(file)
+                  << url;
+        return Curl(arguments);
+    }
+
+    QString Seed(qint64 size) { return fake_.Ask(QStringLiteral("seed %1").arg(size)); }
+
+    PeltaAPI& Api() { return *api_; }
+    QString Path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
+
+private:
+    FakeProcess& fake_;
+    QTemporaryDir& dir_;
+    std::unique_ptr<RegistryStore> store_ = RegistryStore::InMemory();
+    std::unique_ptr<PeltaReg> reg_;
+    PeltaSyncAgentSetting setting_;
+    std::unique_ptr<PeltaAPI> api_;
+};
+
+void Throughput(Bench& bench, qint64 size)
+{
+    const QString file = bench.Path("up.bin");
+    if (!WritePatternFile(file, size)) {
+        std::printf("cannot write %s\n", qPrintable(file));
+        return;
+    }
+    const QByteArray md5 = PatternMd5(size);
+    std::printf("Throughput, %lld MiB on loopback:\n", size / MiB);
+
+    UploadPartSize = MiB;
+    PeltaRecSyncRequest row = bench.NewKey(size);
+    Run parts = Measure([&] { return bench.PostFile2(row, file, 0); });
+    parts.ok = parts.ok && bench.HeldIs(row, size, md5);
+    Print("upload, agent postFile2 (parts)", size, parts);
+
+    row = bench.NewKey(size);
+    Run post = Measure([&] { return bench.HTTPPost(row, file); });
+    post.ok = post.ok && bench.HeldIs(row, size, md5);
+    Print("upload, agent postFile (one POST)", size, post);
+
+    row = bench.NewKey(size);
+    Run curlPost = Measure([&] { return bench.CurlPost(row, file); });
+    curlPost.ok = curlPost.ok && bench.HeldIs(row, size, md5);
+    Print("upload, curl -F (one POST)", size, curlPost);
+
+    const QString url = bench.Seed(size);
+    const QString target = bench.Path("down.bin");
+    Run get = Measure([&] { return bench.Api().HTTPGetFile2(url, target, QStringLiteral("\\down.bin"), size); });
+    get.ok = get.ok && FileMd5(target) == md5;
+    Print("download, agent ranged GET", size, get);
+    QFile::remove(target);
+
+    Run curlGet = Measure([&] {
+        return Curl({QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"), target, url});
+    });
+    curlGet.ok = curlGet.ok && FileMd5(target) == md5;
+    Print("download, curl -o", size, curlGet);
+    QFile::remove(target);
+
+    std::printf("  ratio agent/curl: upload one POST %.2f, upload in parts %.2f, download %.2f (goal >= 0.80)\n",
+                curlPost.seconds / post.seconds, curlPost.seconds / parts.seconds, curlGet.seconds / get.seconds);
+    std::printf("  the child process holds the fake's buffers; the peaks above are the agent's process alone\n");
+}
+
+void Limited(Bench& bench)
+{
+    constexpr qint64 size = 8 * MiB;
+    const QString file = bench.Path("limited.bin");
+    WritePatternFile(file, size);
+    const QByteArray md5 = PatternMd5(size);
+    UploadBitRate = 8 * MiB;  // 1 MiB/s, in bits per second
+    DownloadBitRate = 8 * MiB;
+    std::printf("Bandwidth limit of 1 MiB/s, %lld MiB:\n", size / MiB);
+
+    UploadPartSize = MiB;
+    const PeltaRecSyncRequest row = bench.NewKey(size);
+    Run up = Measure([&] { return bench.PostFile2(row, file, 0); });
+    up.ok = up.ok && bench.HeldIs(row, size, md5);
+    Print("upload, agent postFile2", size, up);
+
+    const QString url = bench.Seed(size);
+    const QString target = bench.Path("limited_down.bin");
+    Run down = Measure([&] { return bench.Api().HTTPGetFile2(url, target, QStringLiteral("\\l.bin"), size); });
+    down.ok = down.ok && FileMd5(target) == md5;
+    Print("download, agent ranged GET", size, down);
+    std::printf("  achieved / limit: upload %.3f, download %.3f (goal within 0.90 .. 1.10)\n",
+                Rate(size, up.seconds), Rate(size, down.seconds));
+    UploadBitRate = 0;
+    DownloadBitRate = 0;
+}
+
+void Resume(Bench& bench, FakeProcess& fake, qint64 size)
+{
+    const QString file = bench.Path("up.bin");
+    const QByteArray md5 = PatternMd5(size);
+    std::printf("Resume after a cut at half of %lld MiB:\n", size / MiB);
+
+    // Parts of 16 MiB: the part that starts at half the file is cut midway.
+    UploadPartSize = 16 * MiB;
+    const PeltaRecSyncRequest row = bench.NewKey(size);
+    fake.Ask(QStringLiteral("next postFile2 cutreq %1 %2").arg(8 * MiB).arg(size / 2 / (16 * MiB)));
+    const bool first = bench.PostFile2(row, file, 0);
+    const qint64 held = bench.Held(row);
+    const bool second = bench.PostFile2(row, file, held);
+    std::printf("  upload: first call %s, service held %lld bytes; second call %s, sent %lld bytes (%.1f%% of the "
+                "file), content %s\n",
+                first ? "succeeded (unexpected)" : "broke", held, second ? "succeeded" : "FAILED", size - held,
+                100.0 * double(size - held) / double(size), bench.HeldIs(row, size, md5) ? "identical" : "DIFFERENT");
+
+    const QString url = bench.Seed(size);
+    const QString target = bench.Path("resume_down.bin");
+    fake.Ask(QStringLiteral("next download cut %1 0").arg(size / 2));
+    AppLog.TakeBuffer();
+    const bool ok = bench.Api().HTTPGetFile2(url, target, QStringLiteral("\\r.bin"), size);
+    const QString log = AppLog.TakeBuffer();
+    const auto starts = QRegularExpression(QStringLiteral("GetFile2 start at:(\\d+)")).globalMatch(log);
+    QList<qint64> positions;
+    for (auto it = starts; it.hasNext();)
+        positions.append(it.next().captured(1).toLongLong());
+    const qint64 resumedAt = positions.value(1, -1);
+    std::printf("  download: cut after %lld bytes, second attempt asked from %lld and received %lld bytes "
+                "(remaining half %lld + dropped tail %lld), %s, content %s\n",
+                size / 2, resumedAt, size - resumedAt, size - size / 2, size / 2 - resumedAt,
+                ok ? "succeeded" : "FAILED", FileMd5(target) == md5 ? "identical" : "DIFFERENT");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const qint64 sizeMiB = argc > 1 ? std::atoll(argv[1]) : 256;
+    FakeProcess fake;  // forked before any thread of this process starts
+    if (!fake.Start()) {
+        std::fprintf(stderr, "the fake service did not start\n");
+        return 1;
+    }
+    QTemporaryDir dir;
+    qputenv("TESSARON_HOME", dir.filePath(QStringLiteral("data")).toUtf8());
+    Bench bench(fake, dir);
+    if (!dir.isValid() || !bench.Setup()) {
+        std::fprintf(stderr, "set-up failed\n");
+        return 1;
+    }
+    const qint64 size = sizeMiB * MiB;
+    Throughput(bench, size);
+    Limited(bench);
+    Resume(bench, fake, size);
+    return 0;
+}
