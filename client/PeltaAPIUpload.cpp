@@ -17,6 +17,19 @@
 
 namespace {
 
+// Where a resumable upload starts. When the service claims the whole file
+// (or more), nothing proves the upload complete, so it is sent again in full.
+std::int64_t ResumeStart(const char* operation, std::int64_t start, std::int64_t size)
+{
+    if (start >= 0 && (start == 0 || start < size))
+        return start;
+    PeltaAPI::Log(QStringLiteral("%1: start %2 is outside the file's %3 bytes, sending from 0")
+                      .arg(QLatin1String(operation))
+                      .arg(start)
+                      .arg(size));
+    return 0;
+}
+
 HttpFormPart TextPart(const QString& name, const QString& value)
 {
     HttpFormPart part;
@@ -172,12 +185,7 @@ bool PeltaAPI::PostFile2(const QString& url, const QString& path, const QString&
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const std::int64_t size = file.size();
-    if (start < 0 || (start > 0 && start >= size)) {
-        // The service claims the whole file (or more): nothing proves the
-        // upload complete, so it is sent again in full.
-        Log(QStringLiteral("PostFile2: start %1 is outside the file's %2 bytes, sending from 0").arg(start).arg(size));
-        start = 0;
-    }
+    start = ResumeStart("PostFile2", start, size);
     RequestObject.ResumeAt(start);
     if (AppState.load() == XAPPExit)
         return false;
@@ -261,10 +269,7 @@ bool PeltaAPI::PutFile(const QString& url, const QString& path, QString& reply, 
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const std::int64_t size = file.size();
-    if (start < 0 || (start > 0 && start >= size)) {
-        Log(QStringLiteral("putFile: start %1 is outside the file's %2 bytes, sending from 0").arg(start).arg(size));
-        start = 0;
-    }
+    start = ResumeStart("putFile", start, size);
     RequestObject.ResumeAt(start);
     if (AppState.load() == XAPPExit)
         return false;

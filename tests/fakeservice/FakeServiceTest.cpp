@@ -5,6 +5,7 @@
 #include "tests/fakeservice/DecimalText.h"
 #include "tests/fakeservice/FakeService.h"
 #include "tests/fakeservice/FormDecoder.h"
+#include "tests/fakeservice/ServiceHostTest.h"
 
 #include "foundation/Constants.h"
 #include "foundation/Crypto.h"
@@ -16,7 +17,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <future>
@@ -35,37 +35,6 @@ const QString AccessChecksum = QStringLiteral("0f9e8d7c6b5a49382716059483726150"
 const QString MemberToken = QStringLiteral("member-token-1");
 const QString AgentA = QStringLiteral("agent-a");
 const QString AgentB = QStringLiteral("agent-b");
-
-// The form encoding of a form post: letters, digits and "*-._" stay, a blank
-// becomes "+", every other byte "%XX".
-std::string FormEncode(const QByteArray& bytes)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) || c == '*' || c == '-' || c == '.' || c == '_') {
-            out += c;
-        } else if (c == ' ') {
-            out += '+';
-        } else {
-            out += '%';
-            out += hex[byte >> 4];
-            out += hex[byte & 15];
-        }
-    }
-    return out;
-}
-
-// The body as it goes out: cut at its first "=", both halves encoded.
-std::string WireBody(const QString& body)
-{
-    const QByteArray bytes = body.toUtf8();
-    const qsizetype equals = bytes.indexOf('=');
-    if (equals < 0)
-        return FormEncode(bytes);
-    return FormEncode(bytes.left(equals)) + "=" + FormEncode(bytes.mid(equals + 1));
-}
 
 QString Wire(const QString& path)
 {
@@ -130,7 +99,7 @@ protected:
     Reply Call(const std::string& method, const QString& fields)
     {
         const QString body = QStringLiteral("access_key=%1&access_key_checksum=%2&%3").arg(AccessKey, AccessChecksum, fields);
-        return PostRaw(Target(method), WireBody(body));
+        return PostRaw(Target(method), ServiceHostTest::WireBody(body));
     }
 
     Reply SetSyncJournal(const QString& agent, const QString& action, const QString& objType, const QJsonObject& desc)
@@ -261,7 +230,7 @@ TEST_F(FakeServiceTest, RefusesCallsWithoutTheAccountsAccessKey)
         {"checksum not second", "access_key=" + AccessKey + fields + "&access_key_checksum=" + AccessChecksum, UserId},
     };
     for (const Case& c : cases) {
-        const Reply reply = PostRaw(Target("setAgentInfo", c.urlUserId), WireBody(c.body));
+        const Reply reply = PostRaw(Target("setAgentInfo", c.urlUserId), ServiceHostTest::WireBody(c.body));
         EXPECT_EQ(reply.http, 200) << c.what;
         EXPECT_EQ(reply.Text("status"), u"0") << c.what;
         EXPECT_FALSE(reply.Text("msg").isEmpty()) << c.what;

@@ -5,17 +5,6 @@
 
 namespace {
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 }  // namespace
 
 FormDecoder::Result FormDecoder::Decode(const QByteArray& body, bool strict)
@@ -52,8 +41,8 @@ std::optional<QByteArray> FormDecoder::PercentDecode(const QByteArray& text)
         }
         if (i + 2 >= text.size())
             return std::nullopt;
-        const int high = HexValue(text[i + 1]);
-        const int low = HexValue(text[i + 2]);
+        const int high = FormDecoder::HexValue(text[i + 1]);
+        const int low = FormDecoder::HexValue(text[i + 2]);
         if (high < 0 || low < 0)
             return std::nullopt;
         bytes.append(static_cast<char>(high * 16 + low));
@@ -101,4 +90,15 @@ std::optional<QString> FormDecoder::StrictUtf8(const QByteArray& bytes)
     if (decoder.hasError())
         return std::nullopt;
     return text;
+}
+
+int FormDecoder::HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
 }

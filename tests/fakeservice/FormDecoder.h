@@ -29,6 +29,8 @@ public:
     static Result Decode(const QByteArray& body, bool strict);
     // True when every byte is one that the form encoding puts out.
     static bool IsFormEncoded(const QByteArray& bytes);
+    // The value of one hexadecimal digit, -1 for any other character.
+    static int HexValue(char c);
 
     // The bytes as UTF-8 text; none when they are not valid UTF-8.
     static std::optional<QString> StrictUtf8(const QByteArray& bytes);

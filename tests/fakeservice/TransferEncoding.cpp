@@ -1,21 +1,12 @@
 #include "tests/fakeservice/TransferEncoding.h"
 
+#include "tests/fakeservice/FormDecoder.h"
+
 #include <QList>
 
 namespace TransferEncoding {
 
 namespace {
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 QByteArray WithoutTrailingBlanks(QByteArray line)
 {
@@ -40,8 +31,8 @@ bool DecodeLine(const QByteArray& line, QByteArray& out, bool& soft)
         }
         if (i + 2 >= line.size())
             return false;
-        const int high = HexValue(line[i + 1]);
-        const int low = HexValue(line[i + 2]);
+        const int high = FormDecoder::HexValue(line[i + 1]);
+        const int low = FormDecoder::HexValue(line[i + 2]);
         if (high < 0 || low < 0)
             return false;
         out.append(char(high * 16 + low));
