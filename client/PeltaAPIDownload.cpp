@@ -8,11 +8,10 @@
 #include "client/TransferSettings.h"
 #include "foundation/PeltaRequestObject.h"
 #include "foundation/ProcessState.h"
+#include "platform/FileWriteBack.h"
 
 #include <QFile>
 #include <QFileInfo>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -32,16 +31,11 @@ QString HeaderLines(const HttpResponse& response)
     return text;
 }
 
-bool FlushToDisk(QFile& file)
-{
-    return file.flush() && ::fsync(file.handle()) == 0;
-}
-
 // Appends the first count bytes of from (read from its start) to the end of
 // to, then flushes to to disk.
 bool AppendPrefix(QFile& from, std::int64_t count, QFile& to)
 {
-    if (!FlushToDisk(from) || !from.seek(0) || !to.seek(to.size()))
+    if (!FileWriteBack::FlushToDisk(from) || !from.seek(0) || !to.seek(to.size()))
         return false;
     std::array<char, 65536> block{};
     while (count > 0) {
@@ -51,7 +45,7 @@ bool AppendPrefix(QFile& from, std::int64_t count, QFile& to)
             return false;
         count -= got;
     }
-    return FlushToDisk(to);
+    return FileWriteBack::FlushToDisk(to);
 }
 
 // The note beside a partial download: the version and size it belongs to.
@@ -82,7 +76,7 @@ bool WriteNote(const QString& target, const QString& version, std::int64_t size)
 {
     QFile note(NotePath(target));
     return note.open(QIODevice::WriteOnly | QIODevice::Truncate) && note.write(NoteText(version, size)) >= 0 &&
-           FlushToDisk(note);
+           FileWriteBack::FlushToDisk(note);
 }
 
 // The first position and the total of "bytes first-last/total"; false when
@@ -155,6 +149,8 @@ Attempt RunAttempt(const QString& url, QFile& file, QFile& temp, std::int64_t po
 {
     Attempt attempt;
     bool written = file.seek(position);
+    FileWriteBack appended(position);
+    FileWriteBack whole;
     HttpRequest request;
     request.url = url;
     request.headers.append("Range: bytes=" + QByteArray::number(static_cast<qint64>(position)) + '-' +
@@ -170,9 +166,11 @@ Attempt RunAttempt(const QString& url, QFile& file, QFile& temp, std::int64_t po
         if (attempt.mode == AttemptMode::Whole && !temp.isOpen())
             written = written && temp.open(QIODevice::ReadWrite | QIODevice::Truncate);
         written = written && to.write(data, static_cast<qint64>(size)) == static_cast<qint64>(size);
-        if (written)
-            attempt.got += static_cast<std::int64_t>(size);
-        return written;
+        if (!written)
+            return false;
+        attempt.got += static_cast<std::int64_t>(size);
+        (attempt.mode == AttemptMode::Whole ? whole : appended).Wrote(to);
+        return true;
     };
     request.progress = std::move(progress);
     HttpClient client;
@@ -214,7 +212,7 @@ std::int64_t Settle(const Attempt& attempt, QFile& file, QFile& temp, std::int64
         }
     }
     if (!whole)
-        return file.resize(position + keep) && FlushToDisk(file) ? keep : -1;
+        return file.resize(position + keep) && FileWriteBack::FlushToDisk(file) ? keep : -1;
     if (keep == 0 && !(attempt.complete && !errorText))
         return 0;  // nothing of the new answer: the target stays as it was
     // An answer that ignored the Range starts the file anew.
@@ -235,10 +233,13 @@ bool PeltaAPI::GetFile(const QString& url, const QString& target)
     bool ok = false;
     if (AppState.load() != XAPPExit) {
         bool written = true;
+        FileWriteBack writeBack;
         HttpRequest request;
         request.url = url;
-        request.bodySink = [&file, &written](const char* data, std::size_t size) {
+        request.bodySink = [&file, &written, &writeBack](const char* data, std::size_t size) {
             written = file.write(data, static_cast<qint64>(size)) == static_cast<qint64>(size);
+            if (written)
+                writeBack.Wrote(file);
             return written;
         };
         request.progress = [](std::int64_t received, std::int64_t sent) {
@@ -247,7 +248,7 @@ bool PeltaAPI::GetFile(const QString& url, const QString& target)
         HttpClient client;
         client.Configure(TransferSettings::Download(PlainReadTimeout));
         const HttpResponse response = client.Perform(request);
-        ok = response.Ok() && response.status == 200 && written && FlushToDisk(file);
+        ok = response.Ok() && response.status == 200 && written && FileWriteBack::FlushToDisk(file);
         if (ok) {
             Log(QStringLiteral("GetFile finish"), LogHTTP);
         } else {
