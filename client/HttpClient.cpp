@@ -224,10 +224,10 @@ void HttpClient::ApplySettings()
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    if (settings_.bufferBytes > 0) {
-        curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, settings_.bufferBytes);
-        curl_easy_setopt(handle, CURLOPT_UPLOAD_BUFFERSIZE, settings_.bufferBytes);
-    }
+    if (settings_.receiveBufferBytes > 0)
+        curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, settings_.receiveBufferBytes);
+    if (settings_.sendBufferBytes > 0)
+        curl_easy_setopt(handle, CURLOPT_UPLOAD_BUFFERSIZE, settings_.sendBufferBytes);
     if (settings_.maxSendBytesPerSecond > 0)
         curl_easy_setopt(handle, CURLOPT_MAX_SEND_SPEED_LARGE, static_cast<curl_off_t>(settings_.maxSendBytesPerSecond));
     if (settings_.maxRecvBytesPerSecond > 0)

@@ -28,8 +28,10 @@ struct HttpSettings {
     std::int64_t maxSendBytesPerSecond = 0;  // 0 = unlimited
     std::int64_t maxRecvBytesPerSecond = 0;  // 0 = unlimited
     // The library's receive and send buffers; 0 leaves its defaults. Larger
-    // buffers mean fewer calls per byte on fast links.
-    long bufferBytes = 0;
+    // buffers mean fewer calls per byte on fast links; under a receive limit
+    // a small one keeps the library from reading a burst past the limit.
+    long receiveBufferBytes = 0;
+    long sendBufferBytes = 0;
 };
 
 // One part of a "multipart/form-data" body. A text part carries `data`; a

@@ -2,6 +2,8 @@
 
 #include "foundation/ProcessState.h"
 
+#include <algorithm>
+
 namespace {
 
 const QList<QByteArray> TransferHeaders = {
@@ -13,18 +15,29 @@ const QList<QByteArray> TransferHeaders = {
     "User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)",
 };
 
-// The transfers' library buffers: few calls per byte, still a bounded
-// amount of memory per transfer.
+// The transfers' library buffers without a limit: few calls per byte, still
+// a bounded amount of memory per transfer.
 constexpr long TransferBufferBytes = 512 * 1024;
+constexpr long SmallestBufferBytes = 1024;
 
-// Under a limit the library's small default buffers keep the rate even;
-// large ones would let it burst.
+// Under a receive limit the library reads up to a hundred buffers, or a
+// second's worth, each time the limit lets it, and the last such burst is
+// never paid back: a buffer of a thousandth of the limit keeps that burst
+// to about a tenth of a second. The send side keeps the library's default.
+long ReceiveBuffer(std::int64_t limit)
+{
+    if (limit == 0)
+        return TransferBufferBytes;
+    return static_cast<long>(std::clamp<std::int64_t>(limit / 1000, SmallestBufferBytes, TransferBufferBytes));
+}
+
 void SetLimits(HttpSettings& settings)
 {
     settings.maxSendBytesPerSecond = UploadBitRate.load() / 8;
     settings.maxRecvBytesPerSecond = DownloadBitRate.load() / 8;
-    if (settings.maxSendBytesPerSecond == 0 && settings.maxRecvBytesPerSecond == 0)
-        settings.bufferBytes = TransferBufferBytes;
+    settings.receiveBufferBytes = ReceiveBuffer(settings.maxRecvBytesPerSecond);
+    if (settings.maxSendBytesPerSecond == 0)
+        settings.sendBufferBytes = TransferBufferBytes;
 }
 
 }  // namespace
