@@ -38,6 +38,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -438,6 +439,13 @@ struct Series {
     }
 };
 
+// One way of downloading the bench file, and its runs.
+struct DownloadWay {
+    Series series;
+    QString target;
+    std::function<bool(const QString& target)> get;
+};
+
 double Ratio(const Series& curl, const Series& agent)
 {
     return agent.Seconds() > 0 ? curl.Seconds() / agent.Seconds() : 0;
@@ -456,11 +464,26 @@ void Throughput(Bench& bench, qint64 size, int rounds)
     Series parts{"upload, agent postFile2 (parts)", {}};
     Series post{"upload, agent postFile (one POST)", {}};
     Series curlPost{"upload, curl -F (one POST)", {}};
-    Series get{"download, agent ranged GET", {}};
-    Series curlGet{"download, curl -o", {}};
-    Series curlGetFlushed{"download, curl -o, file flushed", {}};
     const QString url = bench.Seed(size);
-    const QString target = bench.Path("down.bin");
+    // Each download way writes to the disk, or to memory (tmpfs, where the
+    // flush costs nothing) to compare the clients without the disk.
+    QTemporaryDir memory(QStringLiteral("/dev/shm/transfer_bench-XXXXXX"));
+    const QString onDisk = bench.Path("down.bin");
+    const QString inMemory = memory.isValid() ? memory.filePath(QStringLiteral("down.bin")) : QString();
+    const auto agentGet = [&](const QString& target) {
+        return bench.Api().HTTPGetFile2(url, target, QStringLiteral("\\down.bin"), size);
+    };
+    std::vector<DownloadWay> downloads = {
+        {{"download, agent ranged GET", {}}, onDisk, agentGet},
+        {{"download, curl -o", {}}, onDisk, [&](const QString& target) { return CurlGet(url, target); }},
+        {{"download, curl -o, file flushed", {}}, onDisk,
+         [&](const QString& target) { return CurlGet(url, target) && FlushFile(target); }},
+    };
+    if (!inMemory.isEmpty()) {
+        downloads.push_back({{"download to memory, agent", {}}, inMemory, agentGet});
+        downloads.push_back(
+            {{"download to memory, curl -o", {}}, inMemory, [&](const QString& target) { return CurlGet(url, target); }});
+    }
     // The rounds interleave the agent and curl, so that neither always meets
     // the caches the other warmed.
     for (int round = 0; round < rounds; ++round) {
@@ -480,31 +503,32 @@ void Throughput(Bench& bench, qint64 size, int rounds)
         run.ok = run.ok && bench.HeldIs(row, size, md5);
         curlPost.runs.push_back(run);
 
-        // The downloads take turns at going first after the uploads.
-        for (int turn = 0; turn < 3; ++turn) {
-            const int which = (round + turn) % 3;
-            Series& measured = which == 0 ? get : which == 1 ? curlGet : curlGetFlushed;
+        // The download ways take turns at going first after the uploads.
+        for (std::size_t turn = 0; turn < downloads.size(); ++turn) {
+            DownloadWay& way = downloads[(std::size_t(round) + turn) % downloads.size()];
             // Nothing of the previous run (its file's removal, its data)
             // may still be on its way to the disk when this one starts.
-            QFile::remove(target);
+            QFile::remove(way.target);
             ::sync();
-            run = Measure([&] {
-                if (which == 0)
-                    return bench.Api().HTTPGetFile2(url, target, QStringLiteral("\\down.bin"), size);
-                return CurlGet(url, target) && (which == 1 || FlushFile(target));
-            });
-            run.ok = run.ok && FileMd5(target) == md5;
-            measured.runs.push_back(run);
+            run = Measure([&] { return way.get(way.target); });
+            run.ok = run.ok && FileMd5(way.target) == md5;
+            QFile::remove(way.target);
+            way.series.runs.push_back(run);
         }
-        QFile::remove(target);
     }
-    for (const Series* series : {&parts, &post, &curlPost, &get, &curlGet, &curlGetFlushed})
+    for (const Series* series : {&parts, &post, &curlPost})
         series->Print(size);
+    for (const DownloadWay& way : downloads)
+        way.series.Print(size);
     std::printf("  ratio agent/curl: upload one POST %.2f, upload in parts %.2f (goal >= 0.80)\n", Ratio(curlPost, post),
                 Ratio(curlPost, parts));
-    std::printf("  ratio agent/curl: download %.2f against curl -o, %.2f against curl -o with its file flushed "
-                "(goal >= 0.80)\n",
-                Ratio(curlGet, get), Ratio(curlGetFlushed, get));
+    std::printf("  ratio agent/curl, download to the disk: %.2f against curl -o, %.2f against curl -o with its file "
+                "flushed (goal >= 0.80)\n",
+                Ratio(downloads[1].series, downloads[0].series), Ratio(downloads[2].series, downloads[0].series));
+    if (downloads.size() == 5) {
+        std::printf("  ratio agent/curl, download to memory: %.2f (goal >= 0.80)\n",
+                    Ratio(downloads[4].series, downloads[3].series));
+    }
     std::printf("  the agent's download is on the disk when it returns; plain curl's may still be in memory\n");
     std::printf("  the child process holds the fake's buffers; the peaks above are the agent's process alone\n");
 }
