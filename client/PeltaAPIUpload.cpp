@@ -30,6 +30,18 @@ std::int64_t ResumeStart(const char* operation, std::int64_t start, std::int64_t
     return 0;
 }
 
+// Opens the file of a resumable upload and settles where it starts, which
+// the status object learns; -1 when the file cannot be opened or the program
+// is closing.
+std::int64_t BeginResumable(const char* operation, QFile& file, std::int64_t start)
+{
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    start = ResumeStart(operation, start, file.size());
+    RequestObject.ResumeAt(start);
+    return AppState.load() == XAPPExit ? -1 : start;
+}
+
 HttpFormPart TextPart(const QString& name, const QString& value)
 {
     HttpFormPart part;
@@ -182,13 +194,10 @@ bool PeltaAPI::PostFile2(const QString& url, const QString& path, const QString&
     }
     TransferScope scope(transferKey);
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    start = BeginResumable("PostFile2", file, start);
+    if (start < 0)
         return false;
     const std::int64_t size = file.size();
-    start = ResumeStart("PostFile2", start, size);
-    RequestObject.ResumeAt(start);
-    if (AppState.load() == XAPPExit)
-        return false;
 
     HttpClient client;
     client.Configure(TransferSettings::MultipartUpload());
@@ -266,13 +275,10 @@ bool PeltaAPI::PutFile(const QString& url, const QString& path, QString& reply, 
         return false;
     TransferScope scope(transferKey);
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    start = BeginResumable("putFile", file, start);
+    if (start < 0)
         return false;
     const std::int64_t size = file.size();
-    start = ResumeStart("putFile", start, size);
-    RequestObject.ResumeAt(start);
-    if (AppState.load() == XAPPExit)
-        return false;
 
     HttpClient client;
     client.Configure(TransferSettings::ChunkedPut());
