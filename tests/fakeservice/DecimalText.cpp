@@ -2,17 +2,6 @@
 
 namespace {
 
-bool AllDigits(QStringView text)
-{
-    if (text.isEmpty())
-        return false;
-    for (const QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return false;
-    }
-    return true;
-}
-
 QStringView WholePart(QStringView text)
 {
     const qsizetype dot = text.indexOf(u'.');
@@ -65,6 +54,17 @@ int CompareFractions(QStringView a, QStringView b)
 }
 
 }  // namespace
+
+bool AllDigits(QStringView text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return false;
+    }
+    return true;
+}
 
 bool IsDecimalText(const QString& text)
 {

@@ -8,6 +8,9 @@
 
 #include <optional>
 
+// True for one or more ASCII digits and nothing else.
+bool AllDigits(QStringView text);
+
 // True for one or more ASCII digits, optionally followed by "." and one or
 // more ASCII digits.
 bool IsDecimalText(const QString& text);

@@ -1,6 +1,7 @@
 #include "tests/fakeservice/UploadHost.h"
 
 #include "tests/fakeservice/AgentInterface.h"
+#include "tests/fakeservice/DecimalText.h"
 #include "tests/fakeservice/FakeMessages.h"
 #include "tests/fakeservice/FormDecoder.h"
 #include "tests/fakeservice/JsonReply.h"
@@ -40,17 +41,6 @@ std::optional<QByteArray> PartContent(QByteArray&& body, const MultipartPart& pa
     body.truncate(part.offset + part.length);
     body.remove(0, part.offset);
     return std::move(body);
-}
-
-bool IsDecimal(const QString& text)
-{
-    if (text.isEmpty())
-        return false;
-    for (const QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -121,7 +111,7 @@ std::string UploadHost::PostFile2Transfer(const QString& userId, const Form& for
     if (!form.file)
         return JsonReply::Error(FakeMessages::UploadFileMissing);
     const QString partSize = form.fields.Value(PartSizeField);
-    if (!IsDecimal(partSize) || partSize.toLongLong() != form.file->size())
+    if (!AllDigits(partSize) || partSize.toLongLong() != form.file->size())
         return Refuse(FakeMessages::PartSizeError,
                       QStringLiteral("p_size %1, upload_file %2 bytes").arg(partSize).arg(form.file->size()));
     return Write(userId, form.fields.Value(SyncKeyField), form.fields.Value(SyncChecksumField),
