@@ -20,6 +20,7 @@
 #include "platform/FileWriteBack.h"
 #include "platform/RegistryStore.h"
 #include "tests/fakeservice/FakeService.h"
+#include "tests/fakeservice/TestAccount.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -46,9 +47,9 @@
 namespace {
 
 constexpr qint64 MiB = 1048576;
-const QString UserId = QStringLiteral("100001");
-const QString AccessKey = QStringLiteral("a1b2c3d4e5f60718293a4b5c6d7e8f90");
-const QString AccessChecksum = QStringLiteral("0f9e8d7c6b5a49382716059483726150");
+const QString& UserId = TestAccount::UserId;
+const QString& AccessKey = TestAccount::AccessKey;
+const QString& AccessChecksum = TestAccount::AccessChecksum;
 const QString AgentKey = QStringLiteral("5f2b9c0e7d1a43b8a6c4e2f0d9b7a531");
 
 // The bench content: byte i of every file is a function of i alone.
@@ -154,13 +155,7 @@ std::string Reply(FakeService& service, const QStringList& words)
 int RunFake(int commands, int replies)
 {
     FakeService service;
-    FakeAccountSpec account;
-    account.userId = UserId;
-    account.userSn = QStringLiteral("700001");
-    account.login = QStringLiteral("bench");
-    account.password = QStringLiteral("bench");
-    account.accessKey = AccessKey;
-    account.accessKeyChecksum = AccessChecksum;
+    FakeAccountSpec account = TestAccount::Spec();
     account.quotaTotalBytes = std::int64_t(1) << 40;
     account.maxFileSizeBytes = std::int64_t(1) << 40;
     if (!service.IsRunning() || !service.State().AddAccount(account))

@@ -17,15 +17,7 @@ void ServiceFixture::SetUp()
     env_.Set("HOME", dir_.filePath(QStringLiteral("home")).toStdString());
     env_.Set("XDG_CONFIG_HOME", dir_.filePath(QStringLiteral("config")).toStdString());
 
-    FakeAccountSpec account;
-    account.userId = UserId;
-    account.userSn = UserSn;
-    account.login = QStringLiteral("demo");
-    account.password = QStringLiteral("secret");
-    account.memberToken = MemberToken;
-    account.accessKey = AccessKey;
-    account.accessKeyChecksum = AccessChecksum;
-    ASSERT_TRUE(service_.State().AddAccount(account));
+    ASSERT_TRUE(service_.State().AddAccount(TestAccount::Spec()));
 
     reg_ = std::make_unique<PeltaReg>(*store_);
     ASSERT_TRUE(reg_->SetAccessKey(AccessKey, UnixTimeNow() + 3600, AccessChecksum));

@@ -10,6 +10,7 @@
 #include "foundation/PeltaReg.h"
 #include "foundation/PeltaSyncAgentSetting.h"
 #include "tests/fakeservice/FakeService.h"
+#include "tests/fakeservice/TestAccount.h"
 #include "tests/support/ScopedEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -20,11 +21,11 @@
 
 class ServiceFixture : public ::testing::Test {
 protected:
-    static inline const QString UserId = QStringLiteral("100001");
-    static inline const QString UserSn = QStringLiteral("700001");
-    static inline const QString AccessKey = QStringLiteral("a1b2c3d4e5f60718293a4b5c6d7e8f90");
-    static inline const QString AccessChecksum = QStringLiteral("0f9e8d7c6b5a49382716059483726150");
-    static inline const QString MemberToken = QStringLiteral("member-token-1");
+    static inline const QString& UserId = TestAccount::UserId;
+    static inline const QString& UserSn = TestAccount::UserSn;
+    static inline const QString& AccessKey = TestAccount::AccessKey;
+    static inline const QString& AccessChecksum = TestAccount::AccessChecksum;
+    static inline const QString& MemberToken = TestAccount::MemberToken;
     static inline const QString AgentKey = QStringLiteral("5f2b9c0e7d1a43b8a6c4e2f0d9b7a531");
     static inline const QString FolderMd5 = QStringLiteral("d41d8cd98f00b204e9800998ecf8427e");
 

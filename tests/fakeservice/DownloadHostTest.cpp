@@ -13,24 +13,14 @@
 
 namespace {
 
+using CurlReply = ServiceHostTest::CurlReply;
+
 QByteArray Pattern(qsizetype size)
 {
     QByteArray bytes(size, Qt::Uninitialized);
     for (qsizetype i = 0; i < size; ++i)
         bytes[i] = char((i * 31 + i / 251) % 256);
     return bytes;
-}
-
-struct CurlReply {
-    CURLcode code = CURLE_OK;
-    long http = 0;
-    std::string body;
-};
-
-size_t Collect(char* data, size_t size, size_t count, void* out)
-{
-    static_cast<std::string*>(out)->append(data, size * count);
-    return size * count;
 }
 
 // A GET as a ranged download sends it: HTTP/1.0, an optional Range.
@@ -43,7 +33,7 @@ CurlReply CurlGet(const std::string& url, const std::string& range)
     curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl.get(), CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_0));
     curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, Collect);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &ServiceHostTest::CollectBody);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &reply.body);
     curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 20L);
     reply.code = curl_easy_perform(curl.get());

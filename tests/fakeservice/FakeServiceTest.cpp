@@ -6,6 +6,7 @@
 #include "tests/fakeservice/FakeService.h"
 #include "tests/fakeservice/FormDecoder.h"
 #include "tests/fakeservice/ServiceHostTest.h"
+#include "tests/fakeservice/TestAccount.h"
 
 #include "foundation/Constants.h"
 #include "foundation/Crypto.h"
@@ -28,11 +29,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const QString UserId = QStringLiteral("100001");
-const QString UserSn = QStringLiteral("700001");
-const QString AccessKey = QStringLiteral("a1b2c3d4e5f60718293a4b5c6d7e8f90");
-const QString AccessChecksum = QStringLiteral("0f9e8d7c6b5a49382716059483726150");
-const QString MemberToken = QStringLiteral("member-token-1");
+const QString& UserId = TestAccount::UserId;
+const QString& UserSn = TestAccount::UserSn;
+const QString& AccessKey = TestAccount::AccessKey;
+const QString& AccessChecksum = TestAccount::AccessChecksum;
+const QString& MemberToken = TestAccount::MemberToken;
 const QString AgentA = QStringLiteral("agent-a");
 const QString AgentB = QStringLiteral("agent-b");
 
@@ -59,15 +60,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(service_.IsRunning());
-        FakeAccountSpec account;
-        account.userId = UserId;
-        account.userSn = UserSn;
-        account.login = QStringLiteral("demo");
-        account.password = QStringLiteral("secret");
-        account.memberToken = MemberToken;
-        account.accessKey = AccessKey;
-        account.accessKeyChecksum = AccessChecksum;
-        ASSERT_TRUE(State().AddAccount(account));
+        ASSERT_TRUE(State().AddAccount(TestAccount::Spec()));
     }
 
     FakeState& State() { return service_.State(); }

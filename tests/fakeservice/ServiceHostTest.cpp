@@ -7,13 +7,8 @@
 #include <cctype>
 #include <ctime>
 
-const QString ServiceHostTest::UserId = QStringLiteral("100001");
-const QString ServiceHostTest::UserSn = QStringLiteral("700001");
-const QString ServiceHostTest::Login = QStringLiteral("demo");
+// A blank among letters and digits, so the login's form encoding is exercised.
 const QString ServiceHostTest::Password = QStringLiteral("s3cret pass");
-const QString ServiceHostTest::AccessKey = QStringLiteral("a1b2c3d4e5f60718293a4b5c6d7e8f90");
-const QString ServiceHostTest::AccessChecksum = QStringLiteral("0f9e8d7c6b5a49382716059483726150");
-const QString ServiceHostTest::MemberToken = QStringLiteral("member-token-1");
 const QString ServiceHostTest::AgentKey = QStringLiteral("agent-a");
 
 std::string ServiceHostTest::Reply::Header(const char* name) const
@@ -22,17 +17,17 @@ std::string ServiceHostTest::Reply::Header(const char* name) const
     return it == headers.end() ? std::string() : it->second;
 }
 
+size_t ServiceHostTest::CollectBody(char* data, size_t size, size_t count, void* out)
+{
+    static_cast<std::string*>(out)->append(data, size * count);
+    return size * count;
+}
+
 void ServiceHostTest::SetUp()
 {
     ASSERT_TRUE(service_.IsRunning());
-    FakeAccountSpec account;
-    account.userId = UserId;
-    account.userSn = UserSn;
-    account.login = Login;
+    FakeAccountSpec account = TestAccount::Spec();
     account.password = Password;
-    account.memberToken = MemberToken;
-    account.accessKey = AccessKey;
-    account.accessKeyChecksum = AccessChecksum;
     ASSERT_TRUE(State().AddAccount(account));
 }
 

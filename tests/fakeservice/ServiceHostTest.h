@@ -5,7 +5,9 @@
 // so that the fake is checked against the contract alone.
 
 #include "tests/fakeservice/FakeService.h"
+#include "tests/fakeservice/TestAccount.h"
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -24,14 +26,23 @@ public:
     // The body as a form post sends it: cut at its first "=", both halves encoded.
     static std::string WireBody(const QString& body);
 
+    // What a request sent with libcurl itself got back.
+    struct CurlReply {
+        CURLcode code = CURLE_OK;
+        long http = 0;
+        std::string body;
+    };
+    // libcurl's write callback: appends the body to the std::string at out.
+    static size_t CollectBody(char* data, size_t size, size_t count, void* out);
+
 protected:
-    static const QString UserId;
-    static const QString UserSn;
-    static const QString Login;
+    static inline const QString& UserId = TestAccount::UserId;
+    static inline const QString& UserSn = TestAccount::UserSn;
+    static inline const QString& Login = TestAccount::Login;
     static const QString Password;
-    static const QString AccessKey;
-    static const QString AccessChecksum;
-    static const QString MemberToken;
+    static inline const QString& AccessKey = TestAccount::AccessKey;
+    static inline const QString& AccessChecksum = TestAccount::AccessChecksum;
+    static inline const QString& MemberToken = TestAccount::MemberToken;
     static const QString AgentKey;
 
     struct Reply {

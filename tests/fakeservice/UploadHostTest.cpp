@@ -12,6 +12,8 @@
 
 namespace {
 
+using CurlReply = ServiceHostTest::CurlReply;
+
 const std::string Boundary = "----upload-boundary-7d3a";
 
 struct Part {
@@ -76,18 +78,6 @@ std::string MultipartType()
     return "multipart/form-data; boundary=" + Boundary;
 }
 
-struct CurlReply {
-    CURLcode code = CURLE_OK;
-    long http = 0;
-    std::string body;
-};
-
-size_t Collect(char* data, size_t size, size_t count, void* out)
-{
-    static_cast<std::string*>(out)->append(data, size * count);
-    return size * count;
-}
-
 // A one-shot upload as libcurl's multipart writer sends it: quoted-printable
 // text parts, then the binary file part.
 CurlReply CurlPostFile(const std::string& url, const std::vector<std::pair<const char*, QString>>& fields,
@@ -111,7 +101,7 @@ CurlReply CurlPostFile(const std::string& url, const std::vector<std::pair<const
     curl_mime_data(file, content.constData(), size_t(content.size()));
     curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl.get(), CURLOPT_MIMEPOST, mime.get());
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, Collect);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &ServiceHostTest::CollectBody);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &reply.body);
     curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 10L);
     reply.code = curl_easy_perform(curl.get());
