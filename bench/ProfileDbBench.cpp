@@ -8,9 +8,9 @@
 // once with the statements' pause as the agent runs with it and once
 // without, which leaves the pure query cost.
 
-#include "foundation/LithosSQLiteStatement.h"
-#include "foundation/PeltaDb.h"
-#include "foundation/PeltaSyncAgentSetting.h"
+#include "foundation/db/LithosSQLiteStatement.h"
+#include "foundation/db/PeltaDb.h"
+#include "foundation/settings/PeltaSyncAgentSetting.h"
 
 #include <QByteArray>
 #include <QString>

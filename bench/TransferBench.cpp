@@ -10,17 +10,17 @@
 //   transfer_bench [size in MiB, default 256] [rounds, default 5]
 
 #include "client/PeltaAPI.h"
-#include "foundation/Crypto.h"
-#include "foundation/PeltaReg.h"
-#include "foundation/PeltaRecSyncRequest.h"
+#include "foundation/crypto/Crypto.h"
+#include "foundation/settings/PeltaReg.h"
+#include "foundation/db/PeltaRecSyncRequest.h"
 #include "foundation/PeltaRequestObject.h"
-#include "foundation/PeltaSyncAgentSetting.h"
+#include "foundation/settings/PeltaSyncAgentSetting.h"
 #include "foundation/ProcessState.h"
-#include "foundation/TimeHelpers.h"
+#include "foundation/text/TimeHelpers.h"
 #include "platform/FileWriteBack.h"
 #include "platform/RegistryStore.h"
-#include "tests/fakeservice/FakeService.h"
-#include "tests/fakeservice/TestAccount.h"
+#include "fakeservice/FakeService.h"
+#include "fakeservice/TestAccount.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "client/HttpClient.h"
 
-#include "foundation/PeltaProxy.h"
+#include "foundation/settings/PeltaProxy.h"
 
 #include <curl/curl.h>
 

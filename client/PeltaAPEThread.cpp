@@ -1,9 +1,9 @@
 #include "client/PeltaAPEThread.h"
 
 #include "client/PeltaAPI.h"
-#include "foundation/JsonValue.h"
-#include "foundation/PeltaJSON.h"
-#include "foundation/TimeHelpers.h"
+#include "foundation/text/JsonValue.h"
+#include "foundation/text/PeltaJSON.h"
+#include "foundation/text/TimeHelpers.h"
 
 #include <QDate>
 #include <QTime>

@@ -13,7 +13,7 @@
 
 #include "client/HttpClient.h"
 #include "foundation/Constants.h"
-#include "foundation/PeltaLog.h"
+#include "foundation/log/PeltaLog.h"
 #include "foundation/ProcessState.h"
 #include "platform/WorkerThread.h"
 

@@ -14,9 +14,9 @@
 // 1 to NetFailCount; a completed one sets it to 0.
 
 #include "client/HttpClient.h"
-#include "foundation/PeltaJSON.h"
-#include "foundation/PeltaLog.h"
-#include "foundation/XMap.h"
+#include "foundation/text/PeltaJSON.h"
+#include "foundation/log/PeltaLog.h"
+#include "foundation/text/XMap.h"
 
 #include <QString>
 

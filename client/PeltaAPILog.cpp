@@ -3,7 +3,7 @@
 
 #include "client/PeltaAPI.h"
 #include "client/SecretMask.h"
-#include "foundation/Crypto.h"
+#include "foundation/crypto/Crypto.h"
 #include "foundation/ProcessState.h"
 
 #include <QStringList>

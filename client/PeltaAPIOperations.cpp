@@ -2,13 +2,13 @@
 
 #include "client/PeltaAPI.h"
 #include "foundation/Constants.h"
-#include "foundation/Crypto.h"
-#include "foundation/PeltaRecSyncRequest.h"
-#include "foundation/PeltaReg.h"
-#include "foundation/PeltaSyncAgentSetting.h"
+#include "foundation/crypto/Crypto.h"
+#include "foundation/db/PeltaRecSyncRequest.h"
+#include "foundation/settings/PeltaReg.h"
+#include "foundation/settings/PeltaSyncAgentSetting.h"
 #include "foundation/ProcessState.h"
-#include "foundation/TextFormat.h"
-#include "foundation/TimeHelpers.h"
+#include "foundation/text/TextFormat.h"
+#include "foundation/text/TimeHelpers.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
 // The signed API: signature, call URL and the quota query.
 
 #include "client/PeltaAPI.h"
-#include "foundation/Crypto.h"
+#include "foundation/crypto/Crypto.h"
 #include "foundation/ProcessState.h"
 
 #include <cmath>

@@ -3,14 +3,14 @@
 #include "client/PeltaAPI.h"
 #include "client/SecretMask.h"
 #include "foundation/Constants.h"
-#include "foundation/Crypto.h"
-#include "foundation/PeltaJSON.h"
-#include "foundation/PeltaLog.h"
-#include "foundation/PeltaReg.h"
+#include "foundation/crypto/Crypto.h"
+#include "foundation/text/PeltaJSON.h"
+#include "foundation/log/PeltaLog.h"
+#include "foundation/settings/PeltaReg.h"
 #include "foundation/PeltaRequestObject.h"
-#include "foundation/PeltaSyncAgentSetting.h"
+#include "foundation/settings/PeltaSyncAgentSetting.h"
 #include "foundation/ProcessState.h"
-#include "foundation/Xi18n.h"
+#include "foundation/text/Xi18n.h"
 
 #include <QUrl>
 

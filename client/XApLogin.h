@@ -11,7 +11,7 @@
 // be called from any thread.
 
 #include "client/HttpClient.h"
-#include "foundation/XMap.h"
+#include "foundation/text/XMap.h"
 
 #include <QString>
 

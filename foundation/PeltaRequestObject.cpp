@@ -1,8 +1,8 @@
 #include "foundation/PeltaRequestObject.h"
 
-#include "foundation/PeltaLog.h"
-#include "foundation/TextFormat.h"
-#include "foundation/Xi18n.h"
+#include "foundation/log/PeltaLog.h"
+#include "foundation/text/TextFormat.h"
+#include "foundation/text/Xi18n.h"
 
 #include <cmath>
 #include <utility>

@@ -155,12 +155,7 @@ public:
 
     // ---- Running transfers ------------------------------------------------
     // Keyed by the file's relative path (e.g. "\docs\a.txt") for uploads and
-    // downloads alike. In place of an HTTP client per key and one
-    // process-wide cancel flag, each transfer owns a cancel flag:
-    //   SetHttp(key, client) + clear TransferCancel -> RegisterTransfer(path)
-    //   HasHttp(key)                                -> HasTransfer(path)
-    //   raise TransferCancel when HasHttp           -> CancelTransfer(path)
-    //   RemoveHttp(key)                             -> RemoveTransfer(path)
+    // downloads alike; each running transfer owns its cancel flag.
 
     // Registers a transfer under path and returns its fresh, lowered flag; an
     // earlier registration under the same path is replaced, and its flag is

@@ -10,7 +10,7 @@
 // Every operation takes the tracker's lock for its whole duration and never
 // calls out, so any thread may use it, also while holding another lock.
 
-#include "foundation/PeltaRecVfsSyncFile.h"
+#include "foundation/db/PeltaRecVfsSyncFile.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "foundation/UserMessageSink.h"
 
-#include "foundation/PeltaLog.h"
+#include "foundation/log/PeltaLog.h"
 
 #include <mutex>
 

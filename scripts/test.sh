@@ -8,7 +8,7 @@ build="${TESSARON_BUILD_DIR:-$here/build/test}"
 bash "$here/scripts/install-deps.sh"
 
 cmake -S "$here" -B "$build" -G Ninja \
-  -DCMAKE_BUILD_TYPE=Debug -DTESSARON_SANITIZE=ON -DTESSARON_BENCH=OFF
+  -DCMAKE_BUILD_TYPE=Debug -DTESSARON_SANITIZE=ON -DTESSARON_BENCH=OFF -DTESSARON_WERROR=ON
 cmake --build "$build" --parallel
 
 export QT_QPA_PLATFORM=offscreen

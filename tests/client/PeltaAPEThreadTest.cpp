@@ -1,6 +1,6 @@
 #include "client/PeltaAPEThread.h"
 #include "foundation/ProcessState.h"
-#include "tests/fakeservice/FakeService.h"
+#include "fakeservice/FakeService.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // and never a secret.
 
 #include "client/PeltaAPI.h"
-#include "foundation/Crypto.h"
-#include "foundation/PeltaRecSyncRequest.h"
+#include "foundation/crypto/Crypto.h"
+#include "foundation/db/PeltaRecSyncRequest.h"
 #include "foundation/ProcessState.h"
 #include "tests/client/ServiceFixture.h"
 

@@ -3,10 +3,10 @@
 
 #include "client/PeltaAPI.h"
 #include "foundation/Constants.h"
-#include "foundation/Crypto.h"
-#include "foundation/PeltaRecSyncRequest.h"
+#include "foundation/crypto/Crypto.h"
+#include "foundation/db/PeltaRecSyncRequest.h"
 #include "foundation/ProcessState.h"
-#include "foundation/TimeHelpers.h"
+#include "foundation/text/TimeHelpers.h"
 #include "tests/client/ServiceFixture.h"
 
 #include <gtest/gtest.h>

@@ -4,8 +4,8 @@
 
 #include "tests/client/ServiceFixture.h"
 
-#include "foundation/Crypto.h"
-#include "foundation/PeltaRecSyncRequest.h"
+#include "foundation/crypto/Crypto.h"
+#include "foundation/db/PeltaRecSyncRequest.h"
 #include "foundation/PeltaRequestObject.h"
 #include "foundation/ProcessState.h"
 

@@ -1,10 +1,10 @@
 #include "tests/client/ServiceFixture.h"
 
 #include "foundation/Constants.h"
-#include "foundation/PeltaLog.h"
+#include "foundation/log/PeltaLog.h"
 #include "foundation/ProcessState.h"
-#include "foundation/TextFormat.h"
-#include "foundation/TimeHelpers.h"
+#include "foundation/text/TextFormat.h"
+#include "foundation/text/TimeHelpers.h"
 
 #include <QDir>
 

@@ -7,10 +7,10 @@
 // values it changes.
 
 #include "client/PeltaAPI.h"
-#include "foundation/PeltaReg.h"
-#include "foundation/PeltaSyncAgentSetting.h"
-#include "tests/fakeservice/FakeService.h"
-#include "tests/fakeservice/TestAccount.h"
+#include "foundation/settings/PeltaReg.h"
+#include "foundation/settings/PeltaSyncAgentSetting.h"
+#include "fakeservice/FakeService.h"
+#include "fakeservice/TestAccount.h"
 #include "tests/support/ScopedEnvironment.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "client/PeltaLoginThread.h"
 #include "client/XApLogin.h"
 #include "foundation/ProcessState.h"
-#include "foundation/Xi18n.h"
+#include "foundation/text/Xi18n.h"
 #include "tests/client/ServiceFixture.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 
 #include "tests/fakeservice/ServiceHostTest.h"
 
-#include "foundation/Crypto.h"
+#include "foundation/crypto/Crypto.h"
 
 #include <curl/curl.h>
 

@@ -2,14 +2,14 @@
 // here: the wire form of a form post is built in this file, not taken from
 // the client, so that the fake is checked against the contract alone.
 
-#include "tests/fakeservice/DecimalText.h"
-#include "tests/fakeservice/FakeService.h"
-#include "tests/fakeservice/FormDecoder.h"
+#include "fakeservice/DecimalText.h"
+#include "fakeservice/FakeService.h"
+#include "fakeservice/FormDecoder.h"
 #include "tests/fakeservice/ServiceHostTest.h"
-#include "tests/fakeservice/TestAccount.h"
+#include "fakeservice/TestAccount.h"
 
 #include "foundation/Constants.h"
-#include "foundation/Crypto.h"
+#include "foundation/crypto/Crypto.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>

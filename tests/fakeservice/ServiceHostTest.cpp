@@ -1,6 +1,6 @@
 #include "tests/fakeservice/ServiceHostTest.h"
 
-#include "foundation/Crypto.h"
+#include "foundation/crypto/Crypto.h"
 
 #include <QJsonDocument>
 

@@ -4,8 +4,8 @@
 // account, and plain HTTP requests written here (never the client's code),
 // so that the fake is checked against the contract alone.
 
-#include "tests/fakeservice/FakeService.h"
-#include "tests/fakeservice/TestAccount.h"
+#include "fakeservice/FakeService.h"
+#include "fakeservice/TestAccount.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "foundation/ApiNameCipherTexts.h"
-#include "foundation/StoredSecret.h"
-#include "tests/support/ApiMethodTable.h"
+#include "foundation/settings/StoredSecret.h"
+#include "fakeservice/ApiMethodTable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "foundation/PeltaRequestObject.h"
 
 #include "foundation/ProcessState.h"
-#include "foundation/Xi18n.h"
+#include "foundation/text/Xi18n.h"
 
 #include <gtest/gtest.h>
 

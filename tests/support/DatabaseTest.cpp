@@ -1,6 +1,6 @@
 #include "tests/support/DatabaseTest.h"
 
-#include "foundation/LithosSQLiteStatement.h"
+#include "foundation/db/LithosSQLiteStatement.h"
 
 #include <chrono>
 

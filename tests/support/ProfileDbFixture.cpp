@@ -1,7 +1,7 @@
 #include "tests/support/ProfileDbFixture.h"
 
-#include "foundation/LithosSQLiteException.h"
-#include "foundation/LithosSQLiteStatement.h"
+#include "foundation/db/LithosSQLiteException.h"
+#include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/ProcessState.h"
 
 

@@ -4,8 +4,8 @@
 // (TESSARON_HOME), a recording message sink, a settings store with an agent
 // key, statements without their pause, and one open PeltaDb.
 
-#include "foundation/PeltaDb.h"
-#include "foundation/PeltaSyncAgentSetting.h"
+#include "foundation/db/PeltaDb.h"
+#include "foundation/settings/PeltaSyncAgentSetting.h"
 #include "tests/support/DatabaseTest.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,134 @@
+#include "fakeservice/FakeFaults.h"
+
+namespace {
+
+Fault Make(FaultKind kind, bool processed)
+{
+    Fault fault;
+    fault.kind = kind;
+    fault.processed = processed;
+    return fault;
+}
+
+}  // namespace
+
+Fault Fault::Delay(std::chrono::milliseconds hold)
+{
+    Fault fault = Make(FaultKind::Delay, true);
+    fault.hold = hold;
+    return fault;
+}
+
+Fault Fault::DropBeforeReply()
+{
+    return Make(FaultKind::DropBeforeReply, true);
+}
+
+Fault Fault::DropAfterBytes(std::size_t bytes)
+{
+    Fault fault = Make(FaultKind::DropAfterBytes, true);
+    fault.bytes = bytes;
+    return fault;
+}
+
+Fault Fault::Http500()
+{
+    return Make(FaultKind::Http500, false);
+}
+
+Fault Fault::WarningLine()
+{
+    return Make(FaultKind::WarningLine, true);
+}
+
+Fault Fault::NonJson()
+{
+    return Make(FaultKind::NonJson, false);
+}
+
+Fault Fault::Message(const QString& message)
+{
+    Fault fault = Make(FaultKind::Message, false);
+    fault.message = message;
+    return fault;
+}
+
+Fault Fault::Timeout(std::chrono::milliseconds hold)
+{
+    Fault fault = Make(FaultKind::Timeout, true);
+    fault.hold = hold;
+    return fault;
+}
+
+Fault Fault::DropAfterRequestBytes(std::size_t bytes)
+{
+    Fault fault = Make(FaultKind::DropAfterRequestBytes, false);
+    fault.bytes = bytes;
+    return fault;
+}
+
+Fault Fault::IgnoreRange()
+{
+    return Make(FaultKind::IgnoreRange, true);
+}
+
+Fault Fault::ChangeContent(const QByteArray& content)
+{
+    Fault fault = Make(FaultKind::ChangeContent, true);
+    fault.content = content;
+    return fault;
+}
+
+void FakeFaults::SetNext(const std::string& method, const Fault& fault)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    next_[method].push_back(fault);
+}
+
+void FakeFaults::SetAlways(const std::string& method, const Fault& fault)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    always_[method] = fault;
+}
+
+void FakeFaults::Clear(const std::string& method)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    next_.erase(method);
+    always_.erase(method);
+}
+
+void FakeFaults::ClearAll()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    next_.clear();
+    always_.clear();
+}
+
+std::optional<Fault> FakeFaults::Take(const std::string& method)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (std::optional<Fault> fault = TakeNext(method))
+        return fault;
+    if (std::optional<Fault> fault = TakeNext(AnyMethod))
+        return fault;
+    if (std::optional<Fault> fault = Lasting(method))
+        return fault;
+    return Lasting(AnyMethod);
+}
+
+std::optional<Fault> FakeFaults::TakeNext(const std::string& method)
+{
+    const auto it = next_.find(method);
+    if (it == next_.end() || it->second.empty())
+        return std::nullopt;
+    Fault fault = it->second.front();
+    it->second.pop_front();
+    return fault;
+}
+
+std::optional<Fault> FakeFaults::Lasting(const std::string& method) const
+{
+    const auto it = always_.find(method);
+    return it == always_.end() ? std::nullopt : std::optional<Fault>(it->second);
+}
