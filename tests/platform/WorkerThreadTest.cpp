@@ -1,5 +1,8 @@
 #include "platform/WorkerThread.h"
 
+#include "tests/support/ThreadState.h"
+#include "tests/support/WaitUntil.h"
+
 #include <gtest/gtest.h>
 
 #include <pthread.h>
@@ -19,28 +22,18 @@ public:
 
     Event event{QStringLiteral("test"), Event::ResetKind::Automatic};
     std::atomic<int> wakes{0};
+    std::atomic<pid_t> id{0};
     char threadName[32] = {};
 
 protected:
     void Execute() override
     {
         pthread_getname_np(pthread_self(), threadName, sizeof threadName);
+        id = CurrentThreadId();
         while (WaitFor(event, Event::Infinite))
             ++wakes;
     }
 };
-
-template <typename Predicate>
-bool Eventually(Predicate predicate)
-{
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 TEST(WorkerThreadTest, RunsWakesAndEndsPromptlyOnTerminate)
 {
@@ -48,14 +41,14 @@ TEST(WorkerThreadTest, RunsWakesAndEndsPromptlyOnTerminate)
     EXPECT_TRUE(thread.Start());
     EXPECT_FALSE(thread.Start());
     thread.event.Set();
-    ASSERT_TRUE(Eventually([&] { return thread.wakes.load() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return thread.wakes.load() == 1; }));
     EXPECT_STREQ(thread.threadName, "AVeryLongThread");
 
-    const auto before = std::chrono::steady_clock::now();
+    // Terminate must end the thread's endless wait, not a later event.
+    ASSERT_TRUE(WaitUntil([&] { return ThreadIsAsleep(thread.id); }));
     thread.Terminate();
+    EXPECT_TRUE(WaitUntil([&] { return !thread.Running(); }, 5s));
     thread.Join();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
-    EXPECT_FALSE(thread.Running());
     EXPECT_EQ(thread.wakes.load(), 1);
 }
 
