@@ -3,6 +3,9 @@
 #include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/ProcessState.h"
 
+#include "tests/support/ThreadState.h"
+#include "tests/support/WaitUntil.h"
+
 #include <gtest/gtest.h>
 
 #include <QByteArray>
@@ -12,6 +15,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -488,6 +492,9 @@ TEST_F(LithosSQLiteStatementTest, PrepareEndsTheStatementItReplaces)
 
 using LithosSQLiteBusyTest = LithosSQLiteTest;
 
+// The lock is released only once the reader has been seen asleep in one of
+// its pauses between tries, so each case really waits; the committed row in
+// its answer shows that it read after the lock was gone.
 TEST_F(LithosSQLiteBusyTest, WaitsForAnotherConnectionsLockThenSucceeds)
 {
     SQLiteStatement::SetPauseDuration(10ms);
@@ -501,6 +508,7 @@ TEST_F(LithosSQLiteBusyTest, WaitsForAnotherConnectionsLockThenSucceeds)
         {"fetch", false, true},
     };
     auto database = CreateFilled();
+    const pid_t readerThread = CurrentThreadId();
     int nextId = 4;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -516,9 +524,11 @@ TEST_F(LithosSQLiteBusyTest, WaitsForAnotherConnectionsLockThenSucceeds)
         SQLiteStatement holder(database.get());
         holder.ExecuteOnce("begin exclusive");
         holder.ExecuteOnce(QStringLiteral("insert into item values(%1, 'new', 0, null)").arg(nextId++));
+        std::atomic<bool> reading{false};
+        bool sawReaderWait = false;
         std::string releaseFailure;
-        std::jthread releaser([&] {  // joined even when the wait throws
-            std::this_thread::sleep_for(300ms);
+        std::jthread releaser([&] {  // joined even when the reader throws
+            sawReaderWait = WaitUntil([&] { return reading && ThreadIsAsleep(readerThread); });
             try {
                 holder.ExecuteOnce("commit");
             } catch (const SQLiteException& failure) {
@@ -526,18 +536,17 @@ TEST_F(LithosSQLiteBusyTest, WaitsForAnotherConnectionsLockThenSucceeds)
             }
         });
 
-        const auto waited = TimeOf([&] {
-            if (c.freshConnection) {
-                reader = std::make_unique<SQLiteDatabase>(PathOf(), kOpenReadWrite);
-                query = std::make_unique<SQLiteStatement>(reader.get());
-                query->Prepare("select count(*) from item");
-            }
-            const bool row = c.fetch ? query->FetchRow() : query->Step();
-            EXPECT_TRUE(row);
-        });
+        reading = true;
+        if (c.freshConnection) {
+            reader = std::make_unique<SQLiteDatabase>(PathOf(), kOpenReadWrite);
+            query = std::make_unique<SQLiteStatement>(reader.get());
+            query->Prepare("select count(*) from item");
+        }
+        const bool row = c.fetch ? query->FetchRow() : query->Step();
         releaser.join();
+        EXPECT_TRUE(sawReaderWait) << "the lock was never waited for";
         EXPECT_EQ(releaseFailure, "");
-        EXPECT_GE(waited, 250ms);
+        ASSERT_TRUE(row);
         EXPECT_EQ(query->GetColumnInt64(0), expectedCount);
     }
 }
