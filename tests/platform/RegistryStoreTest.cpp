@@ -1,5 +1,6 @@
 #include "platform/RegistryStore.h"
 
+#include "tests/support/FileContents.h"
 #include "tests/support/ScopedEnvironment.h"
 
 #include <QDir>
@@ -23,19 +24,6 @@ mode_t ModeOf(const QString& path)
     struct stat info {};
     EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0) << path.toStdString();
     return info.st_mode & 07777;
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(data), data.size());
 }
 
 }  // namespace
@@ -128,7 +116,7 @@ TEST(RegistryStore, DamagedFileIsMovedAsideAndKept)
     const QString path = temp.filePath(QStringLiteral("registry.json"));
     for (const QByteArray& content : damaged) {
         SCOPED_TRACE(content.toStdString());
-        WriteFile(path, content);
+        ASSERT_TRUE(WriteFileBytes(path, content));
         RegistryStore store(path);
         EXPECT_FALSE(store.KeyExists(QStringLiteral("K")));
         EXPECT_FALSE(QFile::exists(path));
@@ -143,7 +131,7 @@ TEST(RegistryStore, DamagedFileIsMovedAsideAndKept)
     ASSERT_EQ(aside.size(), static_cast<qsizetype>(std::size(damaged)));
     QList<QByteArray> kept;
     for (const QString& name : aside)
-        kept.append(ReadFile(temp.filePath(name)));
+        kept.append(ReadFileBytes(temp.filePath(name)));
     for (const QByteArray& content : damaged)
         EXPECT_TRUE(kept.contains(content)) << content.toStdString();
 }
@@ -155,12 +143,12 @@ TEST(RegistryStore, UnreadableFileIsNeverReplaced)
     // A folder in the file's place cannot be read as a file, even by root.
     const QString path = temp.filePath(QStringLiteral("registry.json"));
     ASSERT_TRUE(QDir().mkdir(path));
-    WriteFile(path + QStringLiteral("/inside"), "data");
+    ASSERT_TRUE(WriteFileBytes(path + QStringLiteral("/inside"), "data"));
 
     RegistryStore store(path);
     EXPECT_FALSE(store.WriteString(ProgramKey, QStringLiteral("v"), QStringLiteral("x"))) << "not saved";
     EXPECT_EQ(store.ReadString(ProgramKey, QStringLiteral("v")), QStringLiteral("x")) << "kept in memory";
-    EXPECT_EQ(ReadFile(path + QStringLiteral("/inside")), QByteArray("data"));
+    EXPECT_EQ(ReadFileBytes(path + QStringLiteral("/inside")), QByteArray("data"));
     EXPECT_TRUE(QDir(temp.path()).entryList({QStringLiteral("registry.json.*")}, QDir::AllEntries).isEmpty());
 }
 

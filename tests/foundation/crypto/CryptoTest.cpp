@@ -1,5 +1,7 @@
 #include "foundation/crypto/Crypto.h"
 
+#include "tests/support/PatternData.h"
+
 #include <gtest/gtest.h>
 
 #include <QByteArray>
@@ -12,15 +14,6 @@ namespace {
 QByteArray Bytes(const char* text)
 {
     return QByteArray(text);
-}
-
-// A deterministic byte pattern that covers every byte value.
-QByteArray Pattern(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 131 + 7) % 256);
-    return bytes;
 }
 
 // --- UTF-8 and hex ---------------------------------------------------------
@@ -118,7 +111,7 @@ TEST(CryptoBase64, LongInputsHaveNoLineBreaks)
     // size spans the pieces in which long inputs are handed to the library.
     for (const qsizetype size : {qsizetype(100), qsizetype(3 * (1 << 20) + 5)}) {
         SCOPED_TRACE(size);
-        const QByteArray bytes = Pattern(size);
+        const QByteArray bytes = PatternData(size);
         const QByteArray text = Base64Encode(bytes);
         EXPECT_EQ(text.size(), (size + 2) / 3 * 4);
         EXPECT_FALSE(text.contains('\n'));
@@ -205,7 +198,7 @@ TEST(CryptoAes, RoundTripWithWholeBlockSizes)
     } sizes[] = {{0, 16}, {1, 16}, {15, 16}, {16, 32}, {17, 32}, {100, 112}};
     for (const auto& size : sizes) {
         SCOPED_TRACE(size.plain);
-        const QByteArray plaintext = Pattern(size.plain);
+        const QByteArray plaintext = PatternData(size.plain);
         const QByteArray ciphertext = AesEncrypt(plaintext, passphrase);
         EXPECT_EQ(ciphertext.size(), size.cipher);
         EXPECT_EQ(AesDecrypt(ciphertext, passphrase), std::optional<QByteArray>(plaintext));

@@ -3,6 +3,7 @@
 #include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/ProcessState.h"
 
+#include "tests/support/FileContents.h"
 #include "tests/support/ThreadState.h"
 #include "tests/support/WaitUntil.h"
 
@@ -573,10 +574,8 @@ using LithosSQLiteDamageTest = LithosSQLiteTest;
 
 TEST_F(LithosSQLiteDamageTest, FileThatIsNoDatabaseFailsOnPrepare)
 {
-    QFile file(dir_.filePath(QStringLiteral("test.db")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(QByteArray("this is no database at all. ").repeated(300)), 28 * 300);
-    file.close();
+    ASSERT_TRUE(WriteFileBytes(dir_.filePath(QStringLiteral("test.db")),
+                               QByteArray("this is no database at all. ").repeated(300)));
 
     SQLiteDatabase database(PathOf(), kOpenReadWrite);
     SQLiteStatement statement(&database);

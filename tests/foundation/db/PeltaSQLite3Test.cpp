@@ -6,6 +6,7 @@
 #include "foundation/ProcessState.h"
 #include "foundation/text/Xi18n.h"
 #include "tests/support/DatabaseTest.h"
+#include "tests/support/FileContents.h"
 
 #include <gtest/gtest.h>
 
@@ -49,19 +50,6 @@ bool LockFreeOnAnotherThread(std::recursive_mutex& lock)
             lock.unlock();
     }).join();
     return free;
-}
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
 class PeltaSQLite3Test : public DatabaseTest {
@@ -108,7 +96,7 @@ TEST_F(PeltaSQLite3Test, OpenMakesTablesOnlyForAFileWithoutThem)
     };
     const Case cases[] = {
         {"no file", [] {}, 1},
-        {"empty file", [this] { WriteAll(DbPath(), QByteArray()); }, 1},
+        {"empty file", [this] { ASSERT_TRUE(WriteFileBytes(DbPath(), QByteArray())); }, 1},
         {"file with tables", [this] { MakeItemFile(); }, 0},
     };
     for (const Case& c : cases) {
@@ -279,16 +267,17 @@ TEST_F(PeltaSQLite3Test, DamagedFileIsMovedAsideAndCreatedAnew)
         const char* error;
     };
     const Case cases[] = {
-        {"not a database", [this] { WriteAll(DbPath(), QByteArray(4096, 'G')); }, "file is not a database"},
+        {"not a database", [this] { ASSERT_TRUE(WriteFileBytes(DbPath(), QByteArray(4096, 'G'))); },
+         "file is not a database"},
         {"malformed", malformed, "database disk image is malformed"},
-        {"not a database again", [this] { WriteAll(DbPath(), QByteArray(5000, 'H')); },
+        {"not a database again", [this] { ASSERT_TRUE(WriteFileBytes(DbPath(), QByteArray(5000, 'H'))); },
          "file is not a database"},
     };
     QList<QByteArray> damagedBytes;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         c.damage();
-        damagedBytes << ReadAll(DbPath());
+        damagedBytes << ReadFileBytes(DbPath());
 
         ItemDb db;
         ASSERT_TRUE(db.Open());
@@ -302,7 +291,7 @@ TEST_F(PeltaSQLite3Test, DamagedFileIsMovedAsideAndCreatedAnew)
     ASSERT_EQ(aside.size(), 3);
     for (const QString& name : aside) {
         EXPECT_TRUE(name.startsWith(QStringLiteral("profile.db.damaged-"))) << name.toStdString();
-        EXPECT_TRUE(damagedBytes.removeOne(ReadAll(dir_.filePath(name)))) << name.toStdString();
+        EXPECT_TRUE(damagedBytes.removeOne(ReadFileBytes(dir_.filePath(name)))) << name.toStdString();
     }
     EXPECT_EQ(sink_->Messages().size(), 3u);
 }
@@ -312,8 +301,8 @@ TEST_F(PeltaSQLite3Test, DamagedFileIsMovedAsideAndCreatedAnew)
 TEST_F(PeltaSQLite3Test, CreateKeepsTheReplacedFileAndItsJournal)
 {
     MakeItemFile();
-    const QByteArray oldBytes = ReadAll(DbPath());
-    WriteAll(DbPath() + QStringLiteral("-journal"), "old journal");
+    const QByteArray oldBytes = ReadFileBytes(DbPath());
+    ASSERT_TRUE(WriteFileBytes(DbPath() + QStringLiteral("-journal"), "old journal"));
 
     ItemDb db;
     ASSERT_TRUE(db.Create());
@@ -325,8 +314,8 @@ TEST_F(PeltaSQLite3Test, CreateKeepsTheReplacedFileAndItsJournal)
     ASSERT_EQ(aside.size(), 2);
     EXPECT_TRUE(aside[0].startsWith(QStringLiteral("profile.db.replaced-")));
     EXPECT_EQ(aside[1], aside[0] + QStringLiteral("-journal"));
-    EXPECT_EQ(ReadAll(dir_.filePath(aside[0])), oldBytes);
-    EXPECT_EQ(ReadAll(dir_.filePath(aside[1])), QByteArray("old journal"));
+    EXPECT_EQ(ReadFileBytes(dir_.filePath(aside[0])), oldBytes);
+    EXPECT_EQ(ReadFileBytes(dir_.filePath(aside[1])), QByteArray("old journal"));
     EXPECT_TRUE(sink_->Messages().empty());
 }
 
@@ -342,7 +331,7 @@ TEST_F(PeltaSQLite3Test, FileThatCannotBeOpenedIsLeftAsItIs)
         {"a folder at the path", folderInTheWay,
          [&] {
              ASSERT_TRUE(QDir().mkpath(folderInTheWay));
-             WriteAll(folderInTheWay + QStringLiteral("/keep"), "kept");
+             ASSERT_TRUE(WriteFileBytes(folderInTheWay + QStringLiteral("/keep"), "kept"));
          }},
         {"a link to a folder at the path", dir_.filePath(QStringLiteral("link.db")),
          [&] { ASSERT_TRUE(QFile::link(folderInTheWay, dir_.filePath(QStringLiteral("link.db")))); }},
@@ -367,7 +356,7 @@ TEST_F(PeltaSQLite3Test, FileThatCannotBeOpenedIsLeftAsItIs)
         EXPECT_FALSE(db.Exec(QStringLiteral("select 1")));
         EXPECT_EQ(db.Query(QStringLiteral("select 1")), -1);
     }
-    EXPECT_EQ(ReadAll(folderInTheWay + QStringLiteral("/keep")), QByteArray("kept"));
+    EXPECT_EQ(ReadFileBytes(folderInTheWay + QStringLiteral("/keep")), QByteArray("kept"));
 }
 
 TEST_F(PeltaSQLite3Test, ObjectMayGoWhileACallerStatementIsOpen)

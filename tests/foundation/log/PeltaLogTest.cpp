@@ -1,5 +1,7 @@
 #include "foundation/log/PeltaLog.h"
 
+#include "tests/support/FileContents.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -31,13 +33,7 @@ protected:
         return log;
     }
 
-    QByteArray FileBytes() const
-    {
-        QFile file(path_);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return file.readAll();
-    }
+    QByteArray FileBytes() const { return ReadFileBytes(path_); }
 
     static void ExpectMatches(const QString& text, const QString& pattern)
     {

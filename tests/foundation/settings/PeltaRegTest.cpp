@@ -8,6 +8,7 @@
 #include "foundation/settings/PeltaSyncAgentSetting.h"
 #include "foundation/text/Xi18n.h"
 #include "fakeservice/ApiMethodTable.h"
+#include "tests/support/FileContents.h"
 #include "tests/support/RecordingMessageSink.h"
 #include "tests/support/ScopedEnvironment.h"
 
@@ -112,9 +113,7 @@ TEST_F(PeltaRegTest, SyncFolderZeroOrEmptyGivesTheProfileFolder)
 TEST_F(PeltaRegTest, SetSyncFolderCreatesOneLevelOrShowsMkdirFail)
 {
     const auto reg = MakeReg();
-    QFile file(Path("home/a-file"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
+    ASSERT_TRUE(WriteFileBytes(Path("home/a-file"), QByteArray()));
 
     const struct {
         const char* folder;
@@ -254,17 +253,13 @@ TEST_F(PeltaRegTest, SetAutoStartNeverRewritesAnExistingEntry)
         QFile::remove(AutoStartEntryPath());
         if (c.existing) {
             ASSERT_TRUE(QDir().mkpath(Path("config/autostart")));
-            QFile entry(AutoStartEntryPath());
-            ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
-            entry.write(elsewhere);
+            ASSERT_TRUE(WriteFileBytes(AutoStartEntryPath(), elsewhere));
         }
         reg->SetAutoStart(c.on);
-        QFile entry(AutoStartEntryPath());
-        ASSERT_EQ(entry.exists(), c.existsAfter);
+        ASSERT_EQ(QFile::exists(AutoStartEntryPath()), c.existsAfter);
         if (!c.existsAfter)
             continue;
-        ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
-        const QByteArray text = entry.readAll();
+        const QByteArray text = ReadFileBytes(AutoStartEntryPath());
         if (c.existing)
             EXPECT_EQ(text, elsewhere);
         else
