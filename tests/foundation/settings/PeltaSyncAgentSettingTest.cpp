@@ -1,4 +1,5 @@
 #include "foundation/settings/PeltaSyncAgentSetting.h"
+#include "foundation/Constants.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,7 @@ TEST(PeltaSyncAgentSetting, NewStoreGivesDefaults)
     };
     for (const Case& c : cases)
         EXPECT_EQ(store.Get(QString::fromLatin1(c.name)), QString::fromLatin1(c.expected)) << c.name;
-    EXPECT_EQ(store.Names().size(), 32);
+    EXPECT_EQ(store.Names().size(), qsizetype(AgentSettingTable.size())) << "every setting is listed";
 }
 
 TEST(PeltaSyncAgentSetting, SetReplacesAndEmptyRestoresDefault)
