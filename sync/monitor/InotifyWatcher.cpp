@@ -190,8 +190,9 @@ void InotifyWatcher::WatchRefused(const QString& path, int error)
         Log(QStringLiteral("Monitor: cannot watch ") + path + QStringLiteral(": ") + ErrorText(error));
         return;
     }
-    if (!watchesShort_)
+    if (!limitReachedOnce_)
         limitNoticeDue_ = true;
+    limitReachedOnce_ = true;
     watchesShort_ = true;
     rescanWanted_ = true;
     if (limitLogged_)
@@ -251,6 +252,7 @@ void InotifyWatcher::Rewatch()
     table_ = std::move(fresh);
     listed_.clear();
     listedOrder_.clear();
+    rescanWanted_ = false;  // the one below covers it
     if (wasShort && !watchesShort_)
         Log(QStringLiteral("Monitor: every folder is watched again (") + QString::number(table_.Count()) +
             QStringLiteral(" watches)"));
@@ -309,6 +311,8 @@ void InotifyWatcher::HandleRecord(const inotify_event& header, const char* name,
     const auto folder = table_.PathOf(header.wd);
     if (!folder)
         return;  // a watch already given up
+    if (SettleMovedOut(*folder))
+        return;
     const QByteArray nameBytes(name, static_cast<qsizetype>(header.len ? ::strnlen(name, header.len) : 0));
     if (nameBytes.isEmpty()) {
         OnSelfEvent(header.wd, header.mask);
@@ -453,6 +457,20 @@ void InotifyWatcher::OnMovedTo(std::uint32_t cookie, const Record& record, int n
     if (!record.usable || ConsumeListed(record.path))
         return;
     Arrived(record.path, record.isDir, Tail(), IsOwnChange(record.path));
+}
+
+bool InotifyWatcher::SettleMovedOut(const QString& folder)
+{
+    // The halves of a move are queued together and the moved folder's own
+    // reports only after them: a report from inside a folder whose old name
+    // still waits means it left the tree.
+    for (Slot& slot : slots_) {
+        if (slot.pending && slot.isDir && slot.oldUsable && MonitorPath::IsWithin(folder, slot.oldPath)) {
+            SettleGone(slot);
+            return true;
+        }
+    }
+    return false;
 }
 
 void InotifyWatcher::SettlePair(Slot& slot, const Record& arrived)

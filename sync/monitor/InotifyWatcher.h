@@ -147,6 +147,7 @@ private:
     void OnModified(const Record& record);
     void OnMovedFrom(std::uint32_t cookie, const Record& record, int nextOffset, SteadyTime now);
     void OnMovedTo(std::uint32_t cookie, const Record& record, int nextOffset);
+    bool SettleMovedOut(const QString& folder);
     void SettlePair(Slot& slot, const Record& arrived);
     void SettleGone(Slot& slot);
     void Arrived(const QString& path, bool isDir, std::vector<PeltaFSQueue>& into, bool own);
@@ -192,6 +193,7 @@ private:
 
     bool rootGone_ = false;
     bool watchesShort_ = false;
+    bool limitReachedOnce_ = false;
     bool limitNoticeDue_ = false;
     bool limitLogged_ = false;  // the limit is logged once per walk or read
     bool rescanWanted_ = false;
