@@ -81,6 +81,18 @@ QString PeltaDirectoryMonitorThread::Folder() const
     return folder_;
 }
 
+QString PeltaDirectoryMonitorThread::WatchedFolder() const
+{
+    std::lock_guard lock(folderLock_);
+    return watchedFolder_;
+}
+
+void PeltaDirectoryMonitorThread::SetWatchedFolder(const QString& folder)
+{
+    std::lock_guard lock(folderLock_);
+    watchedFolder_ = folder;
+}
+
 void PeltaDirectoryMonitorThread::Execute()
 {
     reopen_ = false;
@@ -105,13 +117,13 @@ void PeltaDirectoryMonitorThread::Execute()
         if (watcher_->RootGone())
             break;
     }
-    watching_ = false;
+    SetWatchedFolder(QString());
     watcher_.reset();
 }
 
 bool PeltaDirectoryMonitorThread::OpenWatcher()
 {
-    watching_ = false;
+    SetWatchedFolder(QString());
     const QString folder = Folder();
     watcher_ = std::make_unique<InotifyWatcher>(folder, WithDefaults(options_.watcher));
     const bool opened = watcher_->Open();
@@ -124,7 +136,7 @@ bool PeltaDirectoryMonitorThread::OpenWatcher()
     }
     nextRewatch_ = SteadyTime{};
     watchCount_ = watcher_->WatchCount();
-    watching_ = true;
+    SetWatchedFolder(folder);
     return true;
 }
 

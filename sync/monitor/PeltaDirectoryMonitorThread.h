@@ -59,10 +59,11 @@ public:
     // Raises the terminate flag and wakes the thread's poll.
     void Terminate() override;
 
+    // The folder to watch, as last set.
     QString Folder() const;
-    // The folder's tree is watched (after the first walk, and again after a
-    // ResetConfig has been carried out).
-    bool Watching() const { return watching_.load(); }
+    // The folder whose tree is being watched; empty before the first walk
+    // has finished and after the monitor ended.
+    QString WatchedFolder() const;
     int WatchCount() const { return watchCount_.load(); }
 
 protected:
@@ -70,6 +71,7 @@ protected:
 
 private:
     bool OpenWatcher();
+    void SetWatchedFolder(const QString& folder);
     void RunOnce(bool readable);
     int PollTimeoutMs(SteadyTime now) const;
     void QueueEvents(const std::vector<PeltaFSQueue>& events);
@@ -81,9 +83,9 @@ private:
     UniqueFd wakeFd_;  // eventfd written by Terminate and ResetConfig
 
     mutable std::mutex folderLock_;
-    QString folder_;  // guarded by folderLock_
+    QString folder_;         // guarded by folderLock_
+    QString watchedFolder_;  // guarded by folderLock_
     std::atomic<bool> reopen_{false};
-    std::atomic<bool> watching_{false};
     std::atomic<int> watchCount_{0};
     std::atomic<bool> limitTold_{false};
 
