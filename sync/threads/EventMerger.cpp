@@ -165,10 +165,6 @@ void EventMerger::MergeAfterModified(PeltaFSQueue& next)
 
 void EventMerger::Flush(int kind, const QString& path, const QString& path2)
 {
-    if (kind == XMORenameOldName && path == path2) {
-        sink_(PeltaFSQueue(XMOModified, path));
-        return;
-    }
     sink_(PeltaFSQueue(kind, path, path2));
 }
 
