@@ -73,6 +73,8 @@ struct ChangeCase {
     std::vector<std::string> events;
 };
 
+void PrintTo(const ChangeCase& value, std::ostream* out) { *out << value.name; }
+
 class InotifyChangeTest : public InotifyWatcherTest, public testing::WithParamInterface<ChangeCase> {};
 
 TEST_P(InotifyChangeTest, ReportsWhatTheKernelSaw)

@@ -24,6 +24,8 @@ struct MergeCase {
     std::vector<PeltaFSQueue> input;
     std::vector<std::string> passedOn;  // what leaves, the held event flushed last
     std::set<QString> folders = {};
+
+void PrintTo(const MergeCase& value, std::ostream* out) { *out << value.name; }
 };
 
 // Feeds the events in order, then lets the hold time pass.

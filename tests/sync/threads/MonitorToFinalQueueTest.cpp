@@ -30,6 +30,8 @@ struct RoadCase {
     std::vector<std::string> passedOn;  // empty: checked by the test itself
 };
 
+void PrintTo(const RoadCase& value, std::ostream* out) { *out << value.name; }
+
 class MonitorToFinalQueueTest : public testing::TestWithParam<RoadCase> {
 protected:
     void SetUp() override
