@@ -149,7 +149,7 @@ void InotifyWatcher::ListFolder(int dirFd, const QString& path, WatchTable& tabl
             Log(QStringLiteral("Monitor: skipped ") + TypeName(info.st_mode) + QStringLiteral(": ") + child);
             continue;
         }
-        if (into != nullptr) {
+        if (into != nullptr && !IsOwnChange(child)) {
             Emit(XMOAdded, child, QString(), *into);
             MarkListed(child, now_);
         }

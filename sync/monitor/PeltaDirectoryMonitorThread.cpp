@@ -142,10 +142,22 @@ bool PeltaDirectoryMonitorThread::OpenWatcher()
 
 void PeltaDirectoryMonitorThread::RunOnce(bool readable)
 {
+    // A move's old name counts as unpaired only once everything the kernel
+    // queued has been read; the reads of one turn are bounded so that a
+    // flood of events does not delay a stop.
+    bool drained = !readable;
+    for (int reads = 0; readable && reads < MaxReadsPerTurn && !Terminated(); ++reads) {
+        if (!watcher_->ReadOnce(SteadyClock::now())) {
+            drained = true;
+            break;
+        }
+        QueueEvents(watcher_->TakeReady());
+        if (watcher_->RootGone())
+            return;
+    }
     const SteadyTime now = SteadyClock::now();
-    if (readable)
-        watcher_->ReadOnce(now);
-    watcher_->ReleaseExpired(now);
+    if (drained)
+        watcher_->ReleaseExpired(now);
     if (!watcher_->WatchesShort()) {
         nextRewatch_ = SteadyTime{};
     } else if (nextRewatch_ == SteadyTime{}) {

@@ -35,6 +35,8 @@ class PeltaReg;
 class PeltaDirectoryMonitorThread : public WorkerThread {
 public:
     static constexpr std::chrono::milliseconds DefaultShortWatchRescan{std::chrono::minutes(5)};
+    // Reads of the inotify descriptor per turn of the loop, at most.
+    static constexpr int MaxReadsPerTurn = 64;
 
     struct Options {
         // Its isOwnChange defaults to the status object's self-change marks
