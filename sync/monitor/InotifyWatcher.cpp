@@ -398,9 +398,9 @@ void InotifyWatcher::OnCreated(const Record& record, bool own)
     const auto last = LastThisRead(record.path);
     Arrived(record.path, record.isDir, Tail(), own);
     if (last && last->kind == XMORemoved && last->isDir != record.isDir) {
-        Log(QStringLiteral("Monitor: ") +
-            (last->isDir ? QStringLiteral("folder replaced by a file: ") : QStringLiteral("file replaced by a folder: ")) +
-            record.path);
+        const QString what = last->isDir ? QStringLiteral("folder replaced by a file: ")
+                                         : QStringLiteral("file replaced by a folder: ");
+        Log(QStringLiteral("Monitor: ") + what + record.path);
     }
 }
 

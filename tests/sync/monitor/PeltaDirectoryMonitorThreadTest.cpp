@@ -125,7 +125,8 @@ TEST_F(PeltaDirectoryMonitorThreadTest, EndsWhenTheSyncFolderGoes)
     Start();
     folder_.RemoveFolder("");
     ASSERT_TRUE(WaitUntil([&] { return !monitor_->Running(); }));
-    EXPECT_TRUE(AppLog.TakeBuffer().contains(QStringLiteral("Monitor: the sync folder was removed, moved or unmounted")));
+    EXPECT_TRUE(
+        AppLog.TakeBuffer().contains(QStringLiteral("Monitor: the sync folder was removed, moved or unmounted")));
 }
 
 TEST_F(PeltaDirectoryMonitorThreadTest, EndsWhenTheFolderCannotBeWatched)
