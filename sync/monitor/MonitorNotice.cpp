@@ -1,0 +1,3 @@
+#include "sync/monitor/MonitorNotice.h"
+
+MonitorNotice::~MonitorNotice() = default;
