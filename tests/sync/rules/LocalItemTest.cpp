@@ -127,9 +127,15 @@ TEST_F(LocalItemTest, NoOperationOpensAFifoOrFollowsALink)
     EXPECT_FALSE(LocalItem::OpenFile(root_, Full("/root/etc/hostname"), error).IsOpen());
     EXPECT_EQ(error, ELOOP);
     EXPECT_FALSE(LocalItem::OpenFolder(root_, Full("/root"), error).IsOpen());
-    EXPECT_FALSE(LocalItem::MakeFolder(root_, Full("/root/tessaron-test-should-not-exist"), error));
+
+    // Nothing is made or written through a link to a folder outside.
+    const QString outside = dir_.filePath(QStringLiteral("outside"));
+    ASSERT_TRUE(QDir().mkpath(outside));
+    ASSERT_EQ(::symlink(outside.toUtf8().constData(), Full("/out").toUtf8().constData()), 0);
+    EXPECT_FALSE(LocalItem::MakeFolder(root_, Full("/out/made"), error));
     EXPECT_EQ(error, ELOOP);
-    EXPECT_FALSE(QDir(QStringLiteral("/tessaron-test-should-not-exist")).exists());
+    EXPECT_FALSE(LocalItem::CreateFile(root_, Full("/out/written"), error).IsOpen());
+    EXPECT_TRUE(QDir(outside).isEmpty());
 
     // The link's target keeps its time.
     const LocalFacts before = LocalItem::Stat(root_, Full("/folder/file.txt"));
