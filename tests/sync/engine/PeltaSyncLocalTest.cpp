@@ -55,7 +55,8 @@ TEST_F(PeltaSyncLocalTest, ANewFileInANewFolderStoresTheFolderFirst)
 
     const QString docsKey = engine_->RecordKey(QStringLiteral("\\Docs"));
     EXPECT_EQ(Joined(FolderRows()), ("\\Docs|" + docsKey + "|\\|Docs").toStdString());
-    EXPECT_EQ(Joined(FileRows()), ("\\Docs\\a.txt|c5fdd55a4fef28dfad882c9aa99e4be4|" + docsKey + "|a.txt").toStdString());
+    EXPECT_EQ(Joined(FileRows()),
+              ("\\Docs\\a.txt|c5fdd55a4fef28dfad882c9aa99e4be4|" + docsKey + "|a.txt").toStdString());
     // The folder's own add, the parent check's second add (from the keys
     // alone, so without a time), then the file.
     EXPECT_EQ(Joined(Requests()), "6|\\Docs||1\n6|\\Docs||1\n1|\\Docs\\a.txt||1");
@@ -146,7 +147,8 @@ TEST_F(PeltaSyncLocalTest, AChangedFileIsQueuedOnceWithItsStoredVersion)
     engine_->FileModify(QStringLiteral("\\a.txt"));
     EXPECT_EQ(Joined(Requests()), "1|\\a.txt||4\n2|\\a.txt||1");
     EXPECT_EQ(Joined(Opts(XSYNCFileMod)),
-              R"({"local_mtime":"2000","my_base64_full_path_name":"L2EudHh0","size":"4","upload_type":"postFile2","version":"v1"})");
+              R"({"local_mtime":"2000","my_base64_full_path_name":"L2EudHh0","size":"4",)"
+              R"("upload_type":"postFile2","version":"v1"})");
 
     // The open modification sends whatever the file holds when it runs.
     MakeFile(QStringLiteral("\\a.txt"), "abcde", 3000);

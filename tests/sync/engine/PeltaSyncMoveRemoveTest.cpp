@@ -21,7 +21,8 @@ protected:
     // Requests queued after CommitAll.
     QStringList OpenRequests()
     {
-        return Rows(QStringLiteral("select action, path, path2 from sync_request where commit_time is null order by rowid"));
+        return Rows(QStringLiteral(
+            "select action, path, path2 from sync_request where commit_time is null order by rowid"));
     }
     std::string Row(const QString& path, const QString& parentKey, const QString& name)
     {
@@ -71,7 +72,8 @@ TEST_F(PeltaSyncMoveRemoveTest, ARenameWithNewContentAlsoQueuesTheModification)
     EXPECT_TRUE(engine_->FileRename(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt")));
     EXPECT_EQ(Joined(OpenRequests()), "4|\\b.txt|\\a.txt\n2|\\b.txt|");
     EXPECT_EQ(Joined(Opts(XSYNCFileMod)),
-              R"({"local_mtime":"2000","my_base64_full_path_name":"L2IudHh0","size":"6","upload_type":"postFile2","version":"v1"})");
+              R"({"local_mtime":"2000","my_base64_full_path_name":"L2IudHh0","size":"6",)"
+              R"("upload_type":"postFile2","version":"v1"})");
     EXPECT_EQ(Joined(Rows(QStringLiteral("select mtime, size, version from vfs_sync_file"))), "2000|6|v1");
 }
 
@@ -100,8 +102,8 @@ TEST_F(PeltaSyncMoveRemoveTest, ARenamedFolderMovesItsSubtreeWithNewKeys)
     EXPECT_TRUE(engine_->FileRename(QStringLiteral("\\A"), QStringLiteral("\\C")));
     const QString c = Key("\\C");
     const QString cb = Key("\\C\\B");
-    EXPECT_EQ(FolderRows(), QStringList({QString::fromStdString(Row(QStringLiteral("\\C"), QStringLiteral("\\"), QStringLiteral("C"))),
-                                         QString::fromStdString(Row(QStringLiteral("\\C\\B"), c, QStringLiteral("B")))}));
+    EXPECT_EQ(Joined(FolderRows()), Row(QStringLiteral("\\C"), QStringLiteral("\\"), QStringLiteral("C")) + "\n" +
+                                        Row(QStringLiteral("\\C\\B"), c, QStringLiteral("B")));
     EXPECT_EQ(Rows(QStringLiteral("select path, key, parent from vfs_sync_file order by path")),
               QStringList({QStringLiteral("\\C\\B\\y.txt|") + Key("\\C\\B\\y.txt") + QLatin1Char('|') + cb,
                            QStringLiteral("\\C\\x.txt|") + Key("\\C\\x.txt") + QLatin1Char('|') + c}));
