@@ -314,6 +314,13 @@ void PeltaRequestObject::SetFileState(const QString& path, int state)
     trayEvent_.Set();
 }
 
+int PeltaRequestObject::FileState(const QString& path) const
+{
+    std::lock_guard lock(mutex_);
+    const auto found = fileStates_.find(path);
+    return found == fileStates_.end() ? 0 : found->second.toInt();
+}
+
 // ---- Folder-add marks ------------------------------------------------------
 
 void PeltaRequestObject::FolderAddMark(const QString& folder)

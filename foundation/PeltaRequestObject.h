@@ -136,6 +136,8 @@ public:
     // state != 0 stores the state for the path and signals the tray; 0
     // forgets the path without signalling.
     void SetFileState(const QString& path, int state);
+    // The state stored for the path; 0 when there is none.
+    int FileState(const QString& path) const;
 
     // ---- Folder-add marks -------------------------------------------------
     // Marks folder as just added (a newer mark replaces an older one).

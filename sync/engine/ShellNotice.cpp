@@ -1,0 +1,5 @@
+#include "sync/engine/ShellNotice.h"
+
+void ShellNotice::ItemUpdated(const QString& /*relativePath*/) {}
+
+void ShellNotice::AllChanged() {}

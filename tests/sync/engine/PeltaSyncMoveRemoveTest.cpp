@@ -1,0 +1,274 @@
+#include "tests/sync/SyncFixture.h"
+
+#include "foundation/db/PeltaDb.h"
+#include "tests/support/FileContents.h"
+
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+#include <QString>
+
+namespace {
+
+class PeltaSyncMoveRemoveTest : public SyncFixture {
+protected:
+    void Add(const QString& path) { engine_->FileAdd(path, 1, false, false); }
+    void CommitAll()
+    {
+        Run(QStringLiteral("update sync_request set status=4, commit_time=CURRENT_TIMESTAMP"));
+        Run(QStringLiteral("update vfs_sync_file set version='v1'"));
+    }
+    // Requests queued after CommitAll.
+    QStringList OpenRequests()
+    {
+        return Rows(QStringLiteral(
+            "select action, path, path2 from sync_request where commit_time is null order by rowid"));
+    }
+    std::string Row(const QString& path, const QString& parentKey, const QString& name)
+    {
+        return (path + QLatin1Char('|') + engine_->RecordKey(path) + QLatin1Char('|') + parentKey + QLatin1Char('|') +
+                name)
+            .toStdString();
+    }
+    QString Key(const char* path) { return engine_->RecordKey(QString::fromUtf8(path)); }
+    void InsertFileRow(const QString& key, const QString& parent, const QString& path)
+    {
+        Run(QStringLiteral("insert into vfs_sync_file (key, sn, parent, name, path, version, ctime, mtime, size) "
+                           "values (") +
+            PeltaRec::Literal(key) + QStringLiteral(", '12345', ") + PeltaRec::Literal(parent) +
+            QStringLiteral(", 'x', ") + PeltaRec::Literal(path) + QStringLiteral(", 'v1', 1, 1, 1)"));
+    }
+};
+
+TEST_F(PeltaSyncMoveRemoveTest, ARenamedFileMovesItsRowAndQueuesAMove)
+{
+    MakeFile(QStringLiteral("\\a.txt"), "abc", 1000);
+    Add(QStringLiteral("\\a.txt"));
+    CommitAll();
+    Move(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
+
+    EXPECT_TRUE(engine_->FileRename(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt")));
+    EXPECT_EQ(Joined(FileRows()), Row(QStringLiteral("\\b.txt"), QStringLiteral("\\"), QStringLiteral("b.txt")));
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select version from vfs_sync_file"))), "v1");
+    EXPECT_EQ(Joined(OpenRequests()), "4|\\b.txt|\\a.txt");
+    EXPECT_EQ(Joined(Opts(XSYNCFileMove)),
+              R"({"local_mtime":"1000","my_base64_dest_full_path_name":"L2IudHh0",)"
+              R"("my_base64_orig_full_path_name":"L2EudHh0","total_move_inode":"1","total_move_size":"3"})");
+
+    EXPECT_FALSE(engine_->FileRename(QStringLiteral("\\b.txt"), QStringLiteral("\\b.txt")));
+    EXPECT_FALSE(engine_->FileRename(QStringLiteral("\\b.txt"), QStringLiteral("\\gone.txt")));
+}
+
+// The content changed along with the name: the move alone would leave the
+// service with the old content.
+TEST_F(PeltaSyncMoveRemoveTest, ARenameWithNewContentAlsoQueuesTheModification)
+{
+    MakeFile(QStringLiteral("\\a.txt"), "abc", 1000);
+    Add(QStringLiteral("\\a.txt"));
+    CommitAll();
+    Move(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
+    MakeFile(QStringLiteral("\\b.txt"), "abcdef", 2000);
+
+    EXPECT_TRUE(engine_->FileRename(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt")));
+    EXPECT_EQ(Joined(OpenRequests()), "4|\\b.txt|\\a.txt\n2|\\b.txt|");
+    EXPECT_EQ(Joined(Opts(XSYNCFileMod)),
+              R"({"local_mtime":"2000","my_base64_full_path_name":"L2IudHh0","size":"6",)"
+              R"("upload_type":"postFile2","version":"v1"})");
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select mtime, size, version from vfs_sync_file"))), "2000|6|v1");
+}
+
+TEST_F(PeltaSyncMoveRemoveTest, AFileThatNeverReachedTheServiceIsDroppedAndAddedAgain)
+{
+    MakeFile(QStringLiteral("\\a.txt"), "abc", 1000);
+    Add(QStringLiteral("\\a.txt"));
+    Move(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
+
+    EXPECT_TRUE(engine_->FileRename(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt")));
+    EXPECT_EQ(Joined(Requests()), "1|\\a.txt||1\n3|\\a.txt||1\n1|\\b.txt||1");
+    EXPECT_EQ(Joined(FileRows()), Row(QStringLiteral("\\b.txt"), QStringLiteral("\\"), QStringLiteral("b.txt")));
+}
+
+TEST_F(PeltaSyncMoveRemoveTest, ARenamedFolderMovesItsSubtreeWithNewKeys)
+{
+    MakeFolder(QStringLiteral("\\A\\B"));
+    MakeFile(QStringLiteral("\\A\\x.txt"));
+    MakeFile(QStringLiteral("\\A\\B\\y.txt"));
+    Add(QStringLiteral("\\A\\x.txt"));
+    Add(QStringLiteral("\\A\\B\\y.txt"));
+    CommitAll();
+    Move(QStringLiteral("\\A"), QStringLiteral("\\C"));
+    SetMtime(QStringLiteral("\\C"), 700);
+
+    EXPECT_TRUE(engine_->FileRename(QStringLiteral("\\A"), QStringLiteral("\\C")));
+    const QString c = Key("\\C");
+    const QString cb = Key("\\C\\B");
+    EXPECT_EQ(Joined(FolderRows()), Row(QStringLiteral("\\C"), QStringLiteral("\\"), QStringLiteral("C")) + "\n" +
+                                        Row(QStringLiteral("\\C\\B"), c, QStringLiteral("B")));
+    EXPECT_EQ(Rows(QStringLiteral("select path, key, parent from vfs_sync_file order by path")),
+              QStringList({QStringLiteral("\\C\\B\\y.txt|") + Key("\\C\\B\\y.txt") + QLatin1Char('|') + cb,
+                           QStringLiteral("\\C\\x.txt|") + Key("\\C\\x.txt") + QLatin1Char('|') + c}));
+    EXPECT_EQ(Joined(OpenRequests()), "9|\\C|\\A");
+    EXPECT_EQ(Joined(Opts(XSYNCFolderMove)),
+              R"({"local_mtime":"700","my_base64_dest_full_path_name":"L0M=",)"
+              R"("my_base64_orig_full_path_name":"L0E=","total_move_inode":"3","total_move_size":"0"})");
+    for (const char* moved : {"\\C\\B", "\\C\\x.txt", "\\C\\B\\y.txt"})
+        EXPECT_EQ(Markers(QString::fromUtf8(moved)), QStringLiteral("9")) << moved;
+    EXPECT_TRUE(TakeLog().contains(QStringLiteral("PeltaSync::ResyncLocal Start:\\C, checkFile=true")));
+}
+
+TEST_F(PeltaSyncMoveRemoveTest, AQuoteInAMovedFolderNameIsKept)
+{
+    MakeFolder(QStringLiteral("\\A\\O'Brien"));
+    MakeFile(QStringLiteral("\\A\\O'Brien\\f.txt"));
+    Add(QStringLiteral("\\A\\O'Brien\\f.txt"));
+    Move(QStringLiteral("\\A"), QStringLiteral("\\Z"));
+
+    EXPECT_TRUE(engine_->FileRename(QStringLiteral("\\A"), QStringLiteral("\\Z")));
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path, name from vfs_sync_folder order by path"))),
+              "\\Z|Z\n\\Z\\O'Brien|O'Brien");
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path from vfs_sync_file"))), "\\Z\\O'Brien\\f.txt");
+}
+
+// A folder the store never had arrives under its new name: it is a new
+// folder. Rows with an empty parent (from anywhere) are not its children.
+TEST_F(PeltaSyncMoveRemoveTest, ARenamedFolderTheStoreDoesNotKnowIsAdded)
+{
+    InsertFileRow(QStringLiteral("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"), QString(), QStringLiteral("\\lost.txt"));
+    MakeFolder(QStringLiteral("\\Y"));
+
+    EXPECT_TRUE(engine_->FileRename(QStringLiteral("\\X"), QStringLiteral("\\Y")));
+    EXPECT_EQ(Joined(Requests()), "6|\\Y||1");
+    EXPECT_EQ(Joined(FolderRows()), Row(QStringLiteral("\\Y"), QStringLiteral("\\"), QStringLiteral("Y")));
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select key, parent, path from vfs_sync_file"))),
+              "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa||\\lost.txt");
+    EXPECT_EQ(status_->FolderAddCount(), 1);
+}
+
+// The store says the old name was a file; the new name is a folder now. No
+// move of a folder that never existed: the file is gone, the folder is new.
+TEST_F(PeltaSyncMoveRemoveTest, TheKindOfARenamedItemComesFromTheStore)
+{
+    MakeFile(QStringLiteral("\\a"), "abc", 1000);
+    Add(QStringLiteral("\\a"));
+    CommitAll();
+    Remove(QStringLiteral("\\a"));
+    MakeFolder(QStringLiteral("\\b"));
+
+    EXPECT_TRUE(engine_->FileRename(QStringLiteral("\\a"), QStringLiteral("\\b")));
+    EXPECT_EQ(Joined(OpenRequests()), "3|\\a|\n6|\\b|");
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file")), 0);
+    EXPECT_EQ(Joined(FolderRows()), Row(QStringLiteral("\\b"), QStringLiteral("\\"), QStringLiteral("b")));
+}
+
+TEST_F(PeltaSyncMoveRemoveTest, AFileRowMovesByItsKeyToAConflictName)
+{
+    MakeFolder(QStringLiteral("\\Docs"));
+    MakeFile(QStringLiteral("\\Docs\\a.txt"));
+    Add(QStringLiteral("\\Docs\\a.txt"));
+
+    EXPECT_TRUE(engine_->MoveFolder(QStringLiteral("\\Docs\\a.txt"), QStringLiteral("\\Docs\\a (1).txt")));
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path, key, parent, name from vfs_sync_file"))),
+              Row(QStringLiteral("\\Docs\\a (1).txt"), Key("\\Docs"), QStringLiteral("a (1).txt")));
+}
+
+TEST_F(PeltaSyncMoveRemoveTest, ARemovedFolderLosesEveryRowWithOneRequest)
+{
+    MakeFolder(QStringLiteral("\\D\\S"));
+    MakeFile(QStringLiteral("\\D\\a.txt"));
+    MakeFile(QStringLiteral("\\D\\b.txt"));
+    Add(QStringLiteral("\\D\\a.txt"));
+    Add(QStringLiteral("\\D\\b.txt"));
+    Add(QStringLiteral("\\D\\S"));
+    CommitAll();
+    ASSERT_TRUE(engine_->EnsureCacheDir());
+    const QString snapshot = engine_->CacheDir() + QStringLiteral("/_") + Key("\\D\\a.txt");
+    ASSERT_TRUE(WriteFileBytes(snapshot, "copy"));
+
+    EXPECT_FALSE(engine_->FileRemove(QStringLiteral("\\D")));  // still there
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_folder")), 2);
+
+    Remove(QStringLiteral("\\D"));
+    EXPECT_TRUE(engine_->FileRemove(QStringLiteral("\\D")));
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file")), 0);
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_folder")), 0);
+    EXPECT_EQ(Joined(OpenRequests()), "8|\\D|");
+    EXPECT_FALSE(QFileInfo::exists(snapshot));
+    EXPECT_TRUE(TakeLog().contains(QStringLiteral("DB:Del:\\D")));
+}
+
+TEST_F(PeltaSyncMoveRemoveTest, ARemovedFileQueuesItsDeletion)
+{
+    MakeFile(QStringLiteral("\\it's.txt"), "abc", 1000);
+    Add(QStringLiteral("\\it's.txt"));
+    CommitAll();
+    Remove(QStringLiteral("\\it's.txt"));
+
+    EXPECT_TRUE(engine_->FileRemove(QStringLiteral("\\it's.txt")));
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file")), 0);
+    EXPECT_EQ(Joined(Opts(XSYNCFileDel)), R"({"local_mtime":"1000","my_base64_full_path_name":"L2l0J3MudHh0"})");
+    EXPECT_TRUE(engine_->FileRemove(QStringLiteral("\\never.txt")));
+    EXPECT_FALSE(engine_->FileRemove(QString()));
+}
+
+// An item replaced by a link or a FIFO is not "gone": its rows stay.
+TEST_F(PeltaSyncMoveRemoveTest, AnItemReplacedByALinkKeepsItsRows)
+{
+    MakeFolder(QStringLiteral("\\Docs"));
+    MakeFile(QStringLiteral("\\Docs\\a.txt"));
+    Add(QStringLiteral("\\Docs\\a.txt"));
+    CommitAll();
+    Move(QStringLiteral("\\Docs"), QStringLiteral("\\Elsewhere"));
+    ASSERT_EQ(::symlink("Elsewhere", Local(QStringLiteral("\\Docs")).toUtf8().constData()), 0);
+
+    EXPECT_FALSE(engine_->FileRemove(QStringLiteral("\\Docs")));
+    EXPECT_FALSE(engine_->FileRemove(QStringLiteral("\\Docs\\a.txt")));
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_folder")), 1);
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file")), 1);
+    EXPECT_TRUE(OpenRequests().isEmpty());
+}
+
+// Rows that do not belong where their parent key puts them, or whose key is
+// not a key, are skipped with a log line and left alone.
+TEST_F(PeltaSyncMoveRemoveTest, ForeignRowsAreSkipped)
+{
+    MakeFile(QStringLiteral("\\r.txt"));
+    Add(QStringLiteral("\\r.txt"));
+    MakeFolder(QStringLiteral("\\D"));
+    Add(QStringLiteral("\\D"));
+    InsertFileRow(QStringLiteral("bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb"), Key("\\D"), QStringLiteral("\\elsewhere.txt"));
+    InsertFileRow(QStringLiteral("not a key"), Key("\\D"), QStringLiteral("\\D\\bad.txt"));
+    // A folder row without a key reads back as the sync folder's parent
+    // value; its removal must not reach the items of the sync folder.
+    Run(QStringLiteral("insert into vfs_sync_folder (key, sn, parent, name, path, ctime, mtime) "
+                       "values ('', '12345', '\\', 'E', '\\E', 1, 1)"));
+    CommitAll();
+
+    Move(QStringLiteral("\\D"), QStringLiteral("\\F"));
+    EXPECT_TRUE(engine_->FileRename(QStringLiteral("\\D"), QStringLiteral("\\F")));
+    EXPECT_TRUE(engine_->FileRemove(QStringLiteral("\\E")));
+
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path from vfs_sync_file order by path"))),
+              "\\D\\bad.txt\n\\elsewhere.txt\n\\r.txt");
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path from vfs_sync_folder order by path"))), "\\F");
+    const QString log = TakeLog();
+    EXPECT_TRUE(log.contains(QStringLiteral("PeltaSync:stored row without a valid key, skipped:\\D\\bad.txt")));
+    EXPECT_TRUE(log.contains(QStringLiteral("PeltaSync:stored row not below \\D, skipped:\\elsewhere.txt")));
+    EXPECT_EQ(Joined(OpenRequests()), "9|\\F|\\D");
+}
+
+TEST_F(PeltaSyncMoveRemoveTest, AStoppingEngineLeavesTheRestOfTheRows)
+{
+    MakeFolder(QStringLiteral("\\D"));
+    MakeFile(QStringLiteral("\\D\\a.txt"));
+    Add(QStringLiteral("\\D\\a.txt"));
+    Remove(QStringLiteral("\\D"));
+    AppState = XAPPExit;
+    EXPECT_FALSE(engine_->DeleteRecords(QStringLiteral("\\D"), XFSFolder, 1));
+    EXPECT_FALSE(engine_->MoveFolder(QStringLiteral("\\D"), QStringLiteral("\\E")));
+    AppState = XAPPOnline;
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file")), 1);
+    EXPECT_TRUE(engine_->DeleteRecords(QStringLiteral("\\D"), XFSFolder, 1));
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file")), 0);
+}
+
+}  // namespace
