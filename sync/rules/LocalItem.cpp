@@ -5,6 +5,7 @@
 #include <QByteArrayList>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -248,6 +249,50 @@ bool LocalItem::Rename(const QString& root, const QString& from, const QString& 
     if (!toParent.IsOpen())
         return false;
     if (::renameat(fromParent.Get(), fromName.constData(), toParent.Get(), toName.constData()) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
+bool LocalItem::RenameNoReplace(const QString& root, const QString& from, const QString& to, int& error)
+{
+    QByteArray fromName;
+    QByteArray toName;
+    const FileDescriptor fromParent = OpenParent(root, from, fromName, error);
+    if (!fromParent.IsOpen())
+        return false;
+    const FileDescriptor toParent = OpenParent(root, to, toName, error);
+    if (!toParent.IsOpen())
+        return false;
+    if (::renameat2(fromParent.Get(), fromName.constData(), toParent.Get(), toName.constData(), RENAME_NOREPLACE) ==
+        0)
+        return true;
+    error = errno;
+    if (error != EINVAL && error != ENOSYS)
+        return false;
+    // A file system without the flag: a hard link never replaces anything.
+    if (::linkat(fromParent.Get(), fromName.constData(), toParent.Get(), toName.constData(), 0) != 0) {
+        error = errno;
+        return false;
+    }
+    if (::unlinkat(fromParent.Get(), fromName.constData(), 0) != 0) {
+        error = errno;
+        ::unlinkat(toParent.Get(), toName.constData(), 0);
+        return false;
+    }
+    return true;
+}
+
+bool LocalItem::SyncParent(const QString& root, const QString& full, int& error)
+{
+    QByteArray name;
+    const FileDescriptor parent = OpenParent(root, full, name, error);
+    if (!parent.IsOpen())
+        return false;
+    // An O_PATH descriptor cannot be flushed; open the folder itself.
+    const FileDescriptor folder(::openat(parent.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.IsOpen() || ::fsync(folder.Get()) != 0) {
         error = errno;
         return false;
     }

@@ -63,6 +63,12 @@ public:
     static bool RemoveFile(const QString& root, const QString& full, int& error);
     // Renames from over to, both below root, replacing a file at to.
     static bool Rename(const QString& root, const QString& from, const QString& to, int& error);
+    // Renames from to to, both below root, only when nothing is at to
+    // (EEXIST otherwise); EXDEV when they lie on different file systems.
+    static bool RenameNoReplace(const QString& root, const QString& from, const QString& to, int& error);
+    // Flushes the folder that holds full, so a rename or creation in it
+    // survives a crash.
+    static bool SyncParent(const QString& root, const QString& full, int& error);
     // Sets a regular file's modification time (whole seconds); the access
     // time is left as it is.
     static bool SetModificationTime(const QString& root, const QString& full, std::int64_t mtime, int& error);
