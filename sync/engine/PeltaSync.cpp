@@ -24,11 +24,13 @@ QString SyncFolderSetting(const PeltaSyncAgentSetting& settings)
 
 }  // namespace
 
-PeltaSync::PeltaSync(PeltaReg* reg, PeltaSyncAgentSetting* settings, PeltaRequestObject& status)
+PeltaSync::PeltaSync(PeltaReg* reg, PeltaSyncAgentSetting* settings, PeltaRequestObject& status,
+                     PeltaTrackConflict& conflicts)
     : db_(std::make_unique<PeltaDb>(*settings)),
       reg_(reg),
       settings_(settings),
       status_(status),
+      conflicts_(conflicts),
       userSn_(settings->Get(QStringLiteral("user_sn"))),
       shellCacheDir_(reg->MarkerFolder()),
       markers_(shellCacheDir_),
@@ -69,6 +71,12 @@ bool PeltaSync::IsRunning() const
 void PeltaSync::Log(const QString& text, int category)
 {
     AppLog.Write(text, category);
+}
+
+QString PeltaSync::Field(const XMap& map, const char* name)
+{
+    const auto found = map.find(QLatin1String(name));
+    return found == map.end() ? QString() : found->second;
 }
 
 std::shared_ptr<const SyncFolders> PeltaSync::Folders() const

@@ -29,14 +29,18 @@
 
 #include "foundation/Constants.h"
 #include "foundation/PeltaRequestObject.h"
+#include "foundation/PeltaTrackConflict.h"
+#include "foundation/db/PeltaRecSyncRequest.h"
 #include "foundation/db/PeltaRecVfsSyncFile.h"
 #include "foundation/log/PeltaLog.h"
 #include "foundation/text/XMap.h"
 #include "sync/engine/OverlayMarkers.h"
+#include "sync/rules/SafeReplace.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -62,14 +66,44 @@ public:
     static constexpr int InfoMissing = 0;
     static constexpr int InfoFailed = -1;
 
-    // State passed to the status object for a file that is in use.
+    // States passed to the status object for a file: in use for an upload,
+    // and a finished download waiting because the local file is in use.
     static constexpr int FileStateInUse = 1;
+    static constexpr int FileStateDownloadWaits = 5;
+
+    // Status values of a request row.
+    static constexpr int RequestNoJournal = 0;
+    static constexpr int RequestRegister = 1;   // to be registered (setSyncJournal)
+    static constexpr int RequestCommit = 3;     // registered, to be committed; never stored
+    static constexpr int RequestCommitted = 4;  // commit_time set
+    static constexpr int RequestTransfer = 5;   // registered, transfer pending
+    static constexpr int RequestTransferAlt = 6;
+    static constexpr int RequestFetched = 7;    // download in the cache folder, not yet in place
+    static constexpr int RequestFetchDone = 8;
+    static constexpr int RequestCancelled = 12;
+
+    // Files up to this size are fetched at once by GetFileDirect; larger
+    // ones become download rows.
+    static constexpr std::int64_t DirectFetchLimit = 1048576;
+
+    // What HandleJournalError did with a row besides its result.
+    enum class JournalErrorEffect {
+        None,       // nothing, or only counted or notified
+        Settled,    // the service already has what the row asked for, or it no longer matters
+        Register,   // the row is at status 1 again, to be registered anew
+        Cancelled,  // the row is cancelled
+    };
+
+    // Per-action counters of one batch (indexed by XSYNCAction).
+    using ActionCounts = std::array<int, 15>;
 
     // Opens the engine's own connection to "profile.db" (running its
     // upgrades) and its own service client. reg and settings are shared and
-    // not owned; neither may be null, and both (and status) must outlive the
-    // engine. sync_folder and user_sn are read from settings.
-    PeltaSync(PeltaReg* reg, PeltaSyncAgentSetting* settings, PeltaRequestObject& status = RequestObject);
+    // not owned; neither may be null, and both (and status and conflicts)
+    // must outlive the engine. sync_folder and user_sn are read from
+    // settings.
+    PeltaSync(PeltaReg* reg, PeltaSyncAgentSetting* settings, PeltaRequestObject& status = RequestObject,
+              PeltaTrackConflict& conflicts = TrackConflict);
     ~PeltaSync();
     PeltaSync(const PeltaSync&) = delete;
     PeltaSync& operator=(const PeltaSync&) = delete;
@@ -86,12 +120,15 @@ public:
     void ClearAbort() { abort_.store(false); }
 
     static void Log(const QString& text, int category);
+    // The value of a flat map's entry; "" when there is none.
+    static QString Field(const XMap& map, const char* name);
 
     QString SyncFolder() const;
     QString CacheDir() const;
     const QString& UserSn() const { return userSn_; }
     const QString& ShellCacheDir() const { return shellCacheDir_; }
     PeltaDb& Db() { return *db_; }
+    PeltaTrackConflict& Conflicts() { return conflicts_; }
     PeltaAPI& Api() { return *api_; }
     PeltaReg* Reg() const { return reg_; }
     PeltaSyncAgentSetting* Settings() const { return settings_.load(); }
@@ -185,6 +222,122 @@ public:
     // Compares a folder with everything below it against the store.
     void ResyncLocal(const QString& path, bool checkFile, bool removeMissing, bool unused = false);
 
+    // ---- Request rows --------------------------------------------------------
+    // A request row passes: 1 (registration), then for uploads and downloads
+    // 5 (transfer), then 3 in memory (commit) and 4 (committed); a download
+    // goes 5, 7 (fetched into the cache folder), 8 (in place). 12 is
+    // cancelled. A record with rowid 0 touches no row.
+
+    // Takes the next open row (statuses 1, 3, 5, 7, 6) and stamps it.
+    bool GetNextRequest(PeltaRecSyncRequest& request);
+    // Writes the record's status to its row: 0 and 1 with the journal columns
+    // (emptied for 0), 4 with commit_time, the overlay state XICOSync and, for
+    // uploads and folder adds, the record's version in the item's row (only
+    // a non-empty one); 5 to 8 alone; anything else writes nothing. Always
+    // true; a failed statement is reported by the store.
+    bool SaveRequestStatus(PeltaRecSyncRequest& request);
+    // err_count + 1 in memory and in the row; the row waits before it is
+    // taken again.
+    bool IncRequestErrCount(PeltaRecSyncRequest& request);
+    // Status 12 for the row (the record keeps its status); an upload row's
+    // snapshot goes with it.
+    bool CancelRequest(PeltaRecSyncRequest& request);
+    // Rewrites err_count, opt, action and status of the row from the record.
+    bool ResetRequest(PeltaRecSyncRequest& request);
+    // Back to registration under a fresh journal key: status 1, the journal
+    // columns emptied, the snapshot's sending note dropped.
+    bool RegisterAgain(PeltaRecSyncRequest& request);
+    // Turns an error message of the service into an action on the row. True
+    // when the failure counts (the callers raise err_count where they do
+    // so); false when nothing more is to be done about it or the row is to be
+    // registered again. effect, when given, says which.
+    bool HandleJournalError(PeltaRecSyncRequest& request, const QString& message,
+                            JournalErrorEffect* effect = nullptr);
+    // A commit that the service answered "sync_journal is expired or
+    // commited or fail": true when the service already holds what the row
+    // asked for (for an upload: the size and modification time that were
+    // sent), in which case its version is stored and the row is committed;
+    // false leaves the row to be registered again.
+    bool SettleFromService(PeltaRecSyncRequest& request);
+    // The full path of the row's upload snapshot.
+    QString SnapshotOf(const PeltaRecSyncRequest& request) const;
+    // A fresh snapshot of the row's local file; copy takes its size and
+    // modification time. False (logged) when the file cannot be copied.
+    bool TakeUploadSnapshot(const PeltaRecSyncRequest& request, PeltaRecVfsSyncFile& copy);
+    // The row's snapshot and its note are removed.
+    void RemoveUploadSnapshot(const PeltaRecSyncRequest& request);
+    // PeltaDb::RequestPending; a failure of the store reads as "open".
+    bool RequestOpen(const QString& path, int action, int excludeRowid);
+    // True when an upload (add or modification) row of the path is open,
+    // whatever its status; excludeRowid does not count.
+    bool UploadRowOpen(const QString& path, int excludeRowid = 0);
+
+    // ---- Transfers -----------------------------------------------------------
+    // Uploads the row's snapshot by its uploadMethod (0 putFile, 1
+    // postFile, 2 postFile2). True when the service holds the whole file;
+    // the record is then at status 3 in memory and the item's row holds the
+    // snapshot's size and modification time.
+    bool PostFile(PeltaRecSyncRequest& request);
+    // Downloads the file of an XSYNCFileGet row through the cache folder and
+    // puts it into place. True only when the download is finished in this
+    // call (status 8). mayWrite: the record has a row that may be written.
+    bool GetFileCheck(PeltaRecSyncRequest& request, bool mayWrite);
+    // Puts the finished download of the row into place (SafeReplace) and
+    // stores the service's metadata (size, local_mtime, version) in the
+    // item's record. True when the service's content is in place (or kept as
+    // a conflict copy beside a changed local file).
+    bool FinishGetFile(PeltaRecSyncRequest& request, bool mayWrite, const XMap& metadata,
+                       PeltaRecVfsSyncFile& record);
+    // The service's folder of the record's path, recorded and created
+    // locally. True when the folder was created.
+    bool CheckRemoteObject(PeltaRecVfsSyncFile& record);
+    // A file that the service has (record as a walk or the journal gives
+    // it): true when the local file is current or was fetched and put into
+    // place now; false when it was queued as a download row or its fetch
+    // failed. queueOnly queues without fetching.
+    bool GetFileDirect(PeltaRecVfsSyncFile& record, bool queueOnly);
+    // The one safe replace of every download: puts incoming (a file in the
+    // cache folder) at the relative path when the local file still matches
+    // stored (the record as the store had it before the download) and no
+    // upload of the path is open; otherwise keeps the local file, puts
+    // incoming beside it as a conflict copy (whose relative path goes to
+    // conflictPath) and queues the local content for upload on the service's
+    // serviceVersion. Self-change marks cover the writes.
+    SafeReplace::Outcome PlaceDownload(const QString& incoming, const QString& path, const PeltaRecVfsSyncFile& stored,
+                                       const QString& serviceVersion, QString* conflictPath = nullptr,
+                                       int* error = nullptr);
+    // A committed upload that the service kept under another name because
+    // the file changed there meanwhile (conflictWire: its Base64url path).
+    // The uploaded snapshot becomes the local conflict copy at that name with
+    // the service's version; the item keeps its record (which describes what
+    // was sent) and its older version, and the service's current file is
+    // fetched over it through the safe replace. The row is committed.
+    void PlaceCommitConflict(PeltaRecSyncRequest& request, const QString& conflictWire, const QString& version);
+    // A download of the path that waited for the local file is no longer
+    // wanted: its rows are cancelled and its file in the cache folder goes.
+    void DropWaitingDownload(const QString& path, const QString& key);
+    // Creates or deletes the stop marker in the cache folder, which wakes
+    // the directory monitor.
+    void ToggleStopMarker();
+    void NotifySyncResult(const ActionCounts& counts, const QString& lastPath);
+    // quotaError: true for "Quota Error", false for a full quota.
+    void NotifyQuotaFull(bool quotaError);
+
+    // ---- The service's view of single items ------------------------------------
+    // The service's metadata of the record's path and kind (1 folder, 2
+    // file) into the record; true when the service lists it.
+    bool GetRemoteObject(PeltaRecVfsSyncFile& record);
+    // Registers and commits a stored folder's add (XSYNCFolderAdd) or
+    // removal (XSYNCFolderDel) at once, without a row. True when done or when
+    // the service needs nothing more.
+    bool SyncObjectNow(const QString& path, int action);
+    // The journal key, checksum and expiry of a setSyncJournal reply into
+    // the request; false when a field is missing or of the wrong kind.
+    static bool ReadJournalReply(const QString& reply, PeltaRecSyncRequest& request);
+    // The remote walk of a folder or of one object (depth 0).
+    bool ResyncRemote(const QString& path, bool recursive, bool deleteMissing, bool logExchange, QString& timestamp,
+                      int depth);
+
 private:
     struct StoredRow {
         QString key;
@@ -200,9 +353,9 @@ private:
     // ---- Local items ----
     int ReadFileInfo(const SyncFolders& folders, const QString& full, PeltaRecVfsSyncFile& record);
     int ReadFolderInfo(const SyncFolders& folders, const QString& full, PeltaRecVfsSyncFile& record);
-    bool CopyToSnapshot(const SyncFolders& folders, const QString& source, const QString& snapshot);
-    // The cache folder's upload copy of a record key.
-    static QString SnapshotPath(const SyncFolders& folders, const QString& key);
+    // Removes the upload snapshots of the key that no open row owns, and the
+    // core's copy of the key.
+    void RemoveStaleSnapshots(const SyncFolders& folders, const QString& key);
 
     // ---- Local changes ----
     // FileAdd; true when the item's row is in the store afterwards.
@@ -230,10 +383,53 @@ private:
     // Runs work; a failure of the store becomes a log line and false.
     static bool Guarded(const char* where, const std::function<void()>& work);
 
+    // ---- Request rows ----
+    // A message for every action; false when it is none of them.
+    bool HandleCommonError(PeltaRecSyncRequest& request, const QString& message, bool& result,
+                           JournalErrorEffect& effect);
+    JournalErrorEffect HandleActionError(PeltaRecSyncRequest& request, const QString& message, bool& result);
+    JournalErrorEffect MoveSourceGone(PeltaRecSyncRequest& request, bool folder);
+    JournalErrorEffect FolderParentMissing(PeltaRecSyncRequest& request, bool& result);
+    bool SettleUpload(PeltaRecSyncRequest& request);
+    bool SettleOther(PeltaRecSyncRequest& request);
+    bool CommitSettled(PeltaRecSyncRequest& request, const QString& version);
+    static bool IsUploadAction(int action);
+
+    // ---- Transfers ----
+    enum class UploadStart { Send, Whole, FreshKey, Failed };
+    UploadStart ResumePosition(PeltaRecSyncRequest& request, const QString& snapshot, std::int64_t size,
+                               std::int64_t& position);
+    bool QuerySentLength(PeltaRecSyncRequest& request, std::int64_t& length);
+    bool SendSnapshot(PeltaRecSyncRequest& request, const QString& snapshot, std::int64_t position, QString& reply);
+    bool UploadAccepted(PeltaRecSyncRequest& request, const QString& snapshot, const QString& reply);
+    bool UploadFailed(PeltaRecSyncRequest& request, const QString& reply);
+
+    // How putting a fetched file into place ended.
+    enum class Placed { Done, Waiting, Missing, WrongSize, Failed };
+    Placed PlaceFetched(PeltaRecSyncRequest& request, bool mayWrite, const XMap& metadata,
+                        PeltaRecVfsSyncFile& stored, const QString& target);
+    Placed ParentMissing(PeltaRecSyncRequest& request, bool mayWrite);
+    bool FetchQueued(PeltaRecSyncRequest& request, bool mayWrite, PeltaRecVfsSyncFile& stored);
+    // Asks getFileCheck for the row's path. Ok: the address and the
+    // metadata (size, local_mtime, version, each checked). Refused: the
+    // service's failure went to HandleJournalError, whose result is in
+    // counted. NoAnswer and Malformed are logged.
+    enum class CheckAnswer { Ok, NoAnswer, Refused, Malformed };
+    CheckAnswer AskFileCheck(PeltaRecSyncRequest& request, const char* where, QString& url, XMap& metadata,
+                             bool& counted);
+    bool QueueDownload(const PeltaRecVfsSyncFile& record);
+    void QueueLocalOverService(const QString& path, const QString& serviceVersion);
+    QString DownloadTarget(const QString& key) const;
+
+    // ---- The service's view ----
+    enum class Remote { Listed, Absent, Failed };
+    Remote LookUpRemote(PeltaRecVfsSyncFile& record);
+
     std::unique_ptr<PeltaDb> db_;
     PeltaReg* const reg_;
     std::atomic<PeltaSyncAgentSetting*> settings_;
     PeltaRequestObject& status_;
+    PeltaTrackConflict& conflicts_;
     const QString userSn_;
     const QString shellCacheDir_;
     const OverlayMarkers markers_;

@@ -5,14 +5,15 @@
 
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/SyncFolders.h"
+#include "sync/rules/FileCopy.h"
 #include "sync/rules/FileInUse.h"
 #include "sync/rules/LocalItem.h"
 #include "sync/rules/RecordKey.h"
+#include "sync/rules/UploadSnapshot.h"
 
 #include <cerrno>
 #include <chrono>
 #include <thread>
-#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,45 +22,10 @@ namespace {
 
 constexpr int kFolderAttempts = 3;
 constexpr std::chrono::milliseconds kFolderRetryPause{100};
-constexpr std::size_t kCopyBlock = 256 * 1024;
 
 QString ErrorSuffix(int error)
 {
     return LocalItem::ErrorText(error) + QLatin1Char('(') + QString::number(error) + QLatin1Char(')');
-}
-
-// Writes every byte; false with errno set on failure.
-bool WriteAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// Copies from one open file to another; 0 or the errno of the failure.
-int CopyContent(int from, int to)
-{
-    std::vector<char> block(kCopyBlock);
-    for (;;) {
-        const ssize_t got = ::read(from, block.data(), block.size());
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (got == 0)
-            return 0;
-        if (!WriteAll(to, block.data(), static_cast<std::size_t>(got)))
-            return errno;
-    }
 }
 
 }  // namespace
@@ -177,11 +143,6 @@ bool PeltaSync::IsFileLocked(const QString& full)
     return !file.IsOpen() || FileInUse::Check(file.Get(), full);
 }
 
-QString PeltaSync::SnapshotPath(const SyncFolders& folders, const QString& key)
-{
-    return folders.CacheDir() + QStringLiteral("/_") + key;
-}
-
 bool PeltaSync::SnapshotLockedFile(PeltaRecVfsSyncFile& record)
 {
     if (record.kind != XFSFile)
@@ -195,51 +156,22 @@ bool PeltaSync::SnapshotLockedFile(PeltaRecVfsSyncFile& record)
         Full(*folders, Relative(*folders, record.path, QStringLiteral("PeltaSync::SnapshotLockedFile")));
     if (source.isEmpty() || !EnsureCacheDir())
         return false;
-    const QString snapshot = SnapshotPath(*folders, record.key);
-    if (!CopyToSnapshot(*folders, source, snapshot))
-        return false;
-    const LocalFacts facts = LocalItem::Stat(folders->SyncFolder(), snapshot);
-    if (facts.kind != LocalKind::File)
-        return false;
-    record.mtime = static_cast<std::int32_t>(facts.mtime);
-    record.ctime = static_cast<std::int32_t>(facts.ctime);
-    record.size = facts.size;
-    SetFileMessage(record.path, FileStateInUse);
-    return true;
-}
-
-// Copies to a temporary name beside the snapshot, carries the modification
-// time over and renames it into place, replacing an older snapshot.
-bool PeltaSync::CopyToSnapshot(const SyncFolders& folders, const QString& source, const QString& snapshot)
-{
-    const QString& root = folders.SyncFolder();
-    const QString temporary = snapshot + QStringLiteral(".part");
+    // No row exists yet: the copy has the key alone and goes to the row that
+    // registers the file next.
+    const QString snapshot = UploadSnapshot::PendingPathOf(folders->CacheDir(), record.key);
+    std::int64_t size = 0;
+    std::int64_t mtime = 0;
     int error = 0;
-    const FileDescriptor from = LocalItem::OpenFile(root, source, error);
-    if (!from.IsOpen()) {
+    if (!FileCopy::Replacing(folders->SyncFolder(), source, snapshot, size, mtime, error)) {
         Log(QStringLiteral("PeltaSync::SnapshotLockedFile:Err:") + source + QLatin1Char(':') + ErrorSuffix(error),
             LogGeneral);
         return false;
     }
-    const LocalFacts facts = LocalItem::FactsOf(from.Get());
-    int ignored = 0;
-    LocalItem::RemoveFile(root, temporary, ignored);  // left over from an interrupted copy
-    FileDescriptor to = LocalItem::CreateFile(root, temporary, error);
-    if (to.IsOpen()) {
-        error = CopyContent(from.Get(), to.Get());
-        const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(facts.mtime), 0}};
-        if (error == 0 && ::futimens(to.Get(), times) != 0)
-            error = errno;
-        to.Reset();
-        if (error == 0)
-            LocalItem::Rename(root, temporary, snapshot, error);
-    }
-    if (error != 0) {
-        Log(QStringLiteral("PeltaSync::SnapshotLockedFile:Err:") + snapshot + QLatin1Char(':') + ErrorSuffix(error),
-            LogGeneral);
-        LocalItem::RemoveFile(root, temporary, ignored);
-        return false;
-    }
+    const LocalFacts facts = LocalItem::Stat(folders->SyncFolder(), snapshot);
+    record.mtime = static_cast<std::int32_t>(mtime);
+    record.ctime = static_cast<std::int32_t>(facts.kind == LocalKind::File ? facts.ctime : mtime);
+    record.size = size;
+    SetFileMessage(record.path, FileStateInUse);
     return true;
 }
 

@@ -245,13 +245,9 @@ bool PeltaSync::DeleteStored(const PeltaRecVfsSyncFile& stored, int depth)
 
     if (stored.kind != XFSFolder) {
         db_->RecDelete(stored.path, XFSFile);
-        if (validKey) {
-            const auto folders = Folders();
-            const QString snapshot = SnapshotPath(*folders, stored.key);
-            int error = 0;
-            if (LocalItem::Stat(folders->SyncFolder(), snapshot).kind == LocalKind::File)
-                LocalItem::RemoveFile(folders->SyncFolder(), snapshot, error);
-        }
+        // Snapshots that an open row is sending stay: the row settles them.
+        if (validKey)
+            RemoveStaleSnapshots(*Folders(), stored.key);
         if (depth <= 1 && validKey)
             db_->AddSyncRequest(stored, XSYNCFileDel, false);
         return true;

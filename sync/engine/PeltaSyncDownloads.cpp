@@ -1,0 +1,508 @@
+// PeltaSync: downloads - of a queued XSYNCFileGet row through the cache
+// folder with resume, and at once for a small file - and the one safe way a
+// download is put into place.
+
+#include "sync/engine/PeltaSync.h"
+
+#include "client/PeltaAPI.h"
+#include "foundation/ProcessState.h"
+#include "foundation/db/PeltaDb.h"
+#include "sync/engine/SyncFolders.h"
+#include "sync/rules/LocalItem.h"
+#include "sync/rules/RecordKey.h"
+
+#include <QDateTime>
+
+#include <cerrno>
+
+namespace {
+
+const QString kRoot = QStringLiteral("\\");
+const QString kFileNotFound = QStringLiteral("file not found in metadata");
+
+QString ErrorSuffix(int error)
+{
+    return QStringLiteral("err(") + QString::number(error) + QStringLiteral("):") + LocalItem::ErrorText(error);
+}
+
+bool IsScalarText(const QString& text)
+{
+    return !text.isEmpty() && !text.startsWith(QLatin1Char(':'));
+}
+
+bool IsCount(const QString& text)
+{
+    bool ok = false;
+    return text.toLongLong(&ok) >= 0 && ok;
+}
+
+// The three values a download is checked and recorded with.
+XMap DownloadFacts(const XMap& metadata)
+{
+    return XMap{{QStringLiteral("local_mtime"), PeltaSync::Field(metadata, "local_mtime")},
+                {QStringLiteral("size"), PeltaSync::Field(metadata, "size")},
+                {QStringLiteral("version"), PeltaSync::Field(metadata, "version")}};
+}
+
+bool HasDownloadFacts(const XMap& facts)
+{
+    return IsCount(PeltaSync::Field(facts, "size")) && IsCount(PeltaSync::Field(facts, "local_mtime")) &&
+           IsScalarText(PeltaSync::Field(facts, "version"));
+}
+
+std::int64_t Int(const XMap& facts, const char* name)
+{
+    return PeltaSync::Field(facts, name).toLongLong();
+}
+
+}  // namespace
+
+QString PeltaSync::DownloadTarget(const QString& key) const
+{
+    return CacheDir() + QStringLiteral("/.") + key;
+}
+
+// ---- The file check ----------------------------------------------------------------
+
+PeltaSync::CheckAnswer PeltaSync::AskFileCheck(PeltaRecSyncRequest& request, const char* where, QString& url,
+                                               XMap& metadata, bool& counted)
+{
+    const QString origin = QString::fromLatin1(where);
+    counted = false;
+    QString body;
+    if (!api_->BuildGetFileCheck(request, url, body))
+        return CheckAnswer::Malformed;
+    const QString reply = api_->HTTPPostForm(url, body, true);
+    url.clear();
+    if (reply.isEmpty()) {
+        Log(origin + QStringLiteral(":msg:is nothing, break"), LogSync);
+        return CheckAnswer::NoAnswer;
+    }
+    const XMap answer = PeltaJSON::ParseToMap(reply);
+    const QString message = Field(answer, "msg");
+    if (Field(answer, "status") == QLatin1String("0")) {
+        counted = HandleJournalError(request, message);
+        Log(origin + QStringLiteral(":msg:") + message, LogSync);
+        return CheckAnswer::Refused;
+    }
+    const QString address = Field(answer, "get_url");
+    if (!IsScalarText(address)) {
+        Log(origin + QStringLiteral(":msg:") + message, LogSync);
+        return CheckAnswer::Malformed;
+    }
+    metadata = DownloadFacts(PeltaJSON::ParseFindObject(reply, QStringLiteral("metadata")).ObjectToMap());
+    if (!HasDownloadFacts(metadata)) {
+        Log(origin + QStringLiteral(":msg:reply without size, local_mtime and version:") + request.path, LogGeneral);
+        return CheckAnswer::Malformed;
+    }
+    url = address;
+    return CheckAnswer::Ok;
+}
+
+// ---- A queued download ---------------------------------------------------------------
+
+bool PeltaSync::GetFileCheck(PeltaRecSyncRequest& request, bool mayWrite)
+{
+    if (!IsRunning())
+        return false;
+    PeltaRecVfsSyncFile stored;
+    stored.kind = XFSFile;
+    stored.path = request.path;
+    bool found = false;
+    Guarded("GetFileCheck", [&] { found = db_->RecGet(stored); });
+    if (!found || !RecordKey::IsValid(stored.key)) {
+        Log(QStringLiteral("GetFileCheck:msg:") + request.path + QStringLiteral(" not in db"), LogGeneral);
+        if (mayWrite && stored.error)
+            IncRequestErrCount(request);
+        else if (mayWrite)
+            CancelRequest(request);
+        return false;
+    }
+
+    // Fetched earlier: the row holds what the file in the cache folder is.
+    if (request.status == RequestFetched) {
+        const XMap fetched = PeltaJSON::ParseToMap(request.opt);
+        if (HasDownloadFacts(fetched)) {
+            switch (PlaceFetched(request, mayWrite, fetched, stored, DownloadTarget(stored.key))) {
+            case Placed::Done:
+                request.status = RequestFetchDone;
+                if (mayWrite) {
+                    SaveRequestStatus(request);
+                    SetIcon(request.path, XICOSync);
+                }
+                return true;
+            case Placed::Waiting:
+                if (mayWrite)
+                    IncRequestErrCount(request);
+                return false;
+            case Placed::Failed:
+                return false;
+            case Placed::Missing:
+            case Placed::WrongSize:
+                break;  // fetched again below, resuming what is there
+            }
+        }
+    }
+    return FetchQueued(request, mayWrite, stored);
+}
+
+bool PeltaSync::FetchQueued(PeltaRecSyncRequest& request, bool mayWrite, PeltaRecVfsSyncFile& stored)
+{
+    const auto folders = Folders();
+    const QString local = Full(*folders, Relative(*folders, request.path, QStringLiteral("GetFileCheck")));
+    if (local.isEmpty()) {
+        if (mayWrite)
+            CancelRequest(request);
+        return false;
+    }
+    PeltaRecVfsSyncFile now;
+    const bool localExists = LocalItem::Stat(folders->SyncFolder(), local).kind != LocalKind::Missing;
+    if (localExists && ReadFileInfo(*folders, local, now) != InfoFound) {
+        if (mayWrite)
+            IncRequestErrCount(request);
+        return false;
+    }
+    if (conflicts_.Exists(request.path)) {
+        if (mayWrite)
+            IncRequestErrCount(request);
+        conflicts_.Remove(request.path);
+        return false;
+    }
+    EnsureCacheDir();
+    const QString target = DownloadTarget(stored.key);
+
+    QString url;
+    XMap metadata;
+    bool counted = false;
+    const CheckAnswer answer = AskFileCheck(request, "GetFileCheck", url, metadata, counted);
+    if (answer != CheckAnswer::Ok) {
+        if (mayWrite && !counted)
+            IncRequestErrCount(request);
+        return false;
+    }
+    const std::int64_t size = Int(metadata, "size");
+    const QString version = Field(metadata, "version");
+    if (localExists && stored.size == size && stored.version == version && now.mtime == stored.mtime &&
+        now.size == stored.size) {
+        Log(QStringLiteral("GetFile:") + request.path + QStringLiteral(":file not change, skip"), LogGeneral);
+        if (mayWrite)
+            CancelRequest(request);
+        SetIcon(request.path, XICOSync);
+        return false;
+    }
+
+    Log(QStringLiteral("PeltaSync:GetFile:") + request.path, LogGeneral);
+    status_.BeginTransfer(PeltaRequestObject::ActionDownload, request.path, request.rowid, size);
+    // The version goes with the download: a partial file of another version
+    // in the cache folder is dropped, never completed from this one.
+    const bool fetched = api_->HTTPGetFile2(url, target, request.path, size, version);
+    status_.ResetTransfer();
+    if (!fetched) {
+        Log(QStringLiteral("PeltaSync:GetFile2 error"), LogGeneral);
+        if (mayWrite)
+            IncRequestErrCount(request);
+        return false;
+    }
+
+    // The row keeps what the fetched file is, for the move should it wait.
+    request.status = RequestFetched;
+    request.opt = PeltaJSON::MapToJson(metadata);
+    if (mayWrite)
+        ResetRequest(request);
+    switch (PlaceFetched(request, mayWrite, metadata, stored, target)) {
+    case Placed::Done:
+        request.status = RequestFetchDone;
+        if (mayWrite) {
+            SaveRequestStatus(request);
+            SetIcon(request.path, XICOSync);
+        }
+        return true;
+    case Placed::Failed:
+        return false;
+    case Placed::Waiting:
+    case Placed::Missing:
+    case Placed::WrongSize:
+        if (mayWrite)
+            IncRequestErrCount(request);
+        return false;
+    }
+    return false;
+}
+
+bool PeltaSync::FinishGetFile(PeltaRecSyncRequest& request, bool mayWrite, const XMap& metadata,
+                              PeltaRecVfsSyncFile& record)
+{
+    if (!HasDownloadFacts(metadata) || !RecordKey::IsValid(record.key))
+        return false;
+    return PlaceFetched(request, mayWrite, metadata, record, DownloadTarget(record.key)) == Placed::Done;
+}
+
+// Puts a fetched file into place: checked against the size the service
+// gave, stamped with its time, then handed to the safe replace. stored is
+// the item's record as it was before the download.
+PeltaSync::Placed PeltaSync::PlaceFetched(PeltaRecSyncRequest& request, bool mayWrite, const XMap& metadata,
+                                          PeltaRecVfsSyncFile& stored, const QString& target)
+{
+    const QString root = SyncFolder();
+    const LocalFacts fetched = LocalItem::Stat(root, target);
+    if (fetched.kind != LocalKind::File)
+        return Placed::Missing;
+    const std::int64_t size = Int(metadata, "size");
+    const std::int64_t mtime = Int(metadata, "local_mtime");
+    const QString version = Field(metadata, "version");
+    int error = 0;
+    if (fetched.size != size) {
+        // So short an answer is an error page, not the file.
+        if (fetched.size < 1024)
+            LocalItem::RemoveFile(root, target, error);
+        Log(QStringLiteral("PeltaSync:GetFileCheck:filesize != dbsize (") + QString::number(fetched.size) +
+                QStringLiteral("!=") + QString::number(size) + QStringLiteral("), skip"),
+            LogSync);
+        return Placed::WrongSize;
+    }
+    if (!LocalItem::SetModificationTime(root, target, mtime, error))
+        Log(QStringLiteral("PeltaSync:GetFileCheck:cannot set the time of ") + target + QLatin1Char(':') +
+                ErrorSuffix(error),
+            LogSync);
+    Log(QStringLiteral("PeltaSync:GetFileCheck:before move:") + request.path + QLatin1Char(',') +
+            QString::number(stored.size) + QLatin1Char(',') + stored.version,
+        LogDebug);
+    Log(QStringLiteral("PeltaSync:GetFileCheck:before move:") + target + QLatin1Char(',') + QString::number(size) +
+            QLatin1Char(',') + version,
+        LogDebug);
+
+    QString conflictPath;
+    const SafeReplace::Outcome outcome = PlaceDownload(target, request.path, stored, version, &conflictPath, &error);
+    switch (outcome) {
+    case SafeReplace::Outcome::Replaced:
+        Log(QStringLiteral("PeltaSync:GetFileCheck:after move:") + request.path + QLatin1Char(',') +
+                QString::number(size) + QLatin1Char(',') + version,
+            LogDebug);
+        Guarded("PeltaSync:GetFileCheck", [&] {
+            db_->RecUpdateFields(stored.key, XFSFile,
+                                 XMap{{QStringLiteral("mtime"), QString::number(mtime)},
+                                      {QStringLiteral("size"), QString::number(size)},
+                                      {QStringLiteral("version"), version}});
+        });
+        stored.mtime = static_cast<std::int32_t>(mtime);
+        stored.size = size;
+        stored.version = version;
+        conflicts_.Remove(request.path);
+        SetFileMessage(request.path, 0);
+        return Placed::Done;
+    case SafeReplace::Outcome::KeptLocal:
+        conflicts_.Remove(request.path);
+        SetFileMessage(request.path, 0);
+        return Placed::Done;
+    case SafeReplace::Outcome::Failed:
+        break;
+    }
+    if (error == ENOENT)
+        return ParentMissing(request, mayWrite);
+    if (error == EBUSY) {
+        Log(QStringLiteral("PeltaSync:GetFileCheck:") + request.path + QStringLiteral(":in use:") +
+                ErrorSuffix(error),
+            LogSync);
+        if (!conflicts_.Exists(request.path))
+            conflicts_.Add(request.path, stored);
+        SetFileMessage(request.path, FileStateDownloadWaits);
+        return Placed::Waiting;
+    }
+    Log(QStringLiteral("PeltaSync:GetFileCheck:") + request.path + QStringLiteral(":not moved:") + ErrorSuffix(error),
+        LogSync);
+    if (mayWrite)
+        IncRequestErrCount(request);
+    return Placed::Failed;
+}
+
+// The folder of the download is gone: made again when the store or the
+// service still has it, and the move retried later; otherwise the row ends.
+PeltaSync::Placed PeltaSync::ParentMissing(PeltaRecSyncRequest& request, bool mayWrite)
+{
+    Log(QStringLiteral("PeltaSync:GetFileCheck:") + request.path + QStringLiteral(":Cancel:") + ErrorSuffix(ENOENT),
+        LogSync);
+    const QString parent = ParentPath(request.path);
+    if (!parent.isEmpty() && parent != kRoot && !LocalFolderExists(parent)) {
+        PeltaRecVfsSyncFile folder;
+        folder.kind = XFSFolder;
+        folder.path = parent;
+        bool stored = false;
+        Guarded("PeltaSync:GetFileCheck", [&] { stored = db_->RecGet(folder); });
+        if (stored) {
+            status_.FileMon(parent, PeltaRequestObject::SelfChangeMark, false);
+            int error = 0;
+            LocalItem::MakeFolder(SyncFolder(), ToLocalPath(parent), error);
+            status_.FileMon(parent, 0, false);
+        } else {
+            CheckRemoteObject(folder);
+        }
+    }
+    if (mayWrite) {
+        if (IsRunning() && LocalFolderExists(parent))
+            IncRequestErrCount(request);
+        else
+            CancelRequest(request);
+    }
+    return Placed::Failed;
+}
+
+// ---- The safe replace ------------------------------------------------------------------
+
+SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QString& path,
+                                              const PeltaRecVfsSyncFile& stored, const QString& serviceVersion,
+                                              QString* conflictPath, int* error)
+{
+    const auto folders = Folders();
+    const QString relative = Relative(*folders, path, QStringLiteral("PeltaSync::PlaceDownload"));
+    const QString full = Full(*folders, relative);
+    if (full.isEmpty() || relative == kRoot) {
+        if (error != nullptr)
+            *error = EPERM;
+        return SafeReplace::Outcome::Failed;
+    }
+    SafeReplace::Stored facts;
+    facts.known = stored.found;
+    facts.size = stored.size;
+    facts.mtime = stored.mtime;
+    facts.version = stored.version;
+    const bool uploadOpen = UploadRowOpen(relative);
+
+    status_.FileMon(relative, PeltaRequestObject::SelfChangeMark, false);
+    const SafeReplace::Result result = SafeReplace::Apply(folders->SyncFolder(), incoming, full, facts, uploadOpen,
+                                                          QDateTime::currentDateTime());
+    // Change events of the move that arrive within the next seconds are the
+    // engine's own.
+    status_.FileMon(relative, 1, true);
+    if (error != nullptr)
+        *error = result.error;
+    if (result.outcome != SafeReplace::Outcome::KeptLocal)
+        return result.outcome;
+
+    const QString copy = Relative(*folders, result.conflictCopy, QStringLiteral("PeltaSync::PlaceDownload"));
+    status_.FileMon(copy, 1, true);
+    Log(QStringLiteral("PeltaSync:PlaceDownload:") + relative + QStringLiteral(":the local file changed, the download is kept as ") +
+            copy,
+        LogGeneral);
+    if (conflictPath != nullptr)
+        *conflictPath = copy;
+    QueueLocalOverService(relative, serviceVersion);
+    if (!copy.isEmpty())
+        FileAdd(copy, 0, false, false);
+    return result.outcome;
+}
+
+// The local file stays and goes to the service as an edit of the version the
+// service has now, so the service keeps no second copy of its own.
+void PeltaSync::QueueLocalOverService(const QString& path, const QString& serviceVersion)
+{
+    PeltaRecVfsSyncFile local;
+    local.path = path;
+    if (GetLocalInfo(local) != InfoFound || local.kind != XFSFile)
+        return;
+    FillRecordKeys(local);
+    local.version = serviceVersion;
+    Guarded("PeltaSync::PlaceDownload", [&] {
+        db_->RecAdd(local, true);
+        if (!UploadRowOpen(path))
+            db_->AddSyncRequest(local, XSYNCFileMod, false);
+    });
+    SetIcon(path, XICOMod);
+}
+
+void PeltaSync::DropWaitingDownload(const QString& path, const QString& key)
+{
+    Guarded("PeltaSync:DropWaitingDownload", [&] { db_->CancelPathRequests(path, XSYNCFileGet); });
+    const QString root = SyncFolder();
+    const QString target = DownloadTarget(key);
+    int ignored = 0;
+    for (const QString& name : {target, target + QStringLiteral("_v"), target + QStringLiteral("_t")})
+        LocalItem::RemoveFile(root, name, ignored);
+    conflicts_.Remove(path);
+    SetFileMessage(path, 0);
+}
+
+// ---- A download at once --------------------------------------------------------------
+
+bool PeltaSync::QueueDownload(const PeltaRecVfsSyncFile& record)
+{
+    bool open = true;
+    bool added = false;
+    Guarded("PeltaSync:GetFileDirect", [&] {
+        open = db_->RequestPending(record.path, XSYNCFileGet, 0);
+        if (!open)
+            added = db_->AddSyncRequest(record, XSYNCFileGet, false);
+    });
+    if (open) {
+        Log(QStringLiteral("Add queue fail:") + XSYNCName(XSYNCFileGet) + QLatin1Char(':') + record.path +
+                QStringLiteral(":already exists"),
+            LogGeneral);
+        return false;
+    }
+    if (added) {
+        Log(QStringLiteral("Add queue success:") + XSYNCName(XSYNCFileGet) + QLatin1Char(':') + record.path,
+            LogGeneral);
+        Log(QStringLiteral("PeltaSync:event:evtRequestFileTransfer"), LogEvent);
+        evtRequestFileTransfer.Set();
+    }
+    return false;
+}
+
+bool PeltaSync::GetFileDirect(PeltaRecVfsSyncFile& record, bool queueOnly)
+{
+    if (!IsRunning())
+        return QueueDownload(record);
+    PeltaRecVfsSyncFile stored;
+    stored.kind = XFSFile;
+    stored.path = record.path;
+    bool found = false;
+    Guarded("GetFileDirect", [&] { found = db_->RecGet(stored); });
+    if (!found || !RecordKey::IsValid(stored.key)) {
+        Log(QStringLiteral("GetFileCheck:msg:") + record.path + QStringLiteral(" not in db"), LogGeneral);
+        return false;
+    }
+    const auto folders = Folders();
+    const QString local = Full(*folders, Relative(*folders, stored.path, QStringLiteral("GetFileDirect")));
+    if (local.isEmpty())
+        return false;
+    PeltaRecVfsSyncFile now;
+    const bool localExists = LocalItem::Stat(folders->SyncFolder(), local).kind != LocalKind::Missing;
+    const bool readable = localExists && ReadFileInfo(*folders, local, now) == InfoFound;
+    if (localExists && !readable && !conflicts_.Exists(stored.path)) {
+        conflicts_.Add(stored.path, record);
+        return QueueDownload(record);
+    }
+    if (record.size > DirectFetchLimit || queueOnly)
+        return QueueDownload(record);
+
+    EnsureCacheDir();
+    const QString target = DownloadTarget(stored.key) + QStringLiteral(".direct");
+    int ignored = 0;
+    LocalItem::RemoveFile(folders->SyncFolder(), target, ignored);
+    PeltaRecSyncRequest temporary;
+    temporary.action = XSYNCFileGet;
+    temporary.path = stored.path;
+    temporary.key = stored.key;
+    temporary.sn = stored.sn;
+    QString url;
+    XMap metadata;
+    bool counted = false;
+    const CheckAnswer answer = AskFileCheck(temporary, "GetFileDirect", url, metadata, counted);
+    if (answer != CheckAnswer::Ok) {
+        if (answer == CheckAnswer::Refused && temporary.serverMsg == kFileNotFound) {
+            QString timestamp;
+            ResyncRemote(stored.path, false, false, true, timestamp, 0);
+        }
+        return false;
+    }
+    if (readable && Int(metadata, "size") == stored.size && Field(metadata, "version") == stored.version &&
+        now.mtime == stored.mtime && now.size == stored.size)
+        return true;
+
+    status_.BeginTransfer(PeltaRequestObject::ActionDownload, stored.path, 0, Int(metadata, "size"));
+    const bool fetched = api_->GetFile(url, target);
+    status_.ResetTransfer();
+    if (fetched && PlaceFetched(temporary, false, metadata, stored, target) == Placed::Done)
+        return true;
+    LocalItem::RemoveFile(folders->SyncFolder(), target, ignored);
+    return QueueDownload(record);
+}

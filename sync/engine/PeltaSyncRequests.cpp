@@ -1,0 +1,498 @@
+// PeltaSync: request rows - taking, saving, counting and cancelling them, and
+// what the service's error messages do to them.
+
+#include "sync/engine/PeltaSync.h"
+
+#include "client/PeltaAPI.h"
+#include "foundation/db/LithosSQLiteStatement.h"
+#include "foundation/db/PeltaDb.h"
+#include "foundation/settings/PeltaSyncAgentSetting.h"
+#include "sync/engine/SyncFolders.h"
+#include "sync/rules/LocalItem.h"
+#include "sync/rules/RecordKey.h"
+#include "sync/rules/UploadSnapshot.h"
+
+#include <QByteArray>
+
+#include <set>
+
+#include <dirent.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kRoot = QStringLiteral("\\");
+
+// The service's messages, compared exactly.
+const QString kObjectPathError = QStringLiteral("object path error");
+const QString kJournalExpired = QStringLiteral("sync_journal is expired or commited or fail");
+const QString kQuotaFull = QStringLiteral("Quota 已滿");
+const QString kQuotaError = QStringLiteral("Quota Error");
+const QString kAgentKeyNotMatch = QStringLiteral("agent_key not match in sync_journal");
+const QString kParentNotExist = QStringLiteral("parent not exist");
+const QString kParentOfDestNotExist = QStringLiteral("parent of dest not exist");
+const QString kFileNotExist = QStringLiteral("file not exist");
+const QString kFileRecycled = QStringLiteral("file has been recycled");
+const QString kFileNotFound = QStringLiteral("file not found in metadata");
+const QString kDestFileExists = QStringLiteral("dest file exists");
+const QString kOrigFileNotFound = QStringLiteral("orig file not found in metadata");
+const QString kOrigFileRecycled = QStringLiteral("orig file has been recycled");
+const QString kFolderExists = QStringLiteral("folder already exist");
+const QString kFolderRecycled = QStringLiteral("folder has been recycled");
+const QString kFolderNotFound = QStringLiteral("folder not found in metadata");
+const QString kOrigFolderNotFound = QStringLiteral("orig folder not found in metadata");
+const QString kOrigFolderRecycled = QStringLiteral("orig folder has been recycled");
+const QString kDestFolderExists = QStringLiteral("dest folder exists");
+const QString kCachingExpired = QStringLiteral("caching data expired or not set");
+
+QString Number(std::int64_t value)
+{
+    return QString::number(value);
+}
+
+QString RowClause(const PeltaRecSyncRequest& request)
+{
+    return QStringLiteral(" where rowid=") + Number(request.rowid);
+}
+
+// The rowid that a snapshot name "_<key>_<rowid>" (or its note or temporary
+// copy) carries; -1 for any other name of the key, 0 for the core's copy.
+int SnapshotRowid(const QString& name, const QString& key)
+{
+    const QString prefix = QLatin1Char('_') + key;
+    if (!name.startsWith(prefix))
+        return -1;
+    const QString rest = name.mid(prefix.size());
+    if (rest.isEmpty())
+        return 0;
+    if (!rest.startsWith(QLatin1Char('_')))
+        return -1;
+    qsizetype end = 1;
+    while (end < rest.size() && rest.at(end).isDigit())
+        ++end;
+    bool ok = false;
+    const int rowid = rest.mid(1, end - 1).toInt(&ok);
+    return ok && rowid > 0 ? rowid : -1;
+}
+
+}  // namespace
+
+bool PeltaSync::IsUploadAction(int action)
+{
+    return action == XSYNCFileAdd || action == XSYNCFileMod;
+}
+
+// ---- Taking and saving rows ---------------------------------------------------
+
+bool PeltaSync::GetNextRequest(PeltaRecSyncRequest& request)
+{
+    // Fields that the row does not hold (version, the service's message)
+    // never carry over from the row handled before.
+    request.Clear();
+    bool taken = false;
+    Guarded("PeltaSync::GetNextRequest", [&] { taken = db_->GetNextRequest(request, 2); });
+    return taken;
+}
+
+bool PeltaSync::SaveRequestStatus(PeltaRecSyncRequest& request)
+{
+    const QString head = QStringLiteral("update sync_request set status=") + Number(request.status) +
+                         QStringLiteral(", update_time=CURRENT_TIMESTAMP");
+    switch (request.status) {
+    case RequestNoJournal:
+        db_->Exec(head +
+                  QStringLiteral(", sync_journal_key='', sync_journal_key_checksum='', sync_journal_key_expire=''") +
+                  RowClause(request));
+        break;
+    case RequestRegister:
+        db_->Exec(head + QStringLiteral(", sync_journal_key=") + PeltaRec::Literal(request.sync_journal_key) +
+                  QStringLiteral(", sync_journal_key_checksum=") +
+                  PeltaRec::Literal(request.sync_journal_key_checksum) + QStringLiteral(", sync_journal_key_expire=") +
+                  PeltaRec::Literal(Number(request.sync_journal_key_expire)) + RowClause(request));
+        break;
+    case RequestCommitted: {
+        db_->Exec(head + QStringLiteral(", commit_time=CURRENT_TIMESTAMP") + RowClause(request));
+        SetIcon(request.path, XICOSync);
+        // An empty version would read as "never synchronised" and let a
+        // later walk replace the local file: only a real one is stored.
+        const int kind = IsUploadAction(request.action) ? XFSFile
+                         : request.action == XSYNCFolderAdd ? XFSFolder
+                                                            : XFSNone;
+        if (kind != XFSNone && !request.version.isEmpty() && RecordKey::IsValid(request.key))
+            db_->RecUpdateFields(request.key, kind, XMap{{QStringLiteral("version"), request.version}});
+        break;
+    }
+    case RequestTransfer:
+    case RequestTransferAlt:
+    case RequestFetched:
+    case RequestFetchDone:
+        db_->Exec(head + RowClause(request));
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+bool PeltaSync::IncRequestErrCount(PeltaRecSyncRequest& request)
+{
+    ++request.err_count;
+    if (request.rowid != 0)
+        db_->Exec(QStringLiteral("update sync_request set err_count=err_count+1, update_time=CURRENT_TIMESTAMP") +
+                  RowClause(request));
+    return true;
+}
+
+bool PeltaSync::CancelRequest(PeltaRecSyncRequest& request)
+{
+    if (request.rowid == 0)
+        return true;
+    db_->Exec(QStringLiteral("update sync_request set status=") + Number(RequestCancelled) +
+              QStringLiteral(", update_time=CURRENT_TIMESTAMP") + RowClause(request));
+    Log(QStringLiteral("PeltaSync:CancelRequest(id=") + Number(request.rowid) + QStringLiteral("):") +
+            XSYNCName(request.action) + QLatin1Char(':') + request.path,
+        LogSync);
+    if (IsUploadAction(request.action) && RecordKey::IsValid(request.key))
+        UploadSnapshot::Remove(SyncFolder(), SnapshotOf(request));
+    return true;
+}
+
+bool PeltaSync::ResetRequest(PeltaRecSyncRequest& request)
+{
+    db_->Exec(QStringLiteral("update sync_request set err_count=") + Number(request.err_count) +
+              QStringLiteral(", opt=") + PeltaRec::Literal(request.opt) + QStringLiteral(", action=") +
+              Number(request.action) + QStringLiteral(", status=") + Number(request.status) +
+              QStringLiteral(", update_time=CURRENT_TIMESTAMP") + RowClause(request));
+    return true;
+}
+
+bool PeltaSync::RegisterAgain(PeltaRecSyncRequest& request)
+{
+    request.status = RequestRegister;
+    request.sync_journal_key.clear();
+    request.sync_journal_key_checksum.clear();
+    request.sync_journal_key_expire = 0;
+    SaveRequestStatus(request);
+    if (IsUploadAction(request.action) && RecordKey::IsValid(request.key))
+        UploadSnapshot::DropNote(SyncFolder(), SnapshotOf(request));
+    return true;
+}
+
+// ---- Snapshots -------------------------------------------------------------------
+
+QString PeltaSync::SnapshotOf(const PeltaRecSyncRequest& request) const
+{
+    return UploadSnapshot::PathOf(CacheDir(), request.key, request.rowid);
+}
+
+bool PeltaSync::TakeUploadSnapshot(const PeltaRecSyncRequest& request, PeltaRecVfsSyncFile& copy)
+{
+    const auto folders = Folders();
+    const QString source = Full(*folders, Relative(*folders, request.path, QStringLiteral("PeltaSync::Snapshot")));
+    if (source.isEmpty() || !RecordKey::IsValid(request.key) || !EnsureCacheDir())
+        return false;
+    std::int64_t size = 0;
+    std::int64_t mtime = 0;
+    int error = 0;
+    if (!UploadSnapshot::Take(folders->SyncFolder(), source,
+                              UploadSnapshot::PendingPathOf(folders->CacheDir(), request.key),
+                              UploadSnapshot::PathOf(folders->CacheDir(), request.key, request.rowid), size, mtime,
+                              error)) {
+        Log(QStringLiteral("PeltaSync:Snapshot:Err:") + request.path + QLatin1Char(':') + LocalItem::ErrorText(error) +
+                QLatin1Char('(') + Number(error) + QLatin1Char(')'),
+            LogGeneral);
+        return false;
+    }
+    copy.size = size;
+    copy.mtime = static_cast<std::int32_t>(mtime);
+    return true;
+}
+
+void PeltaSync::RemoveStaleSnapshots(const SyncFolders& folders, const QString& key)
+{
+    std::set<int> open;
+    const bool listed = Guarded("PeltaSync::RemoveStaleSnapshots", [&] {
+        const auto statement = db_->NewStatement();
+        if (db_->QueryWith(QStringLiteral("select rowid from sync_request where key=") + PeltaRec::Literal(key) +
+                               QStringLiteral(" and commit_time is null and status<10"),
+                           *statement) <= 0)
+            return;
+        while (statement->FetchRow())
+            open.insert(db_->GetColumnInt(QStringLiteral("rowid"), *statement));
+    });
+    if (!listed)
+        return;
+    int error = 0;
+    const FileDescriptor folder = LocalItem::OpenFolder(folders.SyncFolder(), folders.CacheDir(), error);
+    if (!folder.IsOpen())
+        return;
+    const int fd = ::dup(folder.Get());
+    DIR* const listing = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (listing == nullptr) {
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    QStringList stale;
+    while (const dirent* entry = ::readdir(listing)) {
+        const QString name = QString::fromUtf8(entry->d_name);
+        const int rowid = SnapshotRowid(name, key);
+        if (rowid == 0 || (rowid > 0 && open.count(rowid) == 0))
+            stale << name;
+    }
+    ::closedir(listing);
+    for (const QString& name : stale)
+        LocalItem::RemoveFile(folders.SyncFolder(), folders.CacheDir() + QLatin1Char('/') + name, error);
+}
+
+void PeltaSync::RemoveUploadSnapshot(const PeltaRecSyncRequest& request)
+{
+    if (RecordKey::IsValid(request.key))
+        UploadSnapshot::Remove(SyncFolder(), SnapshotOf(request));
+}
+
+bool PeltaSync::RequestOpen(const QString& path, int action, int excludeRowid)
+{
+    bool open = true;
+    Guarded("PeltaSync::RequestOpen", [&] { open = db_->RequestPending(path, action, excludeRowid); });
+    return open;
+}
+
+bool PeltaSync::UploadRowOpen(const QString& path, int excludeRowid)
+{
+    bool open = false;
+    Guarded("PeltaSync::UploadRowOpen", [&] {
+        QString sql = QStringLiteral("select count(*) from sync_request where path=") + PeltaRec::Literal(path) +
+                      QStringLiteral(" and commit_time is null and status<10 and (action=") + Number(XSYNCFileAdd) +
+                      QStringLiteral(" or action=") + Number(XSYNCFileMod) + QLatin1Char(')');
+        if (excludeRowid > 0)
+            sql += QStringLiteral(" and rowid<>") + Number(excludeRowid);
+        open = db_->NewStatement()->QueryDouble(sql) > 0;
+    });
+    return open;
+}
+
+// ---- The service's error messages -------------------------------------------------
+
+bool PeltaSync::HandleJournalError(PeltaRecSyncRequest& request, const QString& message, JournalErrorEffect* effect)
+{
+    bool result = true;
+    JournalErrorEffect done = JournalErrorEffect::None;
+    if (!HandleCommonError(request, message, result, done)) {
+        done = HandleActionError(request, message, result);
+        request.serverMsg = message;
+    }
+    if (effect != nullptr)
+        *effect = done;
+    return result;
+}
+
+// The messages for every action; false when the message is none of them.
+bool PeltaSync::HandleCommonError(PeltaRecSyncRequest& request, const QString& message, bool& result,
+                                  JournalErrorEffect& effect)
+{
+    result = true;
+    effect = JournalErrorEffect::None;
+    if (message == kObjectPathError) {
+        CancelRequest(request);
+        effect = JournalErrorEffect::Cancelled;
+        return true;
+    }
+    if (message == kJournalExpired) {
+        RegisterAgain(request);
+        result = false;
+        effect = JournalErrorEffect::Register;
+        return true;
+    }
+    if (message == kQuotaFull || message == kQuotaError) {
+        NotifyQuotaFull(message == kQuotaError);
+        IncRequestErrCount(request);
+        return true;
+    }
+    if (message == kAgentKeyNotMatch) {
+        // The journal key belongs to the agent key the row was registered
+        // with; only a new registration under the current one can commit.
+        request.agent_key = Settings()->Get(QStringLiteral("agent_key"));
+        if (request.rowid != 0)
+            db_->Exec(QStringLiteral("update sync_request set agent_key=") + PeltaRec::Literal(request.agent_key) +
+                      RowClause(request));
+        RegisterAgain(request);
+        effect = JournalErrorEffect::Register;
+        return true;
+    }
+    return false;
+}
+
+// The messages by action; a message that no row names leaves the row alone
+// and counts (result true).
+PeltaSync::JournalErrorEffect PeltaSync::HandleActionError(PeltaRecSyncRequest& request, const QString& message,
+                                                           bool& result)
+{
+    result = true;
+    switch (request.action) {
+    case XSYNCFileAdd:
+    case XSYNCFileMod:
+        if (message == kParentNotExist) {
+            const QString parent = ParentPath(request.path);
+            FileAdd(parent, 0, false, false);
+            SyncObjectNow(parent, XSYNCFolderAdd);
+            IncRequestErrCount(request);
+        } else if (message == kFileNotExist) {
+            SaveRequestStatus(request);
+        }
+        return JournalErrorEffect::None;
+    case XSYNCFileDel:
+        if (message == kFileRecycled || message == kFileNotFound) {
+            CancelRequest(request);
+            return JournalErrorEffect::Cancelled;
+        }
+        return JournalErrorEffect::None;
+    case XSYNCFileMove:
+        if (message == kDestFileExists) {
+            result = false;
+            return JournalErrorEffect::Settled;
+        }
+        if (message == kOrigFileNotFound || message == kOrigFileRecycled || message == kParentOfDestNotExist)
+            return MoveSourceGone(request, false);
+        return JournalErrorEffect::None;
+    case XSYNCFileGet:
+        if (message == kFileNotFound) {
+            CancelRequest(request);
+            return JournalErrorEffect::Cancelled;
+        }
+        IncRequestErrCount(request);
+        return JournalErrorEffect::None;
+    case XSYNCFolderAdd:
+        if (message == kFolderExists) {
+            result = false;
+            return JournalErrorEffect::Settled;
+        }
+        if (message == kParentNotExist)
+            return FolderParentMissing(request, result);
+        return JournalErrorEffect::None;
+    case XSYNCFolderDel:
+        if (message == kFolderRecycled || message == kFolderNotFound) {
+            result = false;
+            return JournalErrorEffect::Settled;
+        }
+        return JournalErrorEffect::None;
+    case XSYNCFolderMove:
+        if (message == kOrigFolderNotFound || message == kOrigFolderRecycled) {
+            result = false;
+            return MoveSourceGone(request, true);
+        }
+        if (message == kDestFolderExists) {
+            CancelRequest(request);
+            QString timestamp;
+            ResyncRemote(request.path, true, false, true, timestamp, 1);
+            return JournalErrorEffect::Cancelled;
+        }
+        return JournalErrorEffect::None;
+    default:
+        if (message == kCachingExpired) {
+            CancelRequest(request);
+            result = false;
+            return JournalErrorEffect::Cancelled;
+        }
+        return JournalErrorEffect::None;
+    }
+}
+
+// A move whose source the service no longer has, or whose destination has
+// no parent there: the service holds nothing at the new path. The move row
+// is cancelled first (an open row would keep the add from being queued),
+// then the item's row is dropped, so that it is read again without a version
+// and queued as a new item whose content reaches the service.
+PeltaSync::JournalErrorEffect PeltaSync::MoveSourceGone(PeltaRecSyncRequest& request, bool folder)
+{
+    CancelRequest(request);
+    Log(QStringLiteral("PeltaSync:HandleJournalError:move refused, add anew:") + request.path, LogSync);
+    Guarded("PeltaSync:HandleJournalError", [&] { db_->RecDelete(request.path, folder ? XFSFolder : XFSFile); });
+    FileAdd(request.path, folder ? 1 : 0, false, true);
+    return JournalErrorEffect::Cancelled;
+}
+
+PeltaSync::JournalErrorEffect PeltaSync::FolderParentMissing(PeltaRecSyncRequest& request, bool& result)
+{
+    if (!LocalFolderExists(request.path)) {
+        CancelRequest(request);
+        result = false;
+        return JournalErrorEffect::Cancelled;
+    }
+    const QString parent = ParentPath(request.path);
+    FileAdd(parent, 0, false, false);
+    if (SyncObjectNow(parent, XSYNCFolderAdd) && SyncObjectNow(request.path, XSYNCFolderAdd)) {
+        CancelRequest(request);
+        result = false;
+        return JournalErrorEffect::Cancelled;
+    }
+    return JournalErrorEffect::None;
+}
+
+// ---- A commit the service calls expired or committed ------------------------------
+
+bool PeltaSync::SettleFromService(PeltaRecSyncRequest& request)
+{
+    return IsUploadAction(request.action) ? SettleUpload(request) : SettleOther(request);
+}
+
+// The service holds this upload when its file has the size and modification
+// time that the registration sent.
+bool PeltaSync::SettleUpload(PeltaRecSyncRequest& request)
+{
+    QString url;
+    XMap metadata;
+    bool counted = false;
+    PeltaRecSyncRequest check = request;
+    check.rowid = 0;  // the question touches no row
+    check.action = XSYNCFileGet;
+    if (AskFileCheck(check, "SettleFromService", url, metadata, counted) != CheckAnswer::Ok)
+        return false;
+    const XMap sent = PeltaJSON::ParseToMap(request.opt);
+    const auto value = [](const XMap& map, const char* name) { return Field(map, name); };
+    if (value(metadata, "size") != value(sent, "size") || value(metadata, "local_mtime") != value(sent, "local_mtime")) {
+        Log(QStringLiteral("PeltaSync:SettleFromService:") + request.path + QStringLiteral(":not on the service, register again"),
+            LogSync);
+        return false;
+    }
+    return CommitSettled(request, value(metadata, "version"));
+}
+
+bool PeltaSync::SettleOther(PeltaRecSyncRequest& request)
+{
+    PeltaRecVfsSyncFile item;
+    item.path = request.path;
+    switch (request.action) {
+    case XSYNCFolderAdd:
+        item.kind = XFSFolder;
+        return LookUpRemote(item) == Remote::Listed && CommitSettled(request, item.version);
+    case XSYNCFileDel:
+    case XSYNCFolderDel:
+        item.kind = request.action == XSYNCFileDel ? XFSFile : XFSFolder;
+        return LookUpRemote(item) == Remote::Absent && CommitSettled(request, QString());
+    case XSYNCFileMove:
+    case XSYNCFolderMove: {
+        item.kind = request.action == XSYNCFileMove ? XFSFile : XFSFolder;
+        PeltaRecVfsSyncFile source;
+        source.kind = item.kind;
+        source.path = request.path2;
+        return LookUpRemote(item) == Remote::Listed && LookUpRemote(source) == Remote::Absent &&
+               CommitSettled(request, QString());
+    }
+    default:
+        return false;
+    }
+}
+
+bool PeltaSync::CommitSettled(PeltaRecSyncRequest& request, const QString& version)
+{
+    Log(QStringLiteral("PeltaSync:SettleFromService:") + request.path + QStringLiteral(":the service has it, version=") +
+            version,
+        LogSync);
+    request.version = version;
+    request.status = RequestCommitted;
+    SaveRequestStatus(request);
+    if (IsUploadAction(request.action))
+        UploadSnapshot::Remove(SyncFolder(), SnapshotOf(request));
+    return true;
+}
