@@ -396,10 +396,12 @@ private:
     static bool IsUploadAction(int action);
 
     // ---- Transfers ----
-    enum class UploadStart { Send, Whole, FreshKey, Failed };
+    enum class UploadStart { Send, Whole, FreshKey, Failed, Handled };
     UploadStart ResumePosition(PeltaRecSyncRequest& request, const QString& snapshot, std::int64_t size,
                                std::int64_t& position);
-    bool QuerySentLength(PeltaRecSyncRequest& request, std::int64_t& length);
+    // The bytes the service holds under the row's journal key; false with
+    // the service's message, if it sent one.
+    bool QuerySentLength(PeltaRecSyncRequest& request, std::int64_t& length, QString& message);
     bool SendSnapshot(PeltaRecSyncRequest& request, const QString& snapshot, std::int64_t position, QString& reply);
     bool UploadAccepted(PeltaRecSyncRequest& request, const QString& snapshot, const QString& reply);
     bool UploadFailed(PeltaRecSyncRequest& request, const QString& reply);

@@ -101,6 +101,9 @@ bool PeltaSync::PostFile(PeltaRecSyncRequest& request)
             status_.ResetTransfer();
             IncRequestErrCount(request);
             return false;
+        case UploadStart::Handled:
+            status_.ResetTransfer();
+            return false;
         }
     }
 
@@ -130,8 +133,18 @@ PeltaSync::UploadStart PeltaSync::ResumePosition(PeltaRecSyncRequest& request, c
     position = 0;
     if (UploadSnapshot::HasNote(root, snapshot)) {
         std::int64_t held = 0;
-        if (!QuerySentLength(request, held)) {
-            Log(QStringLiteral("PeltaSync:PostFile:") + request.path + QStringLiteral(":size query failed"), LogSync);
+        QString message;
+        if (!QuerySentLength(request, held, message)) {
+            Log(QStringLiteral("PeltaSync:PostFile:") + request.path + QStringLiteral(":size query failed:") + message,
+                LogSync);
+            // The service's reason (an expired or committed key, ...) is
+            // handled like that of any transfer.
+            if (!message.isEmpty()) {
+                JournalErrorEffect effect = JournalErrorEffect::None;
+                HandleJournalError(request, message, &effect);
+                if (effect == JournalErrorEffect::Register || effect == JournalErrorEffect::Cancelled)
+                    return UploadStart::Handled;
+            }
             return UploadStart::Failed;
         }
         if (!UploadSnapshot::UnchangedSinceSent(root, snapshot, request.sync_journal_key) || held > size) {
@@ -152,19 +165,29 @@ PeltaSync::UploadStart PeltaSync::ResumePosition(PeltaRecSyncRequest& request, c
     return UploadStart::Send;
 }
 
-bool PeltaSync::QuerySentLength(PeltaRecSyncRequest& request, std::int64_t& length)
+bool PeltaSync::QuerySentLength(PeltaRecSyncRequest& request, std::int64_t& length, QString& message)
 {
     QString reply;
+    message.clear();
     if (request.uploadMethod == UploadMethodPutFile) {
         const QString url = api_->BuildPutFile(request, TransferActionSize);
         if (!api_->HTTPPut(url, reply))
             return false;
-        QString message;
-        return PeltaJSON::CheckStatus(reply, message) && ReadSentLength(reply, length);
+        if (!PeltaJSON::CheckStatus(reply, message))
+            return false;
+    } else {
+        XMap fields{{QStringLiteral("p_checksum"), QString()}, {QStringLiteral("p_size"), QString()}};
+        const QString url = api_->BuildPostFile2(request, TransferActionSize, fields);
+        if (!api_->CallAgentAPIWithParams(url, fields, reply)) {
+            message = reply;
+            return false;
+        }
     }
-    XMap fields{{QStringLiteral("p_checksum"), QString()}, {QStringLiteral("p_size"), QString()}};
-    const QString url = api_->BuildPostFile2(request, TransferActionSize, fields);
-    return api_->CallAgentAPIWithParams(url, fields, reply) && ReadSentLength(reply, length);
+    if (ReadSentLength(reply, length))
+        return true;
+    Log(QStringLiteral("PeltaSync:PostFile:") + request.path + QStringLiteral(":size reply without total_filesize"),
+        LogGeneral);
+    return false;
 }
 
 bool PeltaSync::SendSnapshot(PeltaRecSyncRequest& request, const QString& snapshot, std::int64_t position,

@@ -53,8 +53,292 @@ TEST_F(RequestRowsTest, LocalChangesEndCommittedOnTheServiceWithItsVersions)
     Drive();
     EXPECT_FALSE(ServiceItem(QStringLiteral("/moved.txt")));
     EXPECT_FALSE(ServiceItem(QStringLiteral("/Docs")));
-    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where commit_time is null and status<10")), 0)
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where status in (1, 3, 5, 6, 7)")), 0)
         << Joined(RowStates());
+}
+
+}  // namespace
+
+namespace {
+
+// The kind of row a case drives; rows it needs first are committed before.
+enum class Kind { FileAdd, FileDel, FileMove, FileGet, FolderAdd, FolderDel, FolderMove, NoAction };
+
+struct ErrorCase {
+    const char* name;
+    Kind kind;
+    const char* method;  // the call that answers with the message
+    const char* message;
+    int status;          // of the row afterwards
+    int errCount;
+};
+
+class ServerErrorTest : public EngineServiceFixture, public ::testing::WithParamInterface<ErrorCase> {
+protected:
+    // Makes the case's row and returns its rowid.
+    int Prepare(Kind kind)
+    {
+        switch (kind) {
+        case Kind::FileAdd:
+            AddLocal(QStringLiteral("\\a.txt"), "content", 1000);
+            break;
+        case Kind::FileDel:
+            AddLocal(QStringLiteral("\\a.txt"), "content", 1000);
+            Drive();
+            Remove(QStringLiteral("\\a.txt"));
+            engine_->FileRemove(QStringLiteral("\\a.txt"));
+            break;
+        case Kind::FileMove:
+            AddLocal(QStringLiteral("\\a.txt"), "content", 1000);
+            Drive();
+            Move(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
+            engine_->FileRename(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
+            break;
+        case Kind::FileGet: {
+            EXPECT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/g.txt"), "remote", 500));
+            StoreFileRecord(QStringLiteral("\\g.txt"), QString(), 0, 0);
+            PeltaRecVfsSyncFile record;
+            record.kind = XFSFile;
+            record.path = QStringLiteral("\\g.txt");
+            engine_->Db().RecGet(record);
+            EXPECT_TRUE(engine_->Db().AddSyncRequest(record, XSYNCFileGet, false));
+            break;
+        }
+        case Kind::FolderAdd:
+            MakeFolder(QStringLiteral("\\F"));
+            engine_->FileAdd(QStringLiteral("\\F"), 0, false, false);
+            break;
+        case Kind::FolderDel:
+            MakeFolder(QStringLiteral("\\F"));
+            engine_->FileAdd(QStringLiteral("\\F"), 0, false, false);
+            Drive();
+            Remove(QStringLiteral("\\F"));
+            engine_->FileRemove(QStringLiteral("\\F"));
+            break;
+        case Kind::FolderMove:
+            MakeFolder(QStringLiteral("\\F"));
+            engine_->FileAdd(QStringLiteral("\\F"), 0, false, false);
+            Drive();
+            Move(QStringLiteral("\\F"), QStringLiteral("\\G"));
+            engine_->FileRename(QStringLiteral("\\F"), QStringLiteral("\\G"));
+            break;
+        case Kind::NoAction:
+            Run(QStringLiteral("insert into sync_request (key, sn, path, path2, agent_key, action, opt, status, "
+                               "priority) values ('0123456789abcdef0123456789abcdef', '700001', '\\x', '', '") +
+                AgentKey + QStringLiteral("', 0, '{}', 1, 0)"));
+            break;
+        }
+        return static_cast<int>(Number(QStringLiteral("select max(rowid) from sync_request")));
+    }
+
+    QString TargetRow(int rowid)
+    {
+        return Rows(QStringLiteral("select status, err_count from sync_request where rowid=") +
+                    QString::number(rowid))
+            .value(0);
+    }
+};
+
+TEST_P(ServerErrorTest, TheMessageGetsItsAction)
+{
+    const ErrorCase& c = GetParam();
+    QuotaMaxFileSize = 100;
+    QuotaTotal = 1000;
+    const int target = Prepare(c.kind);
+    NextMessage(c.method, QString::fromUtf8(c.message));
+    Drive();
+    EXPECT_EQ(TargetRow(target), QStringLiteral("%1|%2").arg(c.status).arg(c.errCount)) << Joined(RowStates());
+}
+
+const ErrorCase kErrorCases[] = {
+    {"ObjectPathError", Kind::FileAdd, "setSyncJournal", "object path error", 12, 0},
+    {"QuotaFull", Kind::FileAdd, "setSyncJournal", "Quota 已滿", 1, 2},
+    {"QuotaError", Kind::FileAdd, "commitSyncJournal", "Quota Error", 5, 2},
+    {"ExpiredAtRegistration", Kind::FileAdd, "setSyncJournal", "sync_journal is expired or commited or fail", 1, 1},
+    {"AgentKeyNotMatch", Kind::FileAdd, "commitSyncJournal", "agent_key not match in sync_journal", 1, 1},
+    {"FileNotExistAtCommit", Kind::FileAdd, "commitSyncJournal", "file not exist", 5, 1},
+    {"UnknownText", Kind::FileAdd, "setSyncJournal", "Object path error", 1, 1},
+    {"TrailingBlank", Kind::FileAdd, "setSyncJournal", "object path error ", 1, 1},
+    {"FileRecycled", Kind::FileDel, "setSyncJournal", "file has been recycled", 12, 0},
+    {"FileNotFoundAtCommit", Kind::FileDel, "commitSyncJournal", "file not found in metadata", 12, 0},
+    {"DestFileExists", Kind::FileMove, "setSyncJournal", "dest file exists", 4, 0},
+    {"DownloadOfMissingFile", Kind::FileGet, "getFileCheck", "file not found in metadata", 12, 0},
+    {"DownloadRefused", Kind::FileGet, "getFileCheck", "try later", 5, 1},
+    {"FolderExists", Kind::FolderAdd, "setSyncJournal", "folder already exist", 4, 0},
+    {"FolderRecycledAtCommit", Kind::FolderDel, "commitSyncJournal", "folder has been recycled", 4, 0},
+    {"FolderNotFound", Kind::FolderDel, "setSyncJournal", "folder not found in metadata", 4, 0},
+    {"DestFolderExists", Kind::FolderMove, "setSyncJournal", "dest folder exists", 12, 0},
+    {"CachingExpired", Kind::NoAction, "setSyncJournal", "caching data expired or not set", 12, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Messages, ServerErrorTest, ::testing::ValuesIn(kErrorCases),
+                         [](const ::testing::TestParamInfo<ErrorCase>& info) { return info.param.name; });
+
+}  // namespace
+
+namespace {
+
+TEST_F(RequestRowsTest, AFullQuotaIsToldOnceAMinuteAndOnlyWithAKnownQuota)
+{
+    AddLocal(QStringLiteral("\\a.txt"), "content", 1000);
+    NextMessage("setSyncJournal", QStringLiteral("Quota 已滿"));
+    Drive();
+    EXPECT_TRUE(notices_->Shown().isEmpty());  // no quota known yet
+
+    QuotaMaxFileSize = 100;
+    QuotaTotal = 1000;
+    for (int round = 0; round < 2; ++round) {
+        NextMessage("setSyncJournal", QStringLiteral("Quota 已滿"));
+        RetriesDue();
+        Drive();
+    }
+    EXPECT_EQ(notices_->Shown().size(), 1) << Joined(notices_->Shown());
+    EXPECT_TRUE(status_->IsQuotaFull());
+}
+
+TEST_F(RequestRowsTest, AFileWhoseFolderTheServiceLacksRegistersTheFolderAtOnce)
+{
+    MakeFolder(QStringLiteral("\\Docs"));
+    AddLocal(QStringLiteral("\\Docs\\a.txt"), "content", 1000);
+    // The folder's own rows were lost: only the file's row is left.
+    Run(QStringLiteral("update sync_request set status=12 where action=6"));
+    Drive();
+    EXPECT_TRUE(ServiceItem(QStringLiteral("/Docs")));
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/Docs/a.txt")));
+    EXPECT_TRUE(TakeLog().contains(QStringLiteral("PeltaSync:SyncObjectNow:commitSyncJournal:ok")));
+
+    RetriesDue();
+    Drive();
+    EXPECT_EQ(ServiceItem(QStringLiteral("/Docs/a.txt"))->content, "content");
+}
+
+TEST_F(RequestRowsTest, AFolderGoneLocallyIsCancelledWithoutAskingTheService)
+{
+    MakeFolder(QStringLiteral("\\F"));
+    engine_->FileAdd(QStringLiteral("\\F"), 0, false, false);
+    Remove(QStringLiteral("\\F"));
+    PeltaRecSyncRequest row = LoadRow(1);
+    const std::size_t calls = service_.Calls().size();
+    EXPECT_FALSE(engine_->HandleJournalError(row, QStringLiteral("parent not exist")));
+    EXPECT_EQ(service_.Calls().size(), calls);
+    EXPECT_EQ(Joined(RowStates()), "6|12|0");
+}
+
+// A move the service refuses because it holds nothing at the source, or
+// nothing to put the destination in, cancels the move and adds the item at
+// its new path, so its content reaches the service.
+TEST_F(RequestRowsTest, ARefusedMoveAddsTheItemAnew)
+{
+    for (const char* message :
+         {"orig file not found in metadata", "orig file has been recycled", "parent of dest not exist"}) {
+        SCOPED_TRACE(message);
+        const QString from = QStringLiteral("\\from-%1.txt").arg(QString::fromLatin1(message).left(4));
+        const QString to = QStringLiteral("\\to-%1.txt").arg(QString::fromLatin1(message).left(4));
+        AddLocal(from, "moved content", 1000);
+        Drive();
+        Move(from, to);
+        engine_->FileRename(from, to);
+        NextMessage("setSyncJournal", QString::fromLatin1(message));
+        Drive();
+        QString servicePath = to;
+        servicePath.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        ASSERT_TRUE(ServiceItem(servicePath));
+        EXPECT_EQ(ServiceItem(servicePath)->content, "moved content");
+        EXPECT_EQ(FileRecord(to).substr(0, FileRecord(to).find('|')), ServiceVersion(servicePath).toStdString());
+    }
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where action=4 and status<>12")), 0);
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where status in (1, 3, 5, 6, 7)")), 0)
+        << Joined(RowStates());
+}
+
+TEST_F(RequestRowsTest, AFolderMoveWhoseSourceIsGoneAddsTheFolderAnew)
+{
+    MakeFolder(QStringLiteral("\\F"));
+    engine_->FileAdd(QStringLiteral("\\F"), 0, false, false);
+    Drive();
+    Move(QStringLiteral("\\F"), QStringLiteral("\\G"));
+    engine_->FileRename(QStringLiteral("\\F"), QStringLiteral("\\G"));
+    NextMessage("setSyncJournal", QStringLiteral("orig folder not found in metadata"));
+    Drive();
+    EXPECT_TRUE(ServiceItem(QStringLiteral("/G")));
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where action=9 and status=12")), 1);
+}
+
+// A commit answered "expired or committed" is settled from what the service
+// holds: its version when it has the upload, a new registration otherwise.
+TEST_F(RequestRowsTest, AnExpiredCommitIsSettledFromTheServicesState)
+{
+    AddLocal(QStringLiteral("\\kept.txt"), "committed before the reply was lost", 1000);
+    NextMessage("commitSyncJournal", QStringLiteral("sync_journal is expired or commited or fail"), true);
+    Drive();
+    ASSERT_TRUE(ServiceItem(QStringLiteral("/kept.txt")));
+    EXPECT_EQ(Joined(RowStates()), "1|4|0");
+    EXPECT_EQ(FileRecord(QStringLiteral("\\kept.txt")),
+              (ServiceVersion(QStringLiteral("/kept.txt")) + QStringLiteral("|1000|35")).toStdString());
+
+    AddLocal(QStringLiteral("\\lost.txt"), "never committed", 1000);
+    NextMessage("commitSyncJournal", QStringLiteral("sync_journal is expired or commited or fail"), false);
+    Drive();
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/lost.txt")));
+    EXPECT_EQ(Joined(RowStates()), "1|4|0\n1|1|1");
+    EXPECT_EQ(FileRecord(QStringLiteral("\\lost.txt")), "|1000|15");
+
+    RetriesDue();
+    Drive();
+    EXPECT_EQ(ServiceItem(QStringLiteral("/lost.txt"))->content, "never committed");
+    EXPECT_EQ(FileRecord(QStringLiteral("\\lost.txt")),
+              (ServiceVersion(QStringLiteral("/lost.txt")) + QStringLiteral("|1000|15")).toStdString());
+}
+
+TEST_F(RequestRowsTest, ARowWithoutAHandlingForItsStatusEnds)
+{
+    MakeFolder(QStringLiteral("\\F"));
+    engine_->FileAdd(QStringLiteral("\\F"), 0, false, false);
+    Run(QStringLiteral("update sync_request set status=5"));
+    Drive();
+    EXPECT_EQ(Joined(RowStates()), "6|12|0");
+    EXPECT_TRUE(TakeLog().contains(QStringLiteral("has no handling at status 5, ended:\\F")));
+}
+
+TEST_F(RequestRowsTest, SavedStatusesKeepEveryTextAsItWas)
+{
+    AddLocal(QStringLiteral("\\a.txt"), "content", 1000);
+    PeltaRecSyncRequest row = LoadRow(1);
+    row.sync_journal_key = QStringLiteral("key'with'quotes");
+    row.sync_journal_key_checksum = QStringLiteral("sum'");
+    row.sync_journal_key_expire = 99;
+    row.status = PeltaSync::RequestRegister;
+    engine_->SaveRequestStatus(row);
+    EXPECT_EQ(Joined(Rows(QStringLiteral(
+                  "select status, sync_journal_key, sync_journal_key_checksum, sync_journal_key_expire "
+                  "from sync_request"))),
+              "1|key'with'quotes|sum'|99");
+
+    row.opt = QStringLiteral(R"({"note":"it's"})");
+    row.err_count = 3;
+    engine_->ResetRequest(row);
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select opt, err_count from sync_request"))), R"({"note":"it's"}|3)");
+
+    // Status 3 exists in memory only.
+    row.status = PeltaSync::RequestCommit;
+    engine_->SaveRequestStatus(row);
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select status from sync_request"))), "1");
+
+    row.status = PeltaSync::RequestNoJournal;
+    engine_->SaveRequestStatus(row);
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select status, sync_journal_key from sync_request"))), "0|");
+}
+
+TEST_F(RequestRowsTest, ATemporaryRequestTouchesNoRow)
+{
+    AddLocal(QStringLiteral("\\a.txt"), "content", 1000);
+    PeltaRecSyncRequest temporary;
+    temporary.path = QStringLiteral("\\a.txt");
+    temporary.action = XSYNCFileGet;
+    engine_->IncRequestErrCount(temporary);
+    engine_->CancelRequest(temporary);
+    EXPECT_EQ(temporary.err_count, 1);
+    EXPECT_EQ(Joined(RowStates()), "1|1|0");
 }
 
 }  // namespace
