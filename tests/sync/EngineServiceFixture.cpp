@@ -161,6 +161,12 @@ QString EngineServiceFixture::ServiceVersion(const QString& servicePath)
     return item ? QString::number(item->version) : QString();
 }
 
+QByteArray EngineServiceFixture::ServiceContent(const QString& servicePath)
+{
+    const std::optional<FakeItem> item = ServiceItem(servicePath);
+    return item ? item->content : QByteArray("(none)");
+}
+
 void EngineServiceFixture::OtherAgentEdits(const QString& servicePath, const QByteArray& content,
                                            std::int64_t mtime)
 {

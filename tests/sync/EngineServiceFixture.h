@@ -68,6 +68,8 @@ protected:
     // The service's live file or folder at a "/" path.
     std::optional<FakeItem> ServiceItem(const QString& servicePath);
     QString ServiceVersion(const QString& servicePath);
+    // Its content; "(none)" when the service has no such live item.
+    QByteArray ServiceContent(const QString& servicePath);
     // Commits an edit of a file as another agent would.
     void OtherAgentEdits(const QString& servicePath, const QByteArray& content, std::int64_t mtime);
 

@@ -24,9 +24,9 @@ TEST_F(RequestRowsTest, LocalChangesEndCommittedOnTheServiceWithItsVersions)
 
     ASSERT_TRUE(ServiceItem(QStringLiteral("/Docs")));
     ASSERT_TRUE(ServiceItem(QStringLiteral("/Docs/a.txt")));
-    EXPECT_EQ(ServiceItem(QStringLiteral("/Docs/a.txt"))->content, "first content");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/Docs/a.txt")), "first content");
     EXPECT_EQ(ServiceItem(QStringLiteral("/Docs/a.txt"))->localMtime, 1000);
-    EXPECT_EQ(ServiceItem(QStringLiteral("/O'Brien's.txt"))->content, "quoted");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/O'Brien's.txt")), "quoted");
     EXPECT_EQ(FileRecord(QStringLiteral("\\Docs\\a.txt")),
               (ServiceVersion(QStringLiteral("/Docs/a.txt")) + QStringLiteral("|1000|13")).toStdString());
     // Every row is finished: committed, and the folder's second add found
@@ -40,11 +40,11 @@ TEST_F(RequestRowsTest, LocalChangesEndCommittedOnTheServiceWithItsVersions)
     engine_->FileRename(QStringLiteral("\\O'Brien's.txt"), QStringLiteral("\\moved.txt"));
     Drive();
 
-    EXPECT_EQ(ServiceItem(QStringLiteral("/Docs/a.txt"))->content, "second, longer content");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/Docs/a.txt")), "second, longer content");
     EXPECT_EQ(FileRecord(QStringLiteral("\\Docs\\a.txt")),
               (ServiceVersion(QStringLiteral("/Docs/a.txt")) + QStringLiteral("|2000|22")).toStdString());
     EXPECT_FALSE(ServiceItem(QStringLiteral("/O'Brien's.txt")));
-    EXPECT_EQ(ServiceItem(QStringLiteral("/moved.txt"))->content, "quoted");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/moved.txt")), "quoted");
 
     Remove(QStringLiteral("\\moved.txt"));
     engine_->FileRemove(QStringLiteral("\\moved.txt"));
@@ -209,7 +209,7 @@ TEST_F(RequestRowsTest, AFileWhoseFolderTheServiceLacksRegistersTheFolderAtOnce)
 
     RetriesDue();
     Drive();
-    EXPECT_EQ(ServiceItem(QStringLiteral("/Docs/a.txt"))->content, "content");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/Docs/a.txt")), "content");
 }
 
 TEST_F(RequestRowsTest, AFolderGoneLocallyIsCancelledWithoutAskingTheService)
@@ -243,7 +243,7 @@ TEST_F(RequestRowsTest, ARefusedMoveAddsTheItemAnew)
         QString servicePath = to;
         servicePath.replace(QLatin1Char('\\'), QLatin1Char('/'));
         ASSERT_TRUE(ServiceItem(servicePath));
-        EXPECT_EQ(ServiceItem(servicePath)->content, "moved content");
+        EXPECT_EQ(ServiceContent(servicePath), "moved content");
         EXPECT_EQ(FileRecord(to).substr(0, FileRecord(to).find('|')), ServiceVersion(servicePath).toStdString());
     }
     EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where action=4 and status<>12")), 0);
@@ -285,7 +285,7 @@ TEST_F(RequestRowsTest, AnExpiredCommitIsSettledFromTheServicesState)
 
     RetriesDue();
     Drive();
-    EXPECT_EQ(ServiceItem(QStringLiteral("/lost.txt"))->content, "never committed");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/lost.txt")), "never committed");
     EXPECT_EQ(FileRecord(QStringLiteral("\\lost.txt")),
               (ServiceVersion(QStringLiteral("/lost.txt")) + QStringLiteral("|1000|15")).toStdString());
 }
