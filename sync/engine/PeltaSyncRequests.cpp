@@ -15,6 +15,8 @@
 #include <QByteArray>
 
 #include <set>
+#include <utility>
+#include <vector>
 
 #include <dirent.h>
 #include <unistd.h>
@@ -210,6 +212,30 @@ bool PeltaSync::TakeUploadSnapshot(const PeltaRecSyncRequest& request, PeltaRecV
 
 void PeltaSync::RemoveStaleSnapshots(const SyncFolders& folders, const QString& key)
 {
+    // The cache folder is looked at first, so the rows are asked about only
+    // when the key has a snapshot at all.
+    int error = 0;
+    const FileDescriptor folder = LocalItem::OpenFolder(folders.SyncFolder(), folders.CacheDir(), error);
+    if (!folder.IsOpen())
+        return;
+    const int fd = ::dup(folder.Get());
+    DIR* const listing = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (listing == nullptr) {
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    std::vector<std::pair<QString, int>> found;
+    while (const dirent* entry = ::readdir(listing)) {
+        const QString name = QString::fromUtf8(entry->d_name);
+        const int rowid = SnapshotRowid(name, key);
+        if (rowid >= 0)
+            found.emplace_back(name, rowid);
+    }
+    ::closedir(listing);
+    if (found.empty())
+        return;
+
     std::set<int> open;
     const bool listed = Guarded("PeltaSync::RemoveStaleSnapshots", [&] {
         const auto statement = db_->NewStatement();
@@ -222,27 +248,10 @@ void PeltaSync::RemoveStaleSnapshots(const SyncFolders& folders, const QString& 
     });
     if (!listed)
         return;
-    int error = 0;
-    const FileDescriptor folder = LocalItem::OpenFolder(folders.SyncFolder(), folders.CacheDir(), error);
-    if (!folder.IsOpen())
-        return;
-    const int fd = ::dup(folder.Get());
-    DIR* const listing = fd >= 0 ? ::fdopendir(fd) : nullptr;
-    if (listing == nullptr) {
-        if (fd >= 0)
-            ::close(fd);
-        return;
+    for (const auto& [name, rowid] : found) {
+        if (rowid == 0 || open.count(rowid) == 0)
+            LocalItem::RemoveFile(folders.SyncFolder(), folders.CacheDir() + QLatin1Char('/') + name, error);
     }
-    QStringList stale;
-    while (const dirent* entry = ::readdir(listing)) {
-        const QString name = QString::fromUtf8(entry->d_name);
-        const int rowid = SnapshotRowid(name, key);
-        if (rowid == 0 || (rowid > 0 && open.count(rowid) == 0))
-            stale << name;
-    }
-    ::closedir(listing);
-    for (const QString& name : stale)
-        LocalItem::RemoveFile(folders.SyncFolder(), folders.CacheDir() + QLatin1Char('/') + name, error);
 }
 
 void PeltaSync::RemoveUploadSnapshot(const PeltaRecSyncRequest& request)

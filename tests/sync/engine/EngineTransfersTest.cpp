@@ -209,6 +209,23 @@ TEST_F(EngineTransfersTest, AChangeMadeDuringTheUploadIsSentNext)
     EXPECT_EQ(ServiceContent(QStringLiteral("/a.txt")), "changed during the upload");
 }
 
+// Removing a file's records leaves the snapshot that an open row sends and
+// takes those no open row owns.
+TEST_F(EngineTransfersTest, RemovedRecordsTakeOnlySnapshotsNoOpenRowOwns)
+{
+    AddLocal(QStringLiteral("\\a.txt"), "content", 1000);
+    PeltaRecSyncRequest row = LoadRow(1);
+    steps_->SetSyncJournal(row);
+    const QString cache = engine_->CacheDir();
+    const QString key = engine_->RecordKey(QStringLiteral("\\a.txt"));
+    ASSERT_TRUE(WriteFileBytes(UploadSnapshot::PathOf(cache, key, 77), "of a finished row"));
+    ASSERT_TRUE(WriteFileBytes(UploadSnapshot::PendingPathOf(cache, key), "copied while in use"));
+
+    Remove(QStringLiteral("\\a.txt"));
+    ASSERT_TRUE(engine_->FileRemove(QStringLiteral("\\a.txt")));
+    EXPECT_EQ(QDir(cache).entryList(QDir::Files | QDir::Hidden), QStringList{UploadSnapshot::NameOf(key, 1)});
+}
+
 TEST_F(EngineTransfersTest, AFileThatVanishesAfterItsRegistrationEndsItsRowAndLosesNothing)
 {
     AddLocal(QStringLiteral("\\a.txt"), "content", 1000);

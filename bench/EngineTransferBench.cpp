@@ -1,0 +1,626 @@
+// Uploads and downloads of one large file through the sync engine's whole
+// path against the fake service - for an upload the row's snapshot,
+// registration, transfer and commit; for a download the file check, the
+// ranged download into the cache folder and the move into place - next to
+// the service client moving the same bytes alone and to the curl tool.
+//
+// The engine may cost one read of the file more than the client (the
+// snapshot copy); that copy is also timed on its own. Every prepare of a
+// statement is counted (the link wraps sqlite3_prepare16_v2), since each is
+// followed by the statements' pause. The fake runs in a child process forked
+// before anything else starts, so the peak memory measured is the engine's
+// alone.
+//
+//   engine_transfer_bench [size in MiB, default 256] [rounds, default 5]
+
+#include "client/PeltaAPI.h"
+#include "fakeservice/FakeService.h"
+#include "fakeservice/TestAccount.h"
+#include "foundation/ProcessState.h"
+#include "foundation/crypto/Crypto.h"
+#include "foundation/db/LithosSQLiteStatement.h"
+#include "foundation/db/PeltaDb.h"
+#include "foundation/log/PeltaLog.h"
+#include "foundation/settings/PeltaReg.h"
+#include "foundation/settings/PeltaSyncAgentSetting.h"
+#include "foundation/text/TimeHelpers.h"
+#include "platform/RegistryStore.h"
+#include "sync/engine/PeltaSync.h"
+#include "sync/rules/UploadSnapshot.h"
+#include "sync/threads/RequestSteps.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::atomic<long> prepares{0};
+
+}  // namespace
+
+extern "C" {
+int __real_sqlite3_prepare16_v2(sqlite3* db, const void* sql, int bytes, sqlite3_stmt** statement, const void** tail);
+
+int __wrap_sqlite3_prepare16_v2(sqlite3* db, const void* sql, int bytes, sqlite3_stmt** statement, const void** tail)
+{
+    ++prepares;
+    return __real_sqlite3_prepare16_v2(db, sql, bytes, statement, tail);
+}
+}
+
+namespace {
+
+constexpr qint64 MiB = 1048576;
+const QString& UserId = TestAccount::UserId;
+const QString AgentKey = QStringLiteral("5f2b9c0e7d1a43b8a6c4e2f0d9b7a531");
+
+void FillPattern(char* data, qint64 from, qint64 count)
+{
+    for (qint64 i = 0; i < count; ++i) {
+        const qint64 at = from + i;
+        data[i] = char((at * 31 + at / 251) % 256);
+    }
+}
+
+QByteArray PatternMd5(qint64 size)
+{
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    QByteArray block(MiB, Qt::Uninitialized);
+    for (qint64 at = 0; at < size; at += MiB) {
+        const qint64 n = std::min(MiB, size - at);
+        FillPattern(block.data(), at, n);
+        hash.addData(QByteArrayView(block.constData(), n));
+    }
+    return hash.result().toHex();
+}
+
+QByteArray FileMd5(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return "<unreadable>";
+    return hash.result().toHex();
+}
+
+bool WritePatternFile(const QString& path, qint64 size)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QByteArray block(MiB, Qt::Uninitialized);
+    for (qint64 at = 0; at < size; at += MiB) {
+        const qint64 n = std::min(MiB, size - at);
+        FillPattern(block.data(), at, n);
+        if (file.write(block.constData(), n) != n)
+            return false;
+    }
+    return true;
+}
+
+// ---- The fake's process ----------------------------------------------------------
+
+std::string Reply(FakeService& service, const QStringList& words)
+{
+    const QString command = words.value(0);
+    if (command == u"seed") {  // seed <service path> <size>
+        const qint64 size = words.value(2).toLongLong();
+        QByteArray content(size, Qt::Uninitialized);
+        FillPattern(content.data(), 0, size);
+        return service.State().SeedFile(UserId, words.value(1), content, 100) ? "ok" : "error";
+    }
+    if (command == u"url") {  // url <service path>
+        const std::optional<FakeItem> item = service.State().LiveFile(UserId, words.value(1));
+        return item ? service.DownloadUrl() + DownloadHost::PathFor(UserId, *item) : "none";
+    }
+    if (command == u"item") {  // item <service path>: size md5
+        const std::optional<FakeItem> item = service.State().LiveFile(UserId, words.value(1));
+        if (!item)
+            return "-1 none";
+        return std::to_string(item->content.size()) + ' ' +
+               QCryptographicHash::hash(item->content, QCryptographicHash::Md5).toHex().toStdString();
+    }
+    if (command == u"key") {  // key <size>: a journal key for a client-level upload
+        static int serial = 0;
+        const QJsonObject desc{{"my_base64_full_path_name", PathToBase64Url(QStringLiteral("\\client%1.bin").arg(++serial))},
+                               {"size", words.value(1)},
+                               {"local_mtime", "100"}};
+        const auto registration = service.State().RegisterSyncKey(
+            UserId, AgentKey, QStringLiteral("add"), QStringLiteral("file"),
+            QString::fromUtf8(QJsonDocument(desc).toJson(QJsonDocument::Compact)));
+        return (registration.key.key + u' ' + registration.key.checksum).toStdString();
+    }
+    if (command == u"held") {  // held <key>: size md5 of its upload buffer
+        for (const FakeSyncKey& key : service.State().SyncKeys(UserId)) {
+            if (key.key == words.value(1))
+                return std::to_string(key.upload.size()) + ' ' +
+                       QCryptographicHash::hash(key.upload, QCryptographicHash::Md5).toHex().toStdString();
+        }
+        return "-1 none";
+    }
+    return "unknown";
+}
+
+int RunFake(int commands, int replies)
+{
+    FakeService service;
+    FakeAccountSpec account = TestAccount::Spec();
+    account.quotaTotalBytes = std::int64_t(1) << 40;
+    account.maxFileSizeBytes = std::int64_t(1) << 40;
+    if (!service.IsRunning() || !service.State().AddAccount(account))
+        return 1;
+    service.State().RegisterAgent(UserId, FakeAgent{AgentKey, QStringLiteral("YmVuY2g"), QString(), QString()});
+    std::unique_ptr<FILE, decltype(&std::fclose)> in(fdopen(commands, "r"), &std::fclose);
+    std::unique_ptr<FILE, decltype(&std::fclose)> out(fdopen(replies, "w"), &std::fclose);
+    std::fprintf(out.get(), "%s %s\n", service.BaseUrl().c_str(), service.UploadUrl().c_str());
+    std::fflush(out.get());
+    char line[4096];
+    while (std::fgets(line, sizeof line, in.get())) {
+        const QStringList words = QString::fromUtf8(line).trimmed().split(u' ');
+        if (words.value(0) == u"quit")
+            break;
+        std::fprintf(out.get(), "%s\n", Reply(service, words).c_str());
+        std::fflush(out.get());
+    }
+    service.Stop();
+    return 0;
+}
+
+class FakeProcess {
+public:
+    bool Start()
+    {
+        int commands[2];
+        int replies[2];
+        if (pipe(commands) != 0 || pipe(replies) != 0)
+            return false;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(commands[1]);
+            close(replies[0]);
+            std::_Exit(RunFake(commands[0], replies[1]));
+        }
+        close(commands[0]);
+        close(replies[1]);
+        out_.reset(fdopen(commands[1], "w"));
+        in_.reset(fdopen(replies[0], "r"));
+        const QStringList urls = ReadLine().split(u' ');
+        base_ = urls.value(0);
+        upload_ = urls.value(1);
+        return pid_ > 0 && !upload_.isEmpty();
+    }
+
+    ~FakeProcess()
+    {
+        if (pid_ <= 0)
+            return;
+        std::fprintf(out_.get(), "quit\n");
+        out_.reset();
+        waitpid(pid_, nullptr, 0);
+    }
+
+    QString Ask(const QString& command)
+    {
+        std::fprintf(out_.get(), "%s\n", qPrintable(command));
+        std::fflush(out_.get());
+        return ReadLine();
+    }
+
+    const QString& Base() const { return base_; }
+    const QString& Upload() const { return upload_; }
+
+private:
+    QString ReadLine()
+    {
+        char line[4096];
+        return std::fgets(line, sizeof line, in_.get()) ? QString::fromUtf8(line).trimmed() : QString();
+    }
+
+    pid_t pid_ = -1;
+    std::unique_ptr<FILE, decltype(&std::fclose)> out_{nullptr, &std::fclose};
+    std::unique_ptr<FILE, decltype(&std::fclose)> in_{nullptr, &std::fclose};
+    QString base_;
+    QString upload_;
+};
+
+// ---- Measuring ---------------------------------------------------------------------
+
+qint64 StatusKb(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0)
+            return std::atoll(line.c_str() + std::strlen(field));
+    }
+    return -1;
+}
+
+void ResetPeak()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+struct Run {
+    bool ok = false;
+    double seconds = 0;
+    qint64 peakKb = 0;
+    qint64 baseKb = 0;
+    long prepares = 0;
+};
+
+Run Measure(const std::function<bool()>& transfer)
+{
+    Run run;
+    ResetPeak();
+    run.baseKb = StatusKb("VmRSS:");
+    const long before = prepares.load();
+    const auto start = std::chrono::steady_clock::now();
+    run.ok = transfer();
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.prepares = prepares.load() - before;
+    run.peakKb = StatusKb("VmHWM:");
+    return run;
+}
+
+double Rate(qint64 bytes, double seconds)
+{
+    return seconds > 0 ? double(bytes) / MiB / seconds : 0;
+}
+
+struct Series {
+    const char* what;
+    std::vector<Run> runs;
+
+    bool Ok() const
+    {
+        return !runs.empty() && std::all_of(runs.begin(), runs.end(), [](const Run& run) { return run.ok; });
+    }
+    std::vector<double> Sorted() const
+    {
+        std::vector<double> seconds;
+        for (const Run& run : runs)
+            seconds.push_back(run.seconds);
+        std::sort(seconds.begin(), seconds.end());
+        return seconds;
+    }
+    double Median() const
+    {
+        const std::vector<double> seconds = Sorted();
+        return seconds.empty() ? 0 : seconds[seconds.size() / 2];
+    }
+    qint64 PeakGrowthKb() const
+    {
+        qint64 growth = 0;
+        for (const Run& run : runs)
+            growth = std::max(growth, run.peakKb - run.baseKb);
+        return growth;
+    }
+    qint64 PeakKb() const
+    {
+        qint64 peak = 0;
+        for (const Run& run : runs)
+            peak = std::max(peak, run.peakKb);
+        return peak;
+    }
+    long Prepares() const { return runs.empty() ? 0 : runs.back().prepares; }
+
+    void Print(qint64 bytes) const
+    {
+        const std::vector<double> seconds = Sorted();
+        if (seconds.empty())
+            return;
+        std::printf("  %-40s %s min %6.2f  median %6.2f  max %6.2f s (%7.1f MiB/s)  peak RSS %6.1f MiB, growth %5.1f "
+                    "MiB",
+                    what, Ok() ? "ok  " : "FAIL", seconds.front(), Median(), seconds.back(), Rate(bytes, Median()),
+                    PeakKb() / 1024.0, PeakGrowthKb() / 1024.0);
+        if (Prepares() > 0)
+            std::printf(", %ld statements", Prepares());
+        std::printf("\n");
+    }
+};
+
+bool Curl(const QStringList& arguments)
+{
+    return QProcess::execute(QStringLiteral("curl"), arguments) == 0;
+}
+
+// ---- The engine and the client -------------------------------------------------------
+
+class Bench {
+public:
+    Bench(FakeProcess& fake, QTemporaryDir& dir) : fake_(fake), dir_(dir) {}
+
+    bool Setup()
+    {
+        ServiceUrl = fake_.Base();
+        UploadUrl = fake_.Upload();
+        ApiMethodMap.clear();
+        PeltaReg::FillApiMethodMap(ApiMethodMap);
+        AppState = XAPPOnline;
+        syncFolder_ = dir_.filePath(QStringLiteral("sync"));
+        if (!QDir().mkpath(syncFolder_))
+            return false;
+        reg_ = std::make_unique<PeltaReg>(*store_);
+        if (!reg_->SetAccessKey(TestAccount::AccessKey, UnixTimeNow() + 36000, TestAccount::AccessChecksum))
+            return false;
+        settings_.Set(QStringLiteral("user_id"), UserId);
+        settings_.Set(QStringLiteral("user_sn"), TestAccount::UserSn);
+        settings_.Set(QStringLiteral("agent_key"), AgentKey);
+        settings_.Set(QStringLiteral("sync_folder"), syncFolder_);
+        engine_ = std::make_unique<PeltaSync>(reg_.get(), &settings_);
+        steps_ = std::make_unique<RequestSteps>(*engine_);
+        api_ = std::make_unique<PeltaAPI>(reg_.get(), &settings_);
+        return true;
+    }
+
+    QString Local(const QString& name) const { return syncFolder_ + QLatin1Char('/') + name; }
+
+    // The engine's upload of a local file: its change recorded (not timed),
+    // then the row's registration with its snapshot, transfer and commit.
+    Run EngineUpload(const QString& name, int method)
+    {
+        UploadMethod = method;
+        UploadPartSize = MiB;
+        engine_->FileAdd(QLatin1Char('\\') + name, 1, false, false);
+        PeltaRecSyncRequest row;
+        if (!engine_->GetNextRequest(row))
+            return Run{};
+        return Measure([&] {
+            RequestSteps::Tally tally;
+            steps_->Drive(row, tally);
+            return row.status == PeltaSync::RequestCommitted;
+        });
+    }
+
+    // The snapshot copy alone, of the same file.
+    Run SnapshotCopy(const QString& name)
+    {
+        PeltaRecSyncRequest row;
+        row.path = QLatin1Char('\\') + name;
+        row.key = engine_->RecordKey(row.path);
+        row.rowid = 999999;
+        engine_->EnsureCacheDir();
+        Run run = Measure([&] {
+            PeltaRecVfsSyncFile copy;
+            return engine_->TakeUploadSnapshot(row, copy);
+        });
+        engine_->RemoveUploadSnapshot(row);
+        return run;
+    }
+
+    // The engine's download of a file the service holds: a download row,
+    // then its file check, ranged download and move into place.
+    Run EngineDownload(const QString& name)
+    {
+        PeltaRecVfsSyncFile record;
+        record.kind = XFSFile;
+        record.path = QLatin1Char('\\') + name;
+        engine_->FillRecordKeys(record);
+        engine_->Db().RecAdd(record, true);
+        engine_->Db().AddSyncRequest(record, XSYNCFileGet, false);
+        PeltaRecSyncRequest row;
+        if (!engine_->GetNextRequest(row))
+            return Run{};
+        return Measure([&] {
+            RequestSteps::Tally tally;
+            steps_->Drive(row, tally);
+            return row.status == PeltaSync::RequestFetchDone;
+        });
+    }
+
+    PeltaRecSyncRequest NewKey(qint64 size)
+    {
+        const QStringList words = fake_.Ask(QStringLiteral("key %1").arg(size)).split(u' ');
+        PeltaRecSyncRequest row;
+        row.path = QStringLiteral("\\client.bin");
+        row.sync_journal_key = words.value(0);
+        row.sync_journal_key_checksum = words.value(1);
+        return row;
+    }
+
+    bool Held(const PeltaRecSyncRequest& row, qint64 size, const QByteArray& md5)
+    {
+        return fake_.Ask(QStringLiteral("held ") + row.sync_journal_key) ==
+               QStringLiteral("%1 %2").arg(size).arg(QString::fromLatin1(md5));
+    }
+
+    bool ServiceHas(const QString& servicePath, qint64 size, const QByteArray& md5)
+    {
+        return fake_.Ask(QStringLiteral("item ") + servicePath) ==
+               QStringLiteral("%1 %2").arg(size).arg(QString::fromLatin1(md5));
+    }
+
+    Run ClientPostFile2(const QString& file, qint64 size, const QByteArray& md5)
+    {
+        UploadPartSize = MiB;
+        const PeltaRecSyncRequest row = NewKey(size);
+        XMap fields;
+        const QString url = api_->BuildPostFile2(row, TransferActionTransfer, fields);
+        Run run = Measure([&] {
+            QString reply;
+            return api_->PostFile2(url, file, row.path, reply, 0, fields);
+        });
+        run.ok = run.ok && Held(row, size, md5);
+        return run;
+    }
+
+    Run ClientPost(const QString& file, qint64 size, const QByteArray& md5)
+    {
+        const PeltaRecSyncRequest row = NewKey(size);
+        XMap fields;
+        const QString url = api_->BuildPostFile(row, fields);
+        Run run = Measure([&] {
+            QString reply;
+            return api_->HTTPPost(url, file, reply, fields);
+        });
+        run.ok = run.ok && Held(row, size, md5);
+        return run;
+    }
+
+    Run CurlPost(const QString& file, qint64 size, const QByteArray& md5)
+    {
+        const PeltaRecSyncRequest row = NewKey(size);
+        XMap fields;
+        const QString url = api_->BuildPostFile(row, fields);
+        QStringList arguments{QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"),
+                              QStringLiteral("/dev/null"), QStringLiteral("-H"), QStringLiteral("Expect:")};
+        for (const auto& [key, value] : fields)
+            arguments << QStringLiteral("-F") << key + u'=' + value;
+        arguments << QStringLiteral("-F") << QStringLiteral("upload_file=@%1;type=application/octet-stream").arg(file)
+                  << url;
+        Run run = Measure([&] { return Curl(arguments); });
+        run.ok = run.ok && Held(row, size, md5);
+        return run;
+    }
+
+    Run ClientDownload(const QString& servicePath, const QString& target, qint64 size)
+    {
+        const QString url = fake_.Ask(QStringLiteral("url ") + servicePath);
+        return Measure([&] { return api_->HTTPGetFile2(url, target, QStringLiteral("\\client.bin"), size); });
+    }
+
+    Run CurlDownload(const QString& servicePath, const QString& target)
+    {
+        const QString url = fake_.Ask(QStringLiteral("url ") + servicePath);
+        return Measure([&] { return Curl({QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"), target, url}); });
+    }
+
+    QString Path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
+
+private:
+    FakeProcess& fake_;
+    QTemporaryDir& dir_;
+    QString syncFolder_;
+    std::unique_ptr<RegistryStore> store_ = RegistryStore::InMemory();
+    std::unique_ptr<PeltaReg> reg_;
+    PeltaSyncAgentSetting settings_;
+    std::unique_ptr<PeltaSync> engine_;
+    std::unique_ptr<RequestSteps> steps_;
+    std::unique_ptr<PeltaAPI> api_;
+};
+
+void RunBench(Bench& bench, FakeProcess& fake, qint64 size, int rounds)
+{
+    const QString pattern = bench.Path("pattern.bin");
+    if (!WritePatternFile(pattern, size)) {
+        std::printf("cannot write %s\n", qPrintable(pattern));
+        return;
+    }
+    const QByteArray md5 = PatternMd5(size);
+    std::printf("Engine path against the client alone and curl, %lld MiB on loopback, %d rounds, pause after each "
+                "prepare %lld ms:\n",
+                size / MiB, rounds, static_cast<long long>(Lithos::SQLiteStatement::PauseDuration().count()));
+
+    Series snapshot{"snapshot copy alone", {}};
+    Series engineParts{"upload, engine postFile2", {}};
+    Series engineOne{"upload, engine postFile", {}};
+    Series clientParts{"upload, client postFile2", {}};
+    Series clientOne{"upload, client postFile (one POST)", {}};
+    Series curlOne{"upload, curl -F (one POST)", {}};
+    Series engineDown{"download, engine (row, cache, move)", {}};
+    Series clientDown{"download, client ranged GET", {}};
+    Series curlDown{"download, curl -o", {}};
+
+    for (int round = 0; round < rounds; ++round) {
+        // Each engine upload is a new file of the sync folder: a hard link
+        // to the bench content, so making it writes nothing.
+        for (const auto& [series, method] :
+             {std::pair{&engineParts, int(UploadMethodPostFile2)}, std::pair{&engineOne, int(UploadMethodPostFile)}}) {
+            const QString name = QStringLiteral("up%1-%2.bin").arg(round).arg(method);
+            if (::link(pattern.toUtf8().constData(), bench.Local(name).toUtf8().constData()) != 0) {
+                std::printf("cannot link %s\n", qPrintable(name));
+                return;
+            }
+            if (series == &engineParts)
+                snapshot.runs.push_back(bench.SnapshotCopy(name));
+            Run run = bench.EngineUpload(name, method);
+            run.ok = run.ok && bench.ServiceHas(QLatin1Char('/') + name, size, md5);
+            series->runs.push_back(run);
+        }
+        clientParts.runs.push_back(bench.ClientPostFile2(pattern, size, md5));
+        clientOne.runs.push_back(bench.ClientPost(pattern, size, md5));
+        curlOne.runs.push_back(bench.CurlPost(pattern, size, md5));
+
+        const QString name = QStringLiteral("down%1.bin").arg(round);
+        if (fake.Ask(QStringLiteral("seed /%1 %2").arg(name).arg(size)) != u"ok") {
+            std::printf("cannot seed %s\n", qPrintable(name));
+            return;
+        }
+        ::sync();
+        Run run = bench.EngineDownload(name);
+        run.ok = run.ok && FileMd5(bench.Local(name)) == md5;
+        engineDown.runs.push_back(run);
+        QFile::remove(bench.Local(name));
+
+        const QString target = bench.Path("down.bin");
+        QFile::remove(target);
+        ::sync();
+        run = bench.ClientDownload(QLatin1Char('/') + name, target, size);
+        run.ok = run.ok && FileMd5(target) == md5;
+        clientDown.runs.push_back(run);
+        QFile::remove(target);
+        ::sync();
+        run = bench.CurlDownload(QLatin1Char('/') + name, target);
+        run.ok = run.ok && FileMd5(target) == md5;
+        curlDown.runs.push_back(run);
+        QFile::remove(target);
+        AppLog.TakeBuffer();
+    }
+    for (const Series* series : {&snapshot, &engineParts, &clientParts, &engineOne, &clientOne, &curlOne, &engineDown,
+                                 &clientDown, &curlDown})
+        series->Print(size);
+
+    const double pause = Lithos::SQLiteStatement::PauseDuration().count() / 1000.0;
+    std::printf("  engine postFile2 - client postFile2 = %.2f s; snapshot copy %.2f s; statement pauses %.2f s\n",
+                engineParts.Median() - clientParts.Median(), snapshot.Median(), engineParts.Prepares() * pause);
+    std::printf("  engine postFile - client postFile = %.2f s; snapshot copy %.2f s; statement pauses %.2f s\n",
+                engineOne.Median() - clientOne.Median(), snapshot.Median(), engineOne.Prepares() * pause);
+    std::printf("  engine download - client download = %.2f s; statement pauses %.2f s\n",
+                engineDown.Median() - clientDown.Median(), engineDown.Prepares() * pause);
+    std::printf("  the child process holds the fake's buffers; the peaks above are the engine's process alone\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const qint64 sizeMiB = argc > 1 ? std::atoll(argv[1]) : 256;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    FakeProcess fake;  // forked before any thread of this process starts
+    if (!fake.Start()) {
+        std::fprintf(stderr, "the fake service did not start\n");
+        return 1;
+    }
+    QTemporaryDir dir;
+    qputenv("TESSARON_HOME", dir.filePath(QStringLiteral("data")).toUtf8());
+    Bench bench(fake, dir);
+    if (!dir.isValid() || !bench.Setup()) {
+        std::fprintf(stderr, "set-up failed\n");
+        return 1;
+    }
+    RunBench(bench, fake, sizeMiB * MiB, rounds);
+    return 0;
+}
