@@ -12,6 +12,7 @@
 // alone.
 //
 //   engine_transfer_bench [size in MiB, default 256] [rounds, default 5]
+//                         [pause after each prepare in ms, default the agent's]
 
 #include "client/PeltaAPI.h"
 #include "fakeservice/FakeService.h"
@@ -609,6 +610,8 @@ int main(int argc, char** argv)
 {
     const qint64 sizeMiB = argc > 1 ? std::atoll(argv[1]) : 256;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    if (argc > 3)
+        Lithos::SQLiteStatement::SetPauseDuration(std::chrono::milliseconds(std::max(0, std::atoi(argv[3]))));
     FakeProcess fake;  // forked before any thread of this process starts
     if (!fake.Start()) {
         std::fprintf(stderr, "the fake service did not start\n");

@@ -71,6 +71,15 @@ bool PeltaSync::PostFile(PeltaRecSyncRequest& request)
         RegisterAgain(request);
         return false;
     }
+    const XMap registered = PeltaJSON::ParseToMap(request.opt);
+    if (Field(registered, "size") != QString::number(size) ||
+        Field(registered, "local_mtime") != QString::number(mtime)) {
+        Log(QStringLiteral("PeltaSync:PostFile:") + request.path +
+                QStringLiteral(":the snapshot is not what was registered, register again"),
+            LogSync);
+        RegisterAgain(request);
+        return false;
+    }
     if (conflicts_.Exists(request.path) && IsFileLocked(local)) {
         IncRequestErrCount(request);
         Log(QStringLiteral("PeltaSync:PostFile:") + request.path +

@@ -226,6 +226,19 @@ TEST_F(EngineTransfersTest, RemovedRecordsTakeOnlySnapshotsNoOpenRowOwns)
     EXPECT_EQ(QDir(cache).entryList(QDir::Files | QDir::Hidden), QStringList{UploadSnapshot::NameOf(key, 1)});
 }
 
+// A snapshot that is not what the registration described (cut short by a
+// crash, say) is never sent: the row is registered again with a new one.
+TEST_F(EngineTransfersTest, ASnapshotThatDiffersFromItsRegistrationIsTakenAgain)
+{
+    AddLocal(QStringLiteral("\\a.txt"), "the whole content", 1000);
+    PeltaRecSyncRequest row = LoadRow(1);
+    steps_->SetSyncJournal(row);
+    ASSERT_TRUE(WriteFileBytes(engine_->SnapshotOf(row), ""));
+    DriveWithRetries(2);
+    EXPECT_EQ(ServiceContent(QStringLiteral("/a.txt")), "the whole content");
+    EXPECT_EQ(Joined(RowStates()), "1|4|0");
+}
+
 TEST_F(EngineTransfersTest, AFileThatVanishesAfterItsRegistrationEndsItsRowAndLosesNothing)
 {
     AddLocal(QStringLiteral("\\a.txt"), "content", 1000);
