@@ -20,6 +20,11 @@ void Log(const QString& text, int category)
     PeltaSync::Log(text, category);
 }
 
+QString StoreFailure(const char* what, const Lithos::SQLiteException& failure)
+{
+    return QLatin1String(what) + QStringLiteral(": ") + QString::fromStdString(failure.Message());
+}
+
 // The disk's time as the rows keep it.
 std::int32_t StoredTime(std::int64_t mtime)
 {
@@ -119,7 +124,7 @@ bool LocalRescan::ReadStoredFolders()
                                          db.GetColumnInt(QStringLiteral("mtime"), *statement)});
         }
     } catch (const Lithos::SQLiteException& failure) {
-        failed_.Add(start_, kWhere, QStringLiteral("stored folders cannot be read: ") + QString::fromStdString(failure.Message()));
+        failed_.Add(start_, kWhere, StoreFailure("stored folders cannot be read", failure));
         return false;
     }
     return true;
@@ -151,7 +156,7 @@ bool LocalRescan::ReadStoredFiles()
             ++storedFileCount_[ParentOf(path)];
         }
     } catch (const Lithos::SQLiteException& failure) {
-        failed_.Add(start_, kWhere, QStringLiteral("stored files cannot be read: ") + QString::fromStdString(failure.Message()));
+        failed_.Add(start_, kWhere, StoreFailure("stored files cannot be read", failure));
         return false;
     }
     return true;
@@ -324,7 +329,7 @@ bool LocalRescan::FolderKey(const QString& folder, QString& key, bool& hasRow)
             if (hasRow)
                 key = db.ColumnText(QStringLiteral("key"), *statement);
         } catch (const Lithos::SQLiteException& failure) {
-            failed_.Add(folder, kWhere, QStringLiteral("stored folder cannot be read: ") + QString::fromStdString(failure.Message()));
+            failed_.Add(folder, kWhere, StoreFailure("stored folder cannot be read", failure));
             return false;
         }
     }
@@ -359,7 +364,7 @@ bool LocalRescan::ReadChildFolders(const QString& folder, const QString& key, St
             }
         }
     } catch (const Lithos::SQLiteException& failure) {
-        failed_.Add(folder, kWhere, QStringLiteral("stored subfolders cannot be read: ") + QString::fromStdString(failure.Message()));
+        failed_.Add(folder, kWhere, StoreFailure("stored subfolders cannot be read", failure));
         return false;
     }
     return true;
@@ -392,7 +397,7 @@ bool LocalRescan::ReadChildFiles(const QString& folder, const QString& key, Stor
             stored.fileByName.insert(name, file);
         }
     } catch (const Lithos::SQLiteException& failure) {
-        failed_.Add(folder, kWhere, QStringLiteral("stored files cannot be read: ") + QString::fromStdString(failure.Message()));
+        failed_.Add(folder, kWhere, StoreFailure("stored files cannot be read", failure));
         return false;
     }
     return true;
@@ -479,7 +484,7 @@ bool LocalRescan::IsPendingOrPresent(const QString& child)
         if (engine_.Db().RequestPending(child, XSYNCNOP, 0))
             return true;
     } catch (const Lithos::SQLiteException& failure) {
-        failed_.Add(child, kWhere, QStringLiteral("open requests cannot be read: ") + QString::fromStdString(failure.Message()));
+        failed_.Add(child, kWhere, StoreFailure("open requests cannot be read", failure));
         return true;
     }
     const LocalFacts facts = LocalItem::Stat(root_, Full(child));
@@ -570,7 +575,7 @@ bool LocalRescan::ConfirmVanished()
             if (!engine_.Db().RecExists(folder, XFSFolder))
                 continue;
         } catch (const Lithos::SQLiteException& failure) {
-            failed_.Add(folder, kWhere, QStringLiteral("stored folder cannot be read: ") + QString::fromStdString(failure.Message()));
+            failed_.Add(folder, kWhere, StoreFailure("stored folder cannot be read", failure));
             continue;
         }
         MissingFolder(folder);

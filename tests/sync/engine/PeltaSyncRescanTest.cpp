@@ -92,7 +92,8 @@ protected:
 
     qint64 StoredMtime(const QString& folder)
     {
-        return qint64(Number(QStringLiteral("select mtime from vfs_sync_folder where path=") + PeltaRec::Literal(folder)));
+        return qint64(
+            Number(QStringLiteral("select mtime from vfs_sync_folder where path=") + PeltaRec::Literal(folder)));
     }
 
     // A file that changed while the agent was away; the folder's time stays.
@@ -272,7 +273,8 @@ TEST_F(PeltaSyncRescanTest, WithoutCheckFileOnlyFoldersThatChangedAreExamined)
     EXPECT_FALSE(log.contains(QStringLiteral("CheckFolderDetail:\\A\\")));
     EXPECT_FALSE(log.contains(QStringLiteral("CheckFolderDetail:\\C\\")));
     // The folder's row now has the disk's time: the next pass passes it over.
-    EXPECT_EQ(StoredMtime(QStringLiteral("\\B")), QFileInfo(Local(QStringLiteral("\\B"))).lastModified().toSecsSinceEpoch());
+    EXPECT_EQ(StoredMtime(QStringLiteral("\\B")),
+              QFileInfo(Local(QStringLiteral("\\B"))).lastModified().toSecsSinceEpoch());
 
     EXPECT_EQ(Rescan(QStringLiteral("\\"), true, false), PassResult::Complete);
     log = TakeLog();
@@ -366,7 +368,8 @@ TEST_F(PeltaSyncRescanTest, AStoreReadThatFailsDeletesNothing)
     MakeFile(QStringLiteral("\\A\\a.txt"), "data", kTime);
     StoreAsOnDisk();
     Remove(QStringLiteral("\\A\\Gone"));
-    Run(QStringLiteral("alter table vfs_sync_file rename to vfs_sync_file_away"));
+    // The pass's query of the files fails; the engine's other reads work.
+    Run(QStringLiteral("alter table vfs_sync_file rename column version to old_version"));
 
     EXPECT_EQ(Rescan(QStringLiteral("\\"), false, true), PassResult::Failed);
     EXPECT_EQ(Rescan(QStringLiteral("\\"), true, true), PassResult::Failed);
@@ -504,6 +507,30 @@ TEST_F(PeltaSyncRescanTest, AnEmptyMountPointStartsNoPass)
     EXPECT_EQ(Rescan(QStringLiteral("\\"), true, false), PassResult::Failed);
     EXPECT_FALSE(QFileInfo::exists(SyncRoot()));
     EXPECT_EQ(Joined(Queued()), "");
+}
+
+TEST_F(PeltaSyncRescanTest, ADiskThatGoesAwayDuringThePassLosesNothing)
+{
+    MakeFolder(QStringLiteral("\\A"));
+    MakeFile(QStringLiteral("\\A\\a.txt"), "data", kTime);
+    MakeFile(QStringLiteral("\\top.txt"), "data", kTime);
+    StoreAsOnDisk();
+    // Unmounted between the walk's listing of the sync folder and its
+    // detailed look: an empty mount point is listed instead.
+    int listings = 0;
+    LocalListing::Override([&](const QString& full) {
+        if (full == SyncRoot() && ++listings == 2) {
+            const QByteArray away = (SyncRoot() + QStringLiteral(".away")).toUtf8();
+            EXPECT_EQ(::rename(SyncRoot().toUtf8().constData(), away.constData()), 0);
+            EXPECT_TRUE(QDir().mkpath(SyncRoot()));
+        }
+        return 0;
+    });
+
+    EXPECT_EQ(Rescan(QStringLiteral("\\"), true, true), PassResult::Failed);
+    EXPECT_EQ(Joined(Queued()), "");
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_folder")), 1);
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file")), 2);
 }
 
 TEST_F(PeltaSyncRescanTest, ADownloadIsQueuedOnceAndSignalled)
