@@ -180,6 +180,11 @@ void LocalRescan::Walk()
 void LocalRescan::WalkFolder(const QString& folder)
 {
     Log(QStringLiteral("PeltaSync::ResyncLocal Start:") + (folder == kRoot ? QString() : folder), LogSync);
+    const auto row = storedFolders_.constFind(folder);
+    if (row != storedFolders_.constEnd() && !RecordKey::IsValid(row->key)) {
+        failed_.Add(folder, kWhere, QStringLiteral("stored folder key is not a key"));
+        return;
+    }
     const LocalListing listing = List(folder);
     if (!listing.IsComplete()) {
         ListingFailed(folder, listing);
@@ -508,6 +513,11 @@ void LocalRescan::Remove(const QString& child)
 
 void LocalRescan::Restore(const QString& child)
 {
+    if (restored_.contains(child)) {
+        failed_.Add(child, kWhere, QStringLiteral("gone again after it was made again"));
+        return;
+    }
+    restored_.insert(child);
     PeltaRequestObject& status = engine_.Status();
     status.FileMon(child, PeltaRequestObject::SelfChangeMark, false);
     int error = 0;

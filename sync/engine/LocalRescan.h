@@ -132,5 +132,6 @@ private:
     std::deque<QString> detail_;
     QSet<QString> queued_;    // ever put into the detail queue
     QSet<QString> deferred_;  // put back by the check-later rule
+    QSet<QString> restored_;  // made again by this pass
     QStringList vanished_;    // gone during the pass, not yet confirmed
 };

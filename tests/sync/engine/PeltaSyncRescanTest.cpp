@@ -384,10 +384,14 @@ TEST_F(PeltaSyncRescanTest, AFolderRowWithABadKeyIsSkippedWithItsSubtree)
     MakeFile(QStringLiteral("\\top.txt"), "data", kTime);
     StoreAsOnDisk();
     Run(QStringLiteral("update vfs_sync_folder set key='' where path='\\A'"));
+    MakeFolder(QStringLiteral("\\A\\New"));
 
-    EXPECT_EQ(Rescan(QStringLiteral("\\"), true, false), PassResult::Failed);
-    EXPECT_TRUE(TakeLog().contains(QStringLiteral("stored folder key is not a key, skipped:\\A")));
-    // Nothing of the sync folder's own rows was taken for \A's.
+    for (const bool checkFile : {true, false}) {
+        EXPECT_EQ(Rescan(QStringLiteral("\\"), checkFile, false), PassResult::Failed);
+        EXPECT_TRUE(TakeLog().contains(QStringLiteral("stored folder key is not a key, skipped:\\A")));
+    }
+    // Nothing of the sync folder's own rows was taken for \A's, and nothing
+    // below \A was looked at.
     EXPECT_FALSE(QFileInfo::exists(Local(QStringLiteral("\\A\\B"))));
     EXPECT_EQ(Joined(Queued()), "");
 }
