@@ -241,6 +241,14 @@ bool HttpClient::Prepare(const HttpRequest& request, Transfer& transfer, QString
     // connections, so a batch of calls reuses them.
     curl_easy_reset(handle);
     ApplySettings();
+    // libcurl sends a request again, unasked, when the kept connection it
+    // went out on closes before any byte of the reply. Only a GET may go out
+    // twice: a POST or a PUT may have been carried out already, so it opens
+    // a connection of its own and keeps none.
+    if (request.method != HttpRequest::Method::Get) {
+        curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
+        curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
+    }
     if (!AppProxy.Get().Apply(handle)) {
         error = QStringLiteral("the proxy settings were refused");
         return false;

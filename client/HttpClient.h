@@ -94,7 +94,10 @@ struct HttpResponse {
 };
 
 // A reusable HTTP client over one libcurl handle. Reusing one object for a
-// batch of calls keeps its connections open between them. One thread at a
+// batch of GETs keeps their connection open between them. A POST or a PUT
+// is sent at most once: it never goes out on a kept connection (where the
+// library would send it again by itself when that connection turns out
+// closed) and keeps none; a lost connection is its failure. One thread at a
 // time runs requests; Wake() may be called from any thread. TLS is 1.2 or
 // newer with peer and host verification; only http and https are spoken
 // (also after redirects); the process's proxy settings are applied to every

@@ -4,11 +4,14 @@
 // (or of its signed API) into one HTTP request, classifies the reply and
 // keeps the process-wide count of consecutive network failures.
 //
-// Threads: an instance owns one HTTP client that its calls reuse, so a batch
-// of calls from one thread keeps its connection open. The instance is meant
-// for one thread at a time; a call that finds the client busy on another
-// thread runs on a client of its own, so concurrent calls stay correct (they
-// only lose the connection reuse). Abort() may be called from any thread.
+// Threads: an instance owns one HTTP client that its calls use. The
+// instance is meant for one thread at a time; a call that finds the client
+// busy on another thread runs on a client of its own, so concurrent calls
+// stay correct. Abort() may be called from any thread.
+//
+// Every form post is sent at most once, on a connection of its own: a post
+// whose connection is lost before the reply may have been carried out, so
+// it is never repeated here (see HttpClient); the caller decides.
 //
 // Network failures never escape: a failed post gives an empty reply and adds
 // 1 to NetFailCount; a completed one sets it to 0.

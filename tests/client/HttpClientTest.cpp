@@ -1,4 +1,5 @@
-// The HTTP client itself: connection reuse and the proxy rule.
+// The HTTP client itself: which requests share a connection, and the proxy
+// rule.
 
 #include "client/HttpClient.h"
 #include "tests/client/ScriptedHttpServer.h"
@@ -6,23 +7,45 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
-TEST(HttpClientTest, ReusesItsConnectionAcrossCalls)
+TEST(HttpClientTest, GetsShareAConnectionPostsAndPutsHaveOneEach)
 {
     ScriptedHttpServer server;
     server.SetDefault({200, "ok"});
     HttpClient client;
     const QString url = QString::fromLatin1(server.BaseUrl()) + QStringLiteral("/x");
-
-    const HttpResponse first = client.PostForm(url, "a=1");
-    const HttpResponse second = client.Get(url);
-    ASSERT_TRUE(first.Ok()) << first.error.toStdString();
-    ASSERT_TRUE(second.Ok()) << second.error.toStdString();
-    EXPECT_EQ(second.body, QByteArray("ok"));
-    EXPECT_EQ(first.newConnections, 1);
-    EXPECT_EQ(second.newConnections, 0);
-    EXPECT_EQ(server.AcceptedConnections(), 1);
+    const auto put = [&] {
+        HttpRequest request;
+        request.method = HttpRequest::Method::Put;
+        request.url = url;
+        request.bodySource = [](char*, std::size_t) { return std::size_t(0); };
+        request.bodySize = 0;
+        return client.Perform(request);
+    };
+    const struct {
+        const char* name;
+        std::function<HttpResponse()> call;
+        long newConnections;
+        int accepted;  // by the server so far
+    } steps[] = {
+        {"first GET", [&] { return client.Get(url); }, 1, 1},
+        {"second GET", [&] { return client.Get(url); }, 0, 1},
+        {"POST after a GET", [&] { return client.PostForm(url, "a=1"); }, 1, 2},
+        {"POST after a POST", [&] { return client.PostForm(url, "a=2"); }, 1, 3},
+        {"PUT", put, 1, 4},
+        {"GET after a PUT", [&] { return client.Get(url); }, 0, 4},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        const HttpResponse response = step.call();
+        ASSERT_TRUE(response.Ok()) << response.error.toStdString();
+        EXPECT_EQ(response.body, QByteArray("ok"));
+        EXPECT_EQ(response.newConnections, step.newConnections);
+        EXPECT_EQ(server.AcceptedConnections(), step.accepted);
+    }
 }
 
 TEST(HttpClientTest, IgnoresProxiesNamedInTheEnvironment)

@@ -250,6 +250,33 @@ TEST_F(PeltaAPITransferTest, StartAtOrPastTheEndSendsTheFileInsteadOfClaimingSuc
     }
 }
 
+TEST_F(PeltaAPITransferTest, APieceThatLostItsConnectionIsNotSentAgain)
+{
+    // The service appends the second piece, then the connection that the
+    // first one used closes before any byte of the reply: sending the piece
+    // again would store it twice.
+    const QByteArray content = Pattern(4 * MiB);
+    const QString file = WriteFile(QStringLiteral("o.bin"), content);
+    const struct {
+        const char* method;
+        qint64 held;  // after the first two pieces
+    } cases[] = {{"postFile2", 3 * MiB}, {"putFile", 2 * MiB}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method);
+        UploadPartSize = MiB;
+        const PeltaRecSyncRequest row = RegisterUpload(QStringLiteral("\\o.bin"), content.size());
+        service_.Faults().SetNext(c.method, Fault::Delay(std::chrono::milliseconds(0)));
+        service_.Faults().SetNext(c.method, Fault::DropBeforeReply());
+        const std::size_t before = service_.CallCount(c.method);
+        QString reply;
+        const bool ok = std::string(c.method) == "putFile" ? api_->PutFile(api_->BuildPutFile(row, 0), file, reply, 0)
+                                                           : PostFile2(row, file, 0, reply);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(service_.CallCount(c.method) - before, 2u);
+        EXPECT_EQ(Buffered(row), content.left(c.held));
+    }
+}
+
 TEST_F(PeltaAPITransferTest, PutStopsAtTheFirstRefusedChunk)
 {
     const QByteArray content = Pattern(3 * MiB);
