@@ -45,6 +45,13 @@ public:
     // not reach the service intact.
     static const QString RefusedFieldText;
 
+    // The reply of a resumable upload (PostFile2, PutFile) whose start lies
+    // beyond the end of the file: the service holds more under the journal
+    // key than the file has, so its bytes are not this file's. Nothing was
+    // sent; the upload must start again from 0 under a fresh journal key,
+    // since anything sent under this one would be added to those bytes.
+    static const QString FreshKeyNeededText;
+
     // The signed API's quota method and the failure codes of an invalid
     // token, after which the callers log in again.
     static const QString QuotaMethod;
@@ -170,15 +177,19 @@ public:
                   const QString& transferKey = QString());
 
     // The resumable POST in parts of 1 to MaxChunksPerPart chunks
-    // (UploadPartSize adapts). True when every part was accepted; reply is
-    // the last part's answer (empty when nothing was sent). A start at or
-    // past the end of a non-empty file sends the whole file again; a file
-    // that changes size while it is sent fails.
+    // (UploadPartSize adapts), from start: the length the service holds
+    // under the journal key (the size query's answer; 0 for a new upload).
+    // True when every part was accepted; reply is the last part's answer.
+    // A start at the end of a non-empty file means the service holds it
+    // whole: nothing is sent, true, reply left as the caller had it. A start
+    // beyond the end sends nothing and fails with reply FreshKeyNeededText.
+    // A file that changes size while it is sent fails.
     bool PostFile2(const QString& url, const QString& path, const QString& transferKey, QString& reply,
                    std::int64_t start, const XMap& fields);
 
     // The chunked PUT from start; stops at the first chunk the service does
-    // not accept. True when every chunk was accepted.
+    // not accept. True when every chunk was accepted. A start at or beyond
+    // the end of the file: as PostFile2.
     bool PutFile(const QString& url, const QString& path, QString& reply, std::int64_t start,
                  const QString& transferKey = QString());
 

@@ -232,21 +232,65 @@ TEST_F(PeltaAPITransferTest, PartCutMidwayResumesFromTheServiceLengthToIdentical
     EXPECT_EQ(Buffered(row), content);
 }
 
-TEST_F(PeltaAPITransferTest, StartAtOrPastTheEndSendsTheFileInsteadOfClaimingSuccess)
+TEST_F(PeltaAPITransferTest, StartAtTheEndSendsNothingAndBeyondItAsksForAFreshKey)
 {
+    // The service holds the whole file (the reply to the last piece was
+    // lost), or more than the file: the start comes from its size query.
     const QByteArray content = Pattern(MiB + 10);
     const QString file = WriteFile(QStringLiteral("s.bin"), content);
-    for (const std::int64_t start : {std::int64_t(content.size()), std::int64_t(content.size()) + 5}) {
-        SCOPED_TRACE(start);
+    service_.State().SetRefuseSizeMismatch(true);
+    const struct {
+        const char* method;
+        qint64 extra;  // held beyond the file
+        bool ok;
+    } cases[] = {
+        {"postFile2", 0, true},
+        {"postFile2", 5, false},
+        {"putFile", 0, true},
+        {"putFile", 5, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.method << " +" << c.extra);
+        const bool put = std::string(c.method) == "putFile";
         const PeltaRecSyncRequest row = RegisterUpload(QStringLiteral("\\s.bin"), content.size());
-        QString reply = QStringLiteral("{\"status\":\"1\",\"file_info\":{\"total_filesize\":\"1\"}}");
-        EXPECT_TRUE(PostFile2(row, file, start, reply));
-        EXPECT_EQ(Buffered(row), content);
-        EXPECT_FALSE(reply.contains(QStringLiteral("file_info")));
+        const QByteArray held = content + Pattern(c.extra, 7);
+        ASSERT_TRUE(service_.State().AppendUpload(UserId, row.sync_journal_key, held));
+        QString reply;
+        if (put) {
+            ASSERT_TRUE(api_->HTTPPut(api_->BuildPutFile(row, 1), reply));
+        } else {
+            XMap fields;
+            const QString url = api_->BuildPostFile2(row, 1, fields);
+            fields[QStringLiteral("p_size")] = QString();
+            fields[QStringLiteral("p_checksum")] = QString();
+            ASSERT_TRUE(api_->CallAgentAPIWithParams(url, fields, reply)) << reply.toStdString();
+        }
+        const QString query = reply;
+        const qint64 start =
+            PeltaJSON::ObjectToMap(PeltaJSON::ParseFindObject(query, QStringLiteral("file_info")))
+                .at(QStringLiteral("total_filesize"))
+                .toLongLong();
+        ASSERT_EQ(start, held.size());
+        const std::size_t calls = service_.Calls().size();
+        TakeLog();
 
-        const PeltaRecSyncRequest putRow = RegisterUpload(QStringLiteral("\\s.bin"), content.size());
-        EXPECT_TRUE(api_->PutFile(api_->BuildPutFile(putRow, 0), file, reply, start));
-        EXPECT_EQ(Buffered(putRow), content);
+        const bool ok = put ? api_->PutFile(api_->BuildPutFile(row, 0), file, reply, start, row.path)
+                            : PostFile2(row, file, start, reply);
+        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(service_.Calls().size(), calls);
+        EXPECT_EQ(Buffered(row), held);
+        EXPECT_FALSE(RequestObject.HasTransfer(row.path));
+        if (c.ok) {
+            EXPECT_EQ(reply, query);
+            QString url;
+            QString body;
+            QString out;
+            ASSERT_TRUE(api_->BuildCommitSyncJournal(row, url, body));
+            EXPECT_TRUE(api_->CallAgentAPI(url, body, false, out)) << out.toStdString();
+        } else {
+            EXPECT_EQ(reply, PeltaAPI::FreshKeyNeededText);
+            EXPECT_TRUE(TakeLog().contains(QStringLiteral("the upload needs a fresh journal key")));
+        }
     }
 }
 
