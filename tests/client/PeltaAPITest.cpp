@@ -9,13 +9,13 @@
 #include "foundation/ProcessState.h"
 #include "tests/client/ScriptedHttpServer.h"
 #include "tests/client/ServiceFixture.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
 #include <optional>
-#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -225,10 +225,10 @@ TEST_F(PeltaAPITest, AbortAndExitStopAHeldCallPromptly)
         NetFailCount = 0;
         const QString url = AgentUrl();
         const QString body = AgentBody();
+        const std::size_t before = service_.CallCount("getAgentInfo");
         auto call = std::async(std::launch::async, [&] { return api_->HTTPPostForm(url, body, false); });
-        while (service_.CallCount("getAgentInfo") == 0)
-            std::this_thread::sleep_for(10ms);
-        std::this_thread::sleep_for(200ms);
+        // The call has arrived; its reply is held.
+        ASSERT_TRUE(WaitUntil([&] { return service_.CallCount("getAgentInfo") > before; }));
 
         const auto stopped = std::chrono::steady_clock::now();
         row.stop(*api_);
