@@ -8,21 +8,42 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <utility>
 
 namespace {
 
-TEST(HttpClientTest, GetsShareAConnectionPostsAndPutsHaveOneEach)
+TEST(HttpClientTest, OnlyABodyHeldInMemoryKeepsOffKeptConnections)
 {
     ScriptedHttpServer server;
     server.SetDefault({200, "ok"});
     HttpClient client;
     const QString url = QString::fromLatin1(server.BaseUrl()) + QStringLiteral("/x");
-    const auto put = [&] {
+    const auto streamedPut = [&] {
         HttpRequest request;
         request.method = HttpRequest::Method::Put;
         request.url = url;
-        request.bodySource = [](char*, std::size_t) { return std::size_t(0); };
-        request.bodySize = 0;
+        request.bodySource = [sent = false](char* buffer, std::size_t) mutable {
+            if (std::exchange(sent, true))
+                return std::size_t(0);
+            buffer[0] = 'b';
+            return std::size_t(1);
+        };
+        request.bodySize = 1;
+        return client.Perform(request);
+    };
+    const auto multipart = [&](bool streamed) {
+        HttpRequest request;
+        request.method = HttpRequest::Method::Post;
+        request.url = url;
+        HttpFormPart part;
+        part.name = "f";
+        if (streamed) {
+            part.size = 0;
+            part.source = [](char*, std::size_t) { return std::size_t(0); };
+        } else {
+            part.data = "text";
+        }
+        request.parts.append(part);
         return client.Perform(request);
     };
     const struct {
@@ -31,12 +52,14 @@ TEST(HttpClientTest, GetsShareAConnectionPostsAndPutsHaveOneEach)
         long newConnections;
         int accepted;  // by the server so far
     } steps[] = {
-        {"first GET", [&] { return client.Get(url); }, 1, 1},
-        {"second GET", [&] { return client.Get(url); }, 0, 1},
-        {"POST after a GET", [&] { return client.PostForm(url, "a=1"); }, 1, 2},
-        {"POST after a POST", [&] { return client.PostForm(url, "a=2"); }, 1, 3},
-        {"PUT", put, 1, 4},
-        {"GET after a PUT", [&] { return client.Get(url); }, 0, 4},
+        {"GET", [&] { return client.Get(url); }, 1, 1},
+        {"GET again", [&] { return client.Get(url); }, 0, 1},
+        {"form POST", [&] { return client.PostForm(url, "a=1"); }, 1, 2},
+        {"form POST again", [&] { return client.PostForm(url, "a=2"); }, 1, 3},
+        {"multipart POST of text", [&] { return multipart(false); }, 1, 4},
+        {"streamed PUT", streamedPut, 0, 4},
+        {"multipart POST with a streamed part", [&] { return multipart(true); }, 0, 4},
+        {"GET after them", [&] { return client.Get(url); }, 0, 4},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
