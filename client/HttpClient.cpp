@@ -32,6 +32,22 @@ std::size_t ReadPart(char* buffer, std::size_t size, std::size_t count, void* ar
     return static_cast<const HttpFormPart*>(arg)->source(buffer, size * count);
 }
 
+// A streamed body is read once: the library may not go back to its start,
+// so it can never send the request a second time.
+int RefuseSeek(void*, curl_off_t, int)
+{
+    return CURL_SEEKFUNC_CANTSEEK;
+}
+
+// Whether the request's body comes from a source rather than from memory.
+bool Streamed(const HttpRequest& request)
+{
+    if (!request.parts.isEmpty())
+        return std::any_of(request.parts.begin(), request.parts.end(),
+                           [](const HttpFormPart& part) { return bool(part.source); });
+    return bool(request.bodySource);
+}
+
 // Quoted-printable text of bytes, lines of at most 76 characters joined by
 // soft line breaks. Encoded here rather than by the library, so that the
 // body's length is known in advance and it goes out with a Content-Length.
@@ -241,6 +257,16 @@ bool HttpClient::Prepare(const HttpRequest& request, Transfer& transfer, QString
     // connections, so a batch of calls reuses them.
     curl_easy_reset(handle);
     ApplySettings();
+    // libcurl sends a request again, unasked, when the kept connection it
+    // went out on closes before any byte of the reply, giving the body from
+    // its start once more. A POST or a PUT may have been carried out by
+    // then: one whose body is held in memory opens a connection of its own
+    // and keeps none. A streamed body cannot be given twice (its seek is
+    // refused), so such a request fails instead and may share a connection.
+    if (request.method != HttpRequest::Method::Get && !Streamed(request)) {
+        curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
+        curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
+    }
     if (!AppProxy.Get().Apply(handle)) {
         error = QStringLiteral("the proxy settings were refused");
         return false;
@@ -275,6 +301,7 @@ bool HttpClient::Prepare(const HttpRequest& request, Transfer& transfer, QString
         if (request.bodySource) {
             curl_easy_setopt(handle, CURLOPT_READFUNCTION, &Transfer::OnRead);
             curl_easy_setopt(handle, CURLOPT_READDATA, &transfer);
+            curl_easy_setopt(handle, CURLOPT_SEEKFUNCTION, &RefuseSeek);
             const auto size = static_cast<curl_off_t>(std::max<std::int64_t>(0, request.bodySize));
             curl_easy_setopt(handle, request.method == HttpRequest::Method::Put ? CURLOPT_INFILESIZE_LARGE
                                                                                  : CURLOPT_POSTFIELDSIZE_LARGE,
@@ -315,8 +342,8 @@ bool HttpClient::AttachParts(const HttpRequest& request, Transfer& transfer)
         const bool quoted = part.encoding.compare("quoted-printable", Qt::CaseInsensitive) == 0;
         const QByteArray text = quoted ? QuotedPrintable(part.data) : part.data;
         const CURLcode data =
-            part.source ? curl_mime_data_cb(mimePart, static_cast<curl_off_t>(part.size), &ReadPart, nullptr, nullptr,
-                                            const_cast<HttpFormPart*>(&part))
+            part.source ? curl_mime_data_cb(mimePart, static_cast<curl_off_t>(part.size), &ReadPart, &RefuseSeek,
+                                            nullptr, const_cast<HttpFormPart*>(&part))
                         : curl_mime_data(mimePart, text.constData(), static_cast<std::size_t>(text.size()));
         if (data != CURLE_OK)
             return false;

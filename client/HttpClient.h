@@ -94,11 +94,19 @@ struct HttpResponse {
 };
 
 // A reusable HTTP client over one libcurl handle. Reusing one object for a
-// batch of calls keeps its connections open between them. One thread at a
+// batch of calls keeps their connection open between them. One thread at a
 // time runs requests; Wake() may be called from any thread. TLS is 1.2 or
 // newer with peer and host verification; only http and https are spoken
 // (also after redirects); the process's proxy settings are applied to every
 // request, and proxies named in the environment never are.
+//
+// A POST or a PUT is sent at most once; a lost connection is its failure.
+// The library would send a request again by itself when the kept
+// connection it went out on turns out closed, so a POST or PUT whose body
+// is held in memory never goes out on a kept connection and keeps none. A
+// streamed body (a body source, a part with a source) is read only once:
+// once any of it has gone out the request cannot be sent again, so such a
+// request shares the connection.
 //
 // A request ends when it completes, fails, or is stopped: the abort flag and
 // the request's progress callback are checked at least every PollInterval,

@@ -49,6 +49,8 @@ QString MessageOfPairs(const QString& reply)
 }  // namespace
 
 const QString PeltaAPI::RefusedFieldText = QStringLiteral("request refused: a field would not reach the service intact");
+const QString PeltaAPI::FreshKeyNeededText =
+    QStringLiteral("upload refused: the service holds more than the file; start again from 0 under a fresh journal key");
 
 PeltaAPI::PeltaAPI(PeltaReg* reg, PeltaSyncAgentSetting* setting)
     : reg_(reg), setting_(setting), http_(std::make_unique<HttpClient>())

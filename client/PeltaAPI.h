@@ -4,11 +4,14 @@
 // (or of its signed API) into one HTTP request, classifies the reply and
 // keeps the process-wide count of consecutive network failures.
 //
-// Threads: an instance owns one HTTP client that its calls reuse, so a batch
-// of calls from one thread keeps its connection open. The instance is meant
-// for one thread at a time; a call that finds the client busy on another
-// thread runs on a client of its own, so concurrent calls stay correct (they
-// only lose the connection reuse). Abort() may be called from any thread.
+// Threads: an instance owns one HTTP client that its calls use. The
+// instance is meant for one thread at a time; a call that finds the client
+// busy on another thread runs on a client of its own, so concurrent calls
+// stay correct. Abort() may be called from any thread.
+//
+// Every form post is sent at most once, on a connection of its own: a post
+// whose connection is lost before the reply may have been carried out, so
+// it is never repeated here (see HttpClient); the caller decides.
 //
 // Network failures never escape: a failed post gives an empty reply and adds
 // 1 to NetFailCount; a completed one sets it to 0.
@@ -41,6 +44,13 @@ public:
     // The out text of a call refused before sending, because a field would
     // not reach the service intact.
     static const QString RefusedFieldText;
+
+    // The reply of a resumable upload (PostFile2, PutFile) whose start lies
+    // beyond the end of the file: the service holds more under the journal
+    // key than the file has, so its bytes are not this file's. Nothing was
+    // sent; the upload must start again from 0 under a fresh journal key,
+    // since anything sent under this one would be added to those bytes.
+    static const QString FreshKeyNeededText;
 
     // The signed API's quota method and the failure codes of an invalid
     // token, after which the callers log in again.
@@ -167,15 +177,19 @@ public:
                   const QString& transferKey = QString());
 
     // The resumable POST in parts of 1 to MaxChunksPerPart chunks
-    // (UploadPartSize adapts). True when every part was accepted; reply is
-    // the last part's answer (empty when nothing was sent). A start at or
-    // past the end of a non-empty file sends the whole file again; a file
-    // that changes size while it is sent fails.
+    // (UploadPartSize adapts), from start: the length the service holds
+    // under the journal key (the size query's answer; 0 for a new upload).
+    // True when every part was accepted; reply is the last part's answer.
+    // A start at the end of a non-empty file means the service holds it
+    // whole: nothing is sent, true, reply left as the caller had it. A start
+    // beyond the end sends nothing and fails with reply FreshKeyNeededText.
+    // A file that changes size while it is sent fails.
     bool PostFile2(const QString& url, const QString& path, const QString& transferKey, QString& reply,
                    std::int64_t start, const XMap& fields);
 
     // The chunked PUT from start; stops at the first chunk the service does
-    // not accept. True when every chunk was accepted.
+    // not accept. True when every chunk was accepted. A start at or beyond
+    // the end of the file: as PostFile2.
     bool PutFile(const QString& url, const QString& path, QString& reply, std::int64_t start,
                  const QString& transferKey = QString());
 

@@ -68,6 +68,22 @@ QString Join(const Fields& fields)
     return pairs.join(u'&');
 }
 
+// The fields joined as a body; false (logged, body empty) when one of them
+// would not reach the service intact.
+bool JoinedBody(const char* operation, const Fields& fields, QString& body)
+{
+    QString problem;
+    if (!PeltaAPI::FieldsTravelIntact(fields, problem)) {
+        PeltaAPI::Log(QStringLiteral("PeltaAPI:%1:refused: the field %2 holds \"&\" (or its name \"=\"), which the "
+                                     "service would split; nothing sent")
+                          .arg(QLatin1String(operation), problem));
+        body.clear();
+        return false;
+    }
+    body = Join(fields);
+    return true;
+}
+
 }  // namespace
 
 QString PeltaAPI::SyncObjectType(int action)
@@ -112,30 +128,13 @@ bool PeltaAPI::FieldBody(const char* operation, Fields fields, QString& body) co
 {
     fields.insert(fields.begin(), {{QStringLiteral("access_key"), reg_->AccessKey()},
                                    {QStringLiteral("access_key_checksum"), reg_->AccessKeyChecksum()}});
-    QString problem;
-    if (!FieldsTravelIntact(fields, problem)) {
-        Log(QStringLiteral("PeltaAPI:%1:refused: the field %2 holds \"&\" (or its name \"=\"), which the service "
-                           "would split; nothing sent")
-                .arg(QLatin1String(operation), problem));
-        body.clear();
-        return false;
-    }
-    body = Join(fields);
-    return true;
+    return JoinedBody(operation, fields, body);
 }
 
 bool PeltaAPI::MapBody(const char* operation, const XMap& params, QString& body) const
 {
-    QString problem;
-    if (!FieldsTravelIntact(params, problem)) {
-        Log(QStringLiteral("PeltaAPI:%1:refused: the field %2 holds \"&\" (or its name \"=\"), which the service "
-                           "would split; nothing sent")
-                .arg(QLatin1String(operation), problem));
-        body.clear();
-        return false;
-    }
-    body = EncodeParams(params);
-    return true;
+    // In key order, as EncodeParams writes them.
+    return JoinedBody(operation, Fields(params.begin(), params.end()), body);
 }
 
 bool PeltaAPI::BuildSetAgentInfo(QString& url, QString& body)

@@ -14,32 +14,56 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
-// Where a resumable upload starts. When the service claims the whole file
-// (or more), nothing proves the upload complete, so it is sent again in full.
-std::int64_t ResumeStart(const char* operation, std::int64_t start, std::int64_t size)
-{
-    if (start >= 0 && (start == 0 || start < size))
-        return start;
-    PeltaAPI::Log(QStringLiteral("%1: start %2 is outside the file's %3 bytes, sending from 0")
-                      .arg(QLatin1String(operation))
-                      .arg(start)
-                      .arg(size));
-    return 0;
-}
+// What a resumable upload does after opening its file.
+enum class ResumeStep { Send, Done, Fail };
 
 // Opens the file of a resumable upload and settles where it starts, which
-// the status object learns; -1 when the file cannot be opened or the program
-// is closing.
-std::int64_t BeginResumable(const char* operation, QFile& file, std::int64_t start)
+// the status object learns. The start is the length the service holds
+// under the journal key, and the service appends what it is sent:
+//  - at the end of a non-empty file the service holds it whole (the reply
+//    to its last piece was lost): Done, nothing to send, reply untouched;
+//  - beyond the end the service's bytes are not this file's, and sending
+//    it again under the same key would add to them: Fail with reply
+//    FreshKeyNeededText, nothing sent;
+//  - a negative start is read as 0.
+// Fail also when the file cannot be opened or the program is closing.
+// reply is cleared unless the step is Done.
+ResumeStep BeginResumable(const char* operation, QFile& file, std::int64_t& start, QString& reply)
 {
+    const QString earlier = std::exchange(reply, QString());
     if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    start = ResumeStart(operation, start, file.size());
+        return ResumeStep::Fail;
+    const std::int64_t size = file.size();
+    if (start > size) {
+        PeltaAPI::Log(QStringLiteral("%1: the service holds %2 bytes of a %3-byte file, so they are not this "
+                                     "file's; nothing sent, the upload needs a fresh journal key")
+                          .arg(QLatin1String(operation))
+                          .arg(start)
+                          .arg(size));
+        reply = PeltaAPI::FreshKeyNeededText;
+        return ResumeStep::Fail;
+    }
+    if (start < 0) {
+        PeltaAPI::Log(QStringLiteral("%1: start %2 is before the file, sending from 0")
+                          .arg(QLatin1String(operation))
+                          .arg(start));
+        start = 0;
+    }
     RequestObject.ResumeAt(start);
-    return AppState.load() == XAPPExit ? -1 : start;
+    if (AppState.load() == XAPPExit)
+        return ResumeStep::Fail;
+    if (size > 0 && start == size) {
+        PeltaAPI::Log(QStringLiteral("%1: the service holds the whole file (%2 bytes); nothing to send")
+                          .arg(QLatin1String(operation))
+                          .arg(size));
+        reply = earlier;
+        return ResumeStep::Done;
+    }
+    return ResumeStep::Send;
 }
 
 HttpFormPart TextPart(const QString& name, const QString& value)
@@ -185,18 +209,18 @@ bool PeltaAPI::PostFile2(const QString& url, const QString& path, const QString&
                          std::int64_t start, const XMap& fields)
 {
     Log(QStringLiteral("PostFile2:%1, position=%2").arg(path).arg(start));
-    // Never leave the caller's earlier text (a size query's answer) as if it
-    // were this upload's result.
-    reply.clear();
     if (!QFileInfo::exists(path)) {
+        reply.clear();
         Log(path + QStringLiteral(" not exists"));
         return false;
     }
     TransferScope scope(transferKey);
     QFile file(path);
-    start = BeginResumable("PostFile2", file, start);
-    if (start < 0)
-        return false;
+    const ResumeStep step = BeginResumable("PostFile2", file, start, reply);
+    if (step == ResumeStep::Done)
+        RequestObject.ResetTransfer();
+    if (step != ResumeStep::Send)
+        return step == ResumeStep::Done;
     const std::int64_t size = file.size();
 
     HttpClient client;
@@ -270,14 +294,15 @@ bool PeltaAPI::PutFile(const QString& url, const QString& path, QString& reply, 
                        const QString& transferKey)
 {
     Log(QStringLiteral(" ") + Masked(url));
-    reply.clear();
-    if (!QFileInfo::exists(path))
+    if (!QFileInfo::exists(path)) {
+        reply.clear();
         return false;
+    }
     TransferScope scope(transferKey);
     QFile file(path);
-    start = BeginResumable("putFile", file, start);
-    if (start < 0)
-        return false;
+    const ResumeStep step = BeginResumable("putFile", file, start, reply);
+    if (step != ResumeStep::Send)
+        return step == ResumeStep::Done;
     const std::int64_t size = file.size();
 
     HttpClient client;

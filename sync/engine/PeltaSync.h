@@ -35,6 +35,7 @@
 #include "foundation/log/PeltaLog.h"
 #include "foundation/text/XMap.h"
 #include "sync/engine/OverlayMarkers.h"
+#include "sync/rules/FailedReads.h"
 #include "sync/rules/SafeReplace.h"
 
 #include <QString>
@@ -132,6 +133,7 @@ public:
     PeltaAPI& Api() { return *api_; }
     PeltaReg* Reg() const { return reg_; }
     PeltaSyncAgentSetting* Settings() const { return settings_.load(); }
+    PeltaRequestObject& Status() { return status_; }
 
     // ---- Paths and keys ----------------------------------------------------------
     // A full path inside the sync folder as a relative path; a text that is
@@ -162,8 +164,10 @@ public:
     int GetFileInfo(const QString& full, PeltaRecVfsSyncFile& record);
     // Three attempts 100 ms apart before InfoFailed.
     int GetFolderInfo(const QString& full, PeltaRecVfsSyncFile& record);
-    // Sets a file's modification time; creation and access times stay.
-    int SetFileInfo(const QString& full, std::int64_t mtime);
+    // Sets a file's modification time; creation and access times stay. The
+    // time the file system then holds (it may round or clamp) is put into
+    // readBack: that, not mtime, is the time to store.
+    int SetFileInfo(const QString& full, std::int64_t mtime, std::int64_t* readBack = nullptr);
     // The file cannot be opened for reading or is in use (FileInUse). A
     // missing file counts as locked too; callers test existence first.
     bool IsFileLocked(const QString& full);
@@ -219,8 +223,16 @@ public:
     bool CheckParent(PeltaRecVfsSyncFile& record, bool queueFolderAdd, bool createMissing);
 
     // ---- Rescan ----------------------------------------------------------------
-    // Compares a folder with everything below it against the store.
-    void ResyncLocal(const QString& path, bool checkFile, bool removeMissing, bool unused = false);
+    // Compares a folder with everything below it against the store and
+    // queues every difference (LocalRescan). Complete only when every folder
+    // was read; a folder that could not be read is skipped with its subtree.
+    PassResult ResyncLocal(const QString& path, bool checkFile, bool removeMissing, bool unused = false);
+
+    // ---- Downloads ---------------------------------------------------------------
+    // Queues the download of a stored file (XSYNCFileGet, status 5) unless
+    // one is open for its path, and signals "Global\XRequestFileTransfer".
+    // True when a download of the path is open afterwards.
+    bool QueueFileGet(const PeltaRecVfsSyncFile& record);
 
     // ---- Request rows --------------------------------------------------------
     // A request row passes: 1 (registration), then for uploads and downloads
@@ -419,7 +431,7 @@ private:
     enum class CheckAnswer { Ok, NoAnswer, Refused, Malformed };
     CheckAnswer AskFileCheck(PeltaRecSyncRequest& request, const char* where, QString& url, XMap& metadata,
                              bool& counted);
-    bool QueueDownload(const PeltaRecVfsSyncFile& record);
+    bool LeaveToDownloadRow(const PeltaRecVfsSyncFile& record);
     void QueueLocalOverService(const QString& path, const QString& serviceVersion);
     QString DownloadTarget(const QString& key) const;
 

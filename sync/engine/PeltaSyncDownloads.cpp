@@ -260,7 +260,12 @@ PeltaSync::Placed PeltaSync::PlaceFetched(PeltaRecSyncRequest& request, bool may
             LogSync);
         return Placed::WrongSize;
     }
-    if (!LocalItem::SetModificationTime(root, target, mtime, error))
+    // The time the file system holds once it is set (it may round it) is
+    // the one to store.
+    std::int64_t heldMtime = mtime;
+    if (LocalItem::SetModificationTime(root, target, mtime, error))
+        heldMtime = LocalItem::Stat(root, target).mtime;
+    else
         Log(QStringLiteral("PeltaSync:GetFileCheck:cannot set the time of ") + target + QLatin1Char(':') +
                 ErrorSuffix(error),
             LogSync);
@@ -280,11 +285,11 @@ PeltaSync::Placed PeltaSync::PlaceFetched(PeltaRecSyncRequest& request, bool may
             LogDebug);
         Guarded("PeltaSync:GetFileCheck", [&] {
             db_->RecUpdateFields(stored.key, XFSFile,
-                                 XMap{{QStringLiteral("mtime"), QString::number(mtime)},
+                                 XMap{{QStringLiteral("mtime"), QString::number(heldMtime)},
                                       {QStringLiteral("size"), QString::number(size)},
                                       {QStringLiteral("version"), version}});
         });
-        stored.mtime = static_cast<std::int32_t>(mtime);
+        stored.mtime = static_cast<std::int32_t>(heldMtime);
         stored.size = size;
         stored.version = version;
         conflicts_.Remove(request.path);
@@ -423,34 +428,17 @@ void PeltaSync::DropWaitingDownload(const QString& path, const QString& key)
 
 // ---- A download at once --------------------------------------------------------------
 
-bool PeltaSync::QueueDownload(const PeltaRecVfsSyncFile& record)
+// GetFileDirect's answer when it leaves the file to a download row: false.
+bool PeltaSync::LeaveToDownloadRow(const PeltaRecVfsSyncFile& record)
 {
-    bool open = true;
-    bool added = false;
-    Guarded("PeltaSync:GetFileDirect", [&] {
-        open = db_->RequestPending(record.path, XSYNCFileGet, 0);
-        if (!open)
-            added = db_->AddSyncRequest(record, XSYNCFileGet, false);
-    });
-    if (open) {
-        Log(QStringLiteral("Add queue fail:") + XSYNCName(XSYNCFileGet) + QLatin1Char(':') + record.path +
-                QStringLiteral(":already exists"),
-            LogGeneral);
-        return false;
-    }
-    if (added) {
-        Log(QStringLiteral("Add queue success:") + XSYNCName(XSYNCFileGet) + QLatin1Char(':') + record.path,
-            LogGeneral);
-        Log(QStringLiteral("PeltaSync:event:evtRequestFileTransfer"), LogEvent);
-        evtRequestFileTransfer.Set();
-    }
+    QueueFileGet(record);
     return false;
 }
 
 bool PeltaSync::GetFileDirect(PeltaRecVfsSyncFile& record, bool queueOnly)
 {
     if (!IsRunning())
-        return QueueDownload(record);
+        return LeaveToDownloadRow(record);
     PeltaRecVfsSyncFile stored;
     stored.kind = XFSFile;
     stored.path = record.path;
@@ -469,10 +457,10 @@ bool PeltaSync::GetFileDirect(PeltaRecVfsSyncFile& record, bool queueOnly)
     const bool readable = localExists && ReadFileInfo(*folders, local, now) == InfoFound;
     if (localExists && !readable && !conflicts_.Exists(stored.path)) {
         conflicts_.Add(stored.path, record);
-        return QueueDownload(record);
+        return LeaveToDownloadRow(record);
     }
     if (record.size > DirectFetchLimit || queueOnly)
-        return QueueDownload(record);
+        return LeaveToDownloadRow(record);
 
     EnsureCacheDir();
     const QString target = DownloadTarget(stored.key) + QStringLiteral(".direct");
@@ -504,5 +492,5 @@ bool PeltaSync::GetFileDirect(PeltaRecVfsSyncFile& record, bool queueOnly)
     if (fetched && PlaceFetched(temporary, false, metadata, stored, target) == Placed::Done)
         return true;
     LocalItem::RemoveFile(folders->SyncFolder(), target, ignored);
-    return QueueDownload(record);
+    return LeaveToDownloadRow(record);
 }

@@ -126,13 +126,20 @@ int PeltaSync::ReadFolderInfo(const SyncFolders& folders, const QString& full, P
     return InfoFailed;
 }
 
-int PeltaSync::SetFileInfo(const QString& full, std::int64_t mtime)
+int PeltaSync::SetFileInfo(const QString& full, std::int64_t mtime, std::int64_t* readBack)
 {
+    const QString root = SyncFolder();
     int error = 0;
-    if (!LocalItem::SetModificationTime(SyncFolder(), full, mtime, error)) {
+    if (!LocalItem::SetModificationTime(root, full, mtime, error)) {
         Log(QStringLiteral("SetFileInfo:Err:") + full + QLatin1Char(':') + ErrorSuffix(error), LogGeneral);
         return InfoFailed;
     }
+    // File systems that keep coarser or narrower times (FAT, exFAT, some
+    // network mounts) hold a time near mtime, not mtime itself; storing mtime
+    // would make the file look changed at every later comparison.
+    const LocalFacts facts = LocalItem::Stat(root, full);
+    if (readBack != nullptr)
+        *readBack = facts.kind == LocalKind::File ? facts.mtime : mtime;
     return InfoFound;
 }
 

@@ -1,4 +1,5 @@
-// The HTTP client itself: connection reuse and the proxy rule.
+// The HTTP client itself: which requests share a connection, and the proxy
+// rule.
 
 #include "client/HttpClient.h"
 #include "tests/client/ScriptedHttpServer.h"
@@ -6,23 +7,68 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 namespace {
 
-TEST(HttpClientTest, ReusesItsConnectionAcrossCalls)
+TEST(HttpClientTest, OnlyABodyHeldInMemoryKeepsOffKeptConnections)
 {
     ScriptedHttpServer server;
     server.SetDefault({200, "ok"});
     HttpClient client;
     const QString url = QString::fromLatin1(server.BaseUrl()) + QStringLiteral("/x");
-
-    const HttpResponse first = client.PostForm(url, "a=1");
-    const HttpResponse second = client.Get(url);
-    ASSERT_TRUE(first.Ok()) << first.error.toStdString();
-    ASSERT_TRUE(second.Ok()) << second.error.toStdString();
-    EXPECT_EQ(second.body, QByteArray("ok"));
-    EXPECT_EQ(first.newConnections, 1);
-    EXPECT_EQ(second.newConnections, 0);
-    EXPECT_EQ(server.AcceptedConnections(), 1);
+    const auto streamedPut = [&] {
+        HttpRequest request;
+        request.method = HttpRequest::Method::Put;
+        request.url = url;
+        request.bodySource = [sent = false](char* buffer, std::size_t) mutable {
+            if (std::exchange(sent, true))
+                return std::size_t(0);
+            buffer[0] = 'b';
+            return std::size_t(1);
+        };
+        request.bodySize = 1;
+        return client.Perform(request);
+    };
+    const auto multipart = [&](bool streamed) {
+        HttpRequest request;
+        request.method = HttpRequest::Method::Post;
+        request.url = url;
+        HttpFormPart part;
+        part.name = "f";
+        if (streamed) {
+            part.size = 0;
+            part.source = [](char*, std::size_t) { return std::size_t(0); };
+        } else {
+            part.data = "text";
+        }
+        request.parts.append(part);
+        return client.Perform(request);
+    };
+    const struct {
+        const char* name;
+        std::function<HttpResponse()> call;
+        long newConnections;
+        int accepted;  // by the server so far
+    } steps[] = {
+        {"GET", [&] { return client.Get(url); }, 1, 1},
+        {"GET again", [&] { return client.Get(url); }, 0, 1},
+        {"form POST", [&] { return client.PostForm(url, "a=1"); }, 1, 2},
+        {"form POST again", [&] { return client.PostForm(url, "a=2"); }, 1, 3},
+        {"multipart POST of text", [&] { return multipart(false); }, 1, 4},
+        {"streamed PUT", streamedPut, 0, 4},
+        {"multipart POST with a streamed part", [&] { return multipart(true); }, 0, 4},
+        {"GET after them", [&] { return client.Get(url); }, 0, 4},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        const HttpResponse response = step.call();
+        ASSERT_TRUE(response.Ok()) << response.error.toStdString();
+        EXPECT_EQ(response.body, QByteArray("ok"));
+        EXPECT_EQ(response.newConnections, step.newConnections);
+        EXPECT_EQ(server.AcceptedConnections(), step.accepted);
+    }
 }
 
 TEST(HttpClientTest, IgnoresProxiesNamedInTheEnvironment)

@@ -1,6 +1,7 @@
 #include "client/PeltaAPEThread.h"
 #include "foundation/ProcessState.h"
 #include "fakeservice/FakeService.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
-#include <thread>
 
 namespace {
 
@@ -35,18 +35,6 @@ PeltaAPETiming QuickTiming()
     timing.minGap = 20ms;
     timing.failurePeriod = 1s;
     return timing;
-}
-
-template <typename Predicate>
-bool Eventually(Predicate predicate, std::chrono::milliseconds limit = 10s)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
 }
 
 class PeltaAPEThreadTest : public ::testing::Test {
@@ -303,14 +291,14 @@ TEST_F(PeltaAPEChannelTest, TwoAgentsExchangeANotice)
     auto second = MakeThread(QStringLiteral("second"), {}, url_);
     ASSERT_TRUE(first->Start());
     ASSERT_TRUE(second->Start());
-    ASSERT_TRUE(Eventually([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         return Joined(2) && first->State() == XAPECheck && second->State() == XAPECheck && CommandCount("CHECK") >= 2;
     }));
     const int before = JournalRequestCount.load();
     evtRequestSyncJournal.Reset();
 
     first->SendPost();
-    ASSERT_TRUE(Eventually([&] { return JournalRequestCount.load() > before; }, 3s));
+    ASSERT_TRUE(WaitUntil([&] { return JournalRequestCount.load() > before; }, 3s));
     EXPECT_EQ(evtRequestSyncJournal.Wait(1000), Event::WaitResult::Signalled);
     EXPECT_EQ(CommandCount("SEND"), 1);
     EXPECT_EQ(NetFailCount.load(), 0);
@@ -326,8 +314,8 @@ TEST_F(PeltaAPEChannelTest, StoppingInterruptsAHeldPollAtOnce)
     service_.Push().SetHoldTime(20s);
     auto thread = MakeThread(QStringLiteral("held"), {}, url_);
     ASSERT_TRUE(thread->Start());
-    ASSERT_TRUE(Eventually([&] { return CommandCount("CHECK") >= 1; }));
-    std::this_thread::sleep_for(200ms);  // the CHECK is held now
+    // The CHECK has arrived; with nothing queued it is held.
+    ASSERT_TRUE(WaitUntil([&] { return CommandCount("CHECK") >= 1; }));
     const auto before = std::chrono::steady_clock::now();
     thread->Terminate();
     thread->Join();
@@ -341,13 +329,13 @@ TEST_F(PeltaAPEChannelTest, ALostSessionLogsInAgainAndRepeatsTheSend)
     auto receiver = MakeThread(QStringLiteral("receiver"), {}, url_);
     ASSERT_TRUE(sender->Start());
     ASSERT_TRUE(receiver->Start());
-    ASSERT_TRUE(Eventually([&] { return Joined(2) && sender->State() == XAPECheck && CommandCount("CHECK") >= 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return Joined(2) && sender->State() == XAPECheck && CommandCount("CHECK") >= 2; }));
     const int connects = CommandCount("CONNECT");
     const int before = JournalRequestCount.load();
 
     service_.Push().FailNext(QStringLiteral("004"));  // the SEND's answer
     sender->SendPost();
-    ASSERT_TRUE(Eventually([&] { return JournalRequestCount.load() > before; }));
+    ASSERT_TRUE(WaitUntil([&] { return JournalRequestCount.load() > before; }));
     // The fake keeps the refused session, so the new login may also meet
     // ERR 007 (name taken) and log in once more under a new name.
     EXPECT_GE(CommandCount("CONNECT"), connects + 1);
@@ -363,7 +351,7 @@ TEST_F(PeltaAPEChannelTest, FailuresBackOffAndCount)
     auto thread = MakeThread(QStringLiteral("lost"), {}, QStringLiteral("http://127.0.0.1:1/0/? "));
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(thread->Start());
-    ASSERT_TRUE(Eventually([&] { return NetFailCount.load() >= 2; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return NetFailCount.load() >= 2; }, 5s));
     // The failure period is 1 s: two failures take at least one period.
     EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
     EXPECT_GE(ApeErrCount.load(), 1);

@@ -3,16 +3,19 @@
 // online/offline switch.
 
 #include "client/PeltaAPI.h"
+#include "foundation/Constants.h"
+#include "foundation/crypto/Crypto.h"
+#include "foundation/db/PeltaRecSyncRequest.h"
 #include "foundation/ProcessState.h"
 #include "tests/client/ScriptedHttpServer.h"
 #include "tests/client/ServiceFixture.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
 #include <optional>
-#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -75,10 +78,8 @@ TEST_F(PeltaAPITest, ClassifiesEveryKindOfReply)
             scripted_.Push({200, QByteArray(row.scripted)});
             url = QString::fromLatin1(scripted_.BaseUrl()) + QStringLiteral("/any");
         }
-        // Lasting, so that libcurl's one retry of a request whose reused
-        // connection closed without a reply meets the fault too.
         if (row.fault)
-            service_.Faults().SetAlways("getAgentInfo", *row.fault);
+            service_.Faults().SetNext("getAgentInfo", *row.fault);
         NetFailCount = 3;
 
         QString out = QStringLiteral("untouched");
@@ -108,6 +109,37 @@ TEST_F(PeltaAPITest, CountsConsecutiveFailuresUntilASuccess)
     service_.Faults().ClearAll();
     EXPECT_TRUE(api_->CallAgentAPI(AgentUrl(), AgentBody(), false, out));
     EXPECT_EQ(NetFailCount.load(), 0);
+}
+
+TEST_F(PeltaAPITest, APostThatLostItsConnectionIsNotSentAgain)
+{
+    // A call before leaves a used connection behind. The commit is carried
+    // out, then its connection closes before any byte of the reply.
+    RegisterAgent();
+    QString out;
+    ASSERT_TRUE(api_->CallAgentAPI(AgentUrl(), AgentBody(), false, out)) << out.toStdString();
+    PeltaRecSyncRequest row;
+    row.action = XSYNCFolderAdd;
+    row.opt = PeltaJSON::MapToJson({{QStringLiteral("my_base64_full_path_name"), PathToBase64Url(QStringLiteral("\\new"))},
+                                    {QStringLiteral("local_mtime"), QStringLiteral("1700000000")},
+                                    {QStringLiteral("size"), QStringLiteral("0")}});
+    const auto registration = service_.State().RegisterSyncKey(UserId, AgentKey, QStringLiteral("add"),
+                                                               QStringLiteral("folder"), row.opt);
+    ASSERT_TRUE(registration.message.isEmpty()) << registration.message.toStdString();
+    row.sync_journal_key = registration.key.key;
+    row.sync_journal_key_checksum = registration.key.checksum;
+    QString url;
+    QString body;
+    ASSERT_TRUE(api_->BuildCommitSyncJournal(row, url, body));
+
+    service_.Faults().SetNext("commitSyncJournal", Fault::DropBeforeReply());
+    NetFailCount = 2;
+    out = QStringLiteral("untouched");
+    EXPECT_FALSE(api_->CallAgentAPI(url, body, false, out));
+    EXPECT_EQ(out, QString());
+    EXPECT_EQ(NetFailCount.load(), 3);
+    EXPECT_EQ(service_.CallCount("commitSyncJournal"), 1u);
+    EXPECT_EQ(service_.State().Journal(UserId).size(), 1u);
 }
 
 TEST_F(PeltaAPITest, WireFormEncodesAfterTheFirstEquals)
@@ -193,10 +225,10 @@ TEST_F(PeltaAPITest, AbortAndExitStopAHeldCallPromptly)
         NetFailCount = 0;
         const QString url = AgentUrl();
         const QString body = AgentBody();
+        const std::size_t before = service_.CallCount("getAgentInfo");
         auto call = std::async(std::launch::async, [&] { return api_->HTTPPostForm(url, body, false); });
-        while (service_.CallCount("getAgentInfo") == 0)
-            std::this_thread::sleep_for(10ms);
-        std::this_thread::sleep_for(200ms);
+        // The call has arrived; its reply is held.
+        ASSERT_TRUE(WaitUntil([&] { return service_.CallCount("getAgentInfo") > before; }));
 
         const auto stopped = std::chrono::steady_clock::now();
         row.stop(*api_);

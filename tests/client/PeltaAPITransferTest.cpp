@@ -3,6 +3,9 @@
 // and each transfer's key and cancel flag stay its own.
 
 #include "tests/client/ServiceFixture.h"
+#include "tests/support/FileContents.h"
+#include "tests/support/PatternData.h"
+#include "tests/support/WaitUntil.h"
 
 #include "foundation/crypto/Crypto.h"
 #include "foundation/db/PeltaRecSyncRequest.h"
@@ -17,25 +20,10 @@
 
 #include <chrono>
 #include <future>
-#include <thread>
 
 namespace {
 
 constexpr qint64 MiB = 1048576;
-
-QByteArray Pattern(qint64 size, int seed = 0)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = char((i * 31 + i / 251 + seed) % 256);
-    return bytes;
-}
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The "p_size" values of the postFile2 calls, in order.
 std::vector<qint64> PartSizes(const std::vector<FakeCall>& calls)
@@ -76,9 +64,7 @@ protected:
     QString WriteFile(const QString& name, const QByteArray& content)
     {
         const QString path = dir_.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(content);
+        EXPECT_TRUE(WriteFileBytes(path, content));
         return path;
     }
 
@@ -157,7 +143,7 @@ TEST_F(PeltaAPITransferTest, EachUploadMethodDeliversTheFileByteForByte)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         UploadPartSize = MiB;
-        const QByteArray content = Pattern(c.size, int(c.size));
+        const QByteArray content = PatternData(c.size, int(c.size));
         const QString file = WriteFile(QStringLiteral("up.bin"), content);
         const PeltaRecSyncRequest row = RegisterUpload(QStringLiteral("\\up.bin"), c.size);
         QString reply;
@@ -183,7 +169,7 @@ TEST_F(PeltaAPITransferTest, EachUploadMethodDeliversTheFileByteForByte)
 TEST_F(PeltaAPITransferTest, PartsGrowByOneChunkUpToSixteenAndShrinkOnABreak)
 {
     // 3.5 MiB from a part size of one chunk: parts of 1, 2 and 0.5 MiB.
-    const QByteArray content = Pattern(3 * MiB + MiB / 2);
+    const QByteArray content = PatternData(3 * MiB + MiB / 2);
     const QString file = WriteFile(QStringLiteral("p.bin"), content);
     const PeltaRecSyncRequest row = RegisterUpload(QStringLiteral("\\p.bin"), content.size());
     QString reply;
@@ -213,7 +199,7 @@ TEST_F(PeltaAPITransferTest, PartsGrowByOneChunkUpToSixteenAndShrinkOnABreak)
 
 TEST_F(PeltaAPITransferTest, PartCutMidwayResumesFromTheServiceLengthToIdenticalContent)
 {
-    const QByteArray content = Pattern(5 * MiB + 777);
+    const QByteArray content = PatternData(5 * MiB + 777);
     const QString file = WriteFile(QStringLiteral("r.bin"), content);
     const PeltaRecSyncRequest row = RegisterUpload(QStringLiteral("\\r.bin"), content.size());
     // The first part goes through; the second (2 MiB) is cut after 1.5 MiB.
@@ -232,27 +218,98 @@ TEST_F(PeltaAPITransferTest, PartCutMidwayResumesFromTheServiceLengthToIdentical
     EXPECT_EQ(Buffered(row), content);
 }
 
-TEST_F(PeltaAPITransferTest, StartAtOrPastTheEndSendsTheFileInsteadOfClaimingSuccess)
+TEST_F(PeltaAPITransferTest, StartAtTheEndSendsNothingAndBeyondItAsksForAFreshKey)
 {
-    const QByteArray content = Pattern(MiB + 10);
+    // The service holds the whole file (the reply to the last piece was
+    // lost), or more than the file: the start comes from its size query.
+    const QByteArray content = PatternData(MiB + 10);
     const QString file = WriteFile(QStringLiteral("s.bin"), content);
-    for (const std::int64_t start : {std::int64_t(content.size()), std::int64_t(content.size()) + 5}) {
-        SCOPED_TRACE(start);
+    service_.State().SetRefuseSizeMismatch(true);
+    const struct {
+        const char* method;
+        qint64 extra;  // held beyond the file
+        bool ok;
+    } cases[] = {
+        {"postFile2", 0, true},
+        {"postFile2", 5, false},
+        {"putFile", 0, true},
+        {"putFile", 5, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.method << " +" << c.extra);
+        const bool put = std::string(c.method) == "putFile";
         const PeltaRecSyncRequest row = RegisterUpload(QStringLiteral("\\s.bin"), content.size());
-        QString reply = QStringLiteral("{\"status\":\"1\",\"file_info\":{\"total_filesize\":\"1\"}}");
-        EXPECT_TRUE(PostFile2(row, file, start, reply));
-        EXPECT_EQ(Buffered(row), content);
-        EXPECT_FALSE(reply.contains(QStringLiteral("file_info")));
+        const QByteArray held = content + PatternData(c.extra, 7);
+        ASSERT_TRUE(service_.State().AppendUpload(UserId, row.sync_journal_key, held));
+        QString reply;
+        if (put) {
+            ASSERT_TRUE(api_->HTTPPut(api_->BuildPutFile(row, 1), reply));
+        } else {
+            XMap fields;
+            const QString url = api_->BuildPostFile2(row, 1, fields);
+            fields[QStringLiteral("p_size")] = QString();
+            fields[QStringLiteral("p_checksum")] = QString();
+            ASSERT_TRUE(api_->CallAgentAPIWithParams(url, fields, reply)) << reply.toStdString();
+        }
+        const QString query = reply;
+        const qint64 start =
+            PeltaJSON::ObjectToMap(PeltaJSON::ParseFindObject(query, QStringLiteral("file_info")))
+                .at(QStringLiteral("total_filesize"))
+                .toLongLong();
+        ASSERT_EQ(start, held.size());
+        const std::size_t calls = service_.Calls().size();
+        TakeLog();
 
-        const PeltaRecSyncRequest putRow = RegisterUpload(QStringLiteral("\\s.bin"), content.size());
-        EXPECT_TRUE(api_->PutFile(api_->BuildPutFile(putRow, 0), file, reply, start));
-        EXPECT_EQ(Buffered(putRow), content);
+        const bool ok = put ? api_->PutFile(api_->BuildPutFile(row, 0), file, reply, start, row.path)
+                            : PostFile2(row, file, start, reply);
+        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(service_.Calls().size(), calls);
+        EXPECT_EQ(Buffered(row), held);
+        EXPECT_FALSE(RequestObject.HasTransfer(row.path));
+        if (c.ok) {
+            EXPECT_EQ(reply, query);
+            QString url;
+            QString body;
+            QString out;
+            ASSERT_TRUE(api_->BuildCommitSyncJournal(row, url, body));
+            EXPECT_TRUE(api_->CallAgentAPI(url, body, false, out)) << out.toStdString();
+        } else {
+            EXPECT_EQ(reply, PeltaAPI::FreshKeyNeededText);
+            EXPECT_TRUE(TakeLog().contains(QStringLiteral("the upload needs a fresh journal key")));
+        }
+    }
+}
+
+TEST_F(PeltaAPITransferTest, APieceThatLostItsConnectionIsNotSentAgain)
+{
+    // The service appends the second piece, then the connection that the
+    // first one used closes before any byte of the reply: sending the piece
+    // again would store it twice.
+    const QByteArray content = PatternData(4 * MiB);
+    const QString file = WriteFile(QStringLiteral("o.bin"), content);
+    const struct {
+        const char* method;
+        qint64 held;  // after the first two pieces
+    } cases[] = {{"postFile2", 3 * MiB}, {"putFile", 2 * MiB}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method);
+        UploadPartSize = MiB;
+        const PeltaRecSyncRequest row = RegisterUpload(QStringLiteral("\\o.bin"), content.size());
+        service_.Faults().SetNext(c.method, Fault::Delay(std::chrono::milliseconds(0)));
+        service_.Faults().SetNext(c.method, Fault::DropBeforeReply());
+        const std::size_t before = service_.CallCount(c.method);
+        QString reply;
+        const bool ok = std::string(c.method) == "putFile" ? api_->PutFile(api_->BuildPutFile(row, 0), file, reply, 0)
+                                                           : PostFile2(row, file, 0, reply);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(service_.CallCount(c.method) - before, 2u);
+        EXPECT_EQ(Buffered(row), content.left(c.held));
     }
 }
 
 TEST_F(PeltaAPITransferTest, PutStopsAtTheFirstRefusedChunk)
 {
-    const QByteArray content = Pattern(3 * MiB);
+    const QByteArray content = PatternData(3 * MiB);
     const QString file = WriteFile(QStringLiteral("u.bin"), content);
     const PeltaRecSyncRequest row = RegisterUpload(QStringLiteral("\\u.bin"), content.size());
     service_.Faults().SetNext("putFile", Fault::Delay(std::chrono::milliseconds(0)));
@@ -268,7 +325,7 @@ TEST_F(PeltaAPITransferTest, PutStopsAtTheFirstRefusedChunk)
 
 TEST_F(PeltaAPITransferTest, FileShrinkingDuringAnUploadFailsClearly)
 {
-    const QByteArray content = Pattern(4 * MiB);
+    const QByteArray content = PatternData(4 * MiB);
     const QString file = WriteFile(QStringLiteral("v.bin"), content);
     const PeltaRecSyncRequest row = RegisterUpload(QStringLiteral("\\v.bin"), content.size());
     // The second part's answer is held while the file is cut short.
@@ -278,7 +335,8 @@ TEST_F(PeltaAPITransferTest, FileShrinkingDuringAnUploadFailsClearly)
         QString reply;
         return PostFile2(row, file, 0, reply);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    // The second part has arrived; its answer is held.
+    ASSERT_TRUE(WaitUntil([&] { return service_.CallCount("postFile2") == 2; }));
     QFile::resize(file, MiB / 2);
     EXPECT_FALSE(upload.get());
     EXPECT_TRUE(TakeLog().contains(QStringLiteral("changed while it was sent")));
@@ -287,7 +345,7 @@ TEST_F(PeltaAPITransferTest, FileShrinkingDuringAnUploadFailsClearly)
 
 TEST_F(PeltaAPITransferTest, EveryFailedUploadRemovesItsRunningKey)
 {
-    const QString file = WriteFile(QStringLiteral("k.bin"), Pattern(2 * MiB));
+    const QString file = WriteFile(QStringLiteral("k.bin"), PatternData(2 * MiB));
     const PeltaRecSyncRequest row = RegisterUpload(QStringLiteral("\\k.bin"), 2 * MiB);
     struct Case {
         const char* name;
@@ -316,7 +374,7 @@ TEST_F(PeltaAPITransferTest, EveryFailedUploadRemovesItsRunningKey)
 
 TEST_F(PeltaAPITransferTest, RangedDownloadSurvivesTheDownloadHostFaults)
 {
-    const QByteArray content = Pattern(MiB + 4321);
+    const QByteArray content = PatternData(MiB + 4321);
     const QString url = SeedDownload(QStringLiteral("\\d.bin"), content);
     struct Case {
         const char* name;
@@ -342,7 +400,7 @@ TEST_F(PeltaAPITransferTest, RangedDownloadSurvivesTheDownloadHostFaults)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString target =
-            WriteFile(QStringLiteral("d.bin"), c.wrongPartial ? Pattern(c.partial, 9) : content.left(c.partial));
+            WriteFile(QStringLiteral("d.bin"), c.wrongPartial ? PatternData(c.partial, 9) : content.left(c.partial));
         for (const Fault& fault : c.next)
             service_.Faults().SetNext("download", fault);
         if (c.always)
@@ -354,7 +412,7 @@ TEST_F(PeltaAPITransferTest, RangedDownloadSurvivesTheDownloadHostFaults)
         const QString log = TakeLog();
         EXPECT_TRUE(log.contains(QLatin1String(c.logged))) << log.toStdString();
         EXPECT_EQ(service_.CallCount("download") - before, c.requests);
-        EXPECT_EQ(ReadAll(target), content.left(c.heldAfter));
+        EXPECT_EQ(ReadFileBytes(target), content.left(c.heldAfter));
         EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("_t")));
         EXPECT_FALSE(RequestObject.HasTransfer(QStringLiteral("\\d.bin")));
         service_.Faults().ClearAll();
@@ -365,7 +423,7 @@ TEST_F(PeltaAPITransferTest, RangedDownloadSurvivesTheDownloadHostFaults)
 
 TEST_F(PeltaAPITransferTest, PartialOfAnOlderVersionIsDiscardedNotCompleted)
 {
-    const QByteArray first = Pattern(MiB, 1);
+    const QByteArray first = PatternData(MiB, 1);
     const QString url = SeedDownload(QStringLiteral("\\w.bin"), first);
     const QString target = dir_.filePath(QStringLiteral("w.bin"));
     const auto version = [this] {
@@ -377,7 +435,7 @@ TEST_F(PeltaAPITransferTest, PartialOfAnOlderVersionIsDiscardedNotCompleted)
     ASSERT_GT(QFileInfo(target).size(), 0);
 
     // Same size, new content: the partial of the old one must not be resumed.
-    const QByteArray second = Pattern(MiB, 2);
+    const QByteArray second = PatternData(MiB, 2);
     FakeChange edit;
     edit.action = FakeAction::Edit;
     edit.path = QStringLiteral("\\w.bin");
@@ -385,22 +443,22 @@ TEST_F(PeltaAPITransferTest, PartialOfAnOlderVersionIsDiscardedNotCompleted)
     edit.baseVersion = version();
     ASSERT_TRUE(service_.State().CommitChange(UserId, QStringLiteral("other-agent"), edit, second).message.isEmpty());
     EXPECT_TRUE(api_->HTTPGetFile2(url, target, QStringLiteral("\\w.bin"), second.size(), version()));
-    EXPECT_EQ(ReadAll(target), second);
+    EXPECT_EQ(ReadFileBytes(target), second);
 
     // A change of size within a call: the partial is dropped, not completed.
     service_.Faults().SetAlways("download", Fault::DropAfterBytes(300000));
     const QString other = dir_.filePath(QStringLiteral("w2.bin"));
     EXPECT_FALSE(api_->HTTPGetFile2(url, other, QStringLiteral("\\w.bin"), second.size(), version()));
     service_.Faults().ClearAll();
-    service_.Faults().SetNext("download", Fault::ChangeContent(Pattern(MiB + 5, 3)));
+    service_.Faults().SetNext("download", Fault::ChangeContent(PatternData(MiB + 5, 3)));
     EXPECT_FALSE(api_->HTTPGetFile2(url, other, QStringLiteral("\\w.bin"), second.size(), version()));
     EXPECT_EQ(QFileInfo(other).size(), 0);
 }
 
 TEST_F(PeltaAPITransferTest, CancellingOneDownloadLeavesTheOtherRunning)
 {
-    const QByteArray a = Pattern(3 * MiB, 4);
-    const QByteArray b = Pattern(3 * MiB, 5);
+    const QByteArray a = PatternData(3 * MiB, 4);
+    const QByteArray b = PatternData(3 * MiB, 5);
     const QString urlA = SeedDownload(QStringLiteral("\\a.bin"), a);
     const QString urlB = SeedDownload(QStringLiteral("\\b.bin"), b);
     const QString targetA = dir_.filePath(QStringLiteral("a.bin"));
@@ -410,19 +468,19 @@ TEST_F(PeltaAPITransferTest, CancellingOneDownloadLeavesTheOtherRunning)
                            [&] { return api_->HTTPGetFile2(urlA, targetA, QStringLiteral("\\a.bin"), a.size()); });
     auto runB = std::async(std::launch::async,
                            [&] { return api_->HTTPGetFile2(urlB, targetB, QStringLiteral("\\b.bin"), b.size()); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(WaitUntil([] { return RequestObject.HasTransfer(QStringLiteral("\\a.bin")); }));
     EXPECT_TRUE(RequestObject.CancelTransfer(QStringLiteral("\\a.bin")));
     EXPECT_FALSE(runA.get());
     EXPECT_TRUE(runB.get());
     EXPECT_FALSE(QFileInfo::exists(targetA));
-    EXPECT_EQ(ReadAll(targetB), b);
+    EXPECT_EQ(ReadFileBytes(targetB), b);
     EXPECT_FALSE(RequestObject.HasTransfer(QStringLiteral("\\a.bin")));
     EXPECT_FALSE(RequestObject.HasTransfer(QStringLiteral("\\b.bin")));
 }
 
 TEST_F(PeltaAPITransferTest, ProgressCountsKeptBytesAndResetsOnSuccess)
 {
-    const QByteArray content = Pattern(MiB);
+    const QByteArray content = PatternData(MiB);
     const QString url = SeedDownload(QStringLiteral("\\g.bin"), content);
     const QString target = dir_.filePath(QStringLiteral("g.bin"));
     RequestObject.BeginTransfer(PeltaRequestObject::ActionDownload, QStringLiteral("\\g.bin"), 1, content.size());
@@ -434,17 +492,17 @@ TEST_F(PeltaAPITransferTest, ProgressCountsKeptBytesAndResetsOnSuccess)
     service_.Faults().ClearAll();
     EXPECT_TRUE(api_->HTTPGetFile2(url, target, QStringLiteral("\\g.bin"), content.size()));
     EXPECT_FALSE(RequestObject.IsTransferring());
-    EXPECT_EQ(ReadAll(target), content);
+    EXPECT_EQ(ReadFileBytes(target), content);
     EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("_v")));
 }
 
 TEST_F(PeltaAPITransferTest, PlainGetKeepsNothingOfAFailure)
 {
-    const QByteArray content = Pattern(MiB + 1);
+    const QByteArray content = PatternData(MiB + 1);
     const QString url = SeedDownload(QStringLiteral("\\h.bin"), content);
     const QString target = WriteFile(QStringLiteral("h.bin"), "old");
     EXPECT_TRUE(api_->GetFile(url, target));
-    EXPECT_EQ(ReadAll(target), content);
+    EXPECT_EQ(ReadFileBytes(target), content);
     for (const Fault& fault : {Fault::Http500(), Fault::DropAfterBytes(1000)}) {
         service_.Faults().SetNext("download", fault);
         EXPECT_FALSE(api_->GetFile(url, target));

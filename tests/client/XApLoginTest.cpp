@@ -3,6 +3,7 @@
 #include "foundation/ProcessState.h"
 #include "foundation/text/Xi18n.h"
 #include "tests/client/ServiceFixture.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,6 @@
 
 #include <chrono>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -265,18 +265,6 @@ protected:
         };
         return credentials;
     }
-
-    template <typename Predicate>
-    static bool Eventually(Predicate predicate)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!predicate()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(5ms);
-        }
-        return true;
-    }
 };
 
 TEST_F(PeltaLoginThreadTest, OneRunPerRequestAndNoneWhileBusy)
@@ -290,13 +278,13 @@ TEST_F(PeltaLoginThreadTest, OneRunPerRequestAndNoneWhileBusy)
     EXPECT_TRUE(thread.Busy());
     EXPECT_FALSE(thread.RequestLogin(Credentials()));
     EXPECT_FALSE(thread.RequestLogin(Credentials()));
-    ASSERT_TRUE(Eventually([&] { return !thread.Busy(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !thread.Busy(); }));
     EXPECT_EQ(thread.Runs(), 1);
     EXPECT_EQ(service_.CallCount("invoke_auth"), 1u);
     EXPECT_EQ(Reports().back(), (Report{5, {}}));
 
     EXPECT_TRUE(thread.RequestLogin(Credentials()));
-    ASSERT_TRUE(Eventually([&] { return thread.Runs() == 2 && !thread.Busy(); }));
+    ASSERT_TRUE(WaitUntil([&] { return thread.Runs() == 2 && !thread.Busy(); }));
     EXPECT_EQ(service_.CallCount("invoke_auth"), 2u);
 }
 

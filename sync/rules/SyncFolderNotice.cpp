@@ -1,0 +1,3 @@
+#include "sync/rules/SyncFolderNotice.h"
+
+SyncFolderNotice::~SyncFolderNotice() = default;
