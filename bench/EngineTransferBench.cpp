@@ -145,7 +145,8 @@ std::string Reply(FakeService& service, const QStringList& words)
     }
     if (command == u"key") {  // key <size>: a journal key for a client-level upload
         static int serial = 0;
-        const QJsonObject desc{{"my_base64_full_path_name", PathToBase64Url(QStringLiteral("\\client%1.bin").arg(++serial))},
+        const QString path = QStringLiteral("\\client%1.bin").arg(++serial);
+        const QJsonObject desc{{"my_base64_full_path_name", PathToBase64Url(path)},
                                {"size", words.value(1)},
                                {"local_mtime", "100"}};
         const auto registration = service.State().RegisterSyncKey(
@@ -506,7 +507,8 @@ public:
     Run CurlDownload(const QString& servicePath, const QString& target)
     {
         const QString url = fake_.Ask(QStringLiteral("url ") + servicePath);
-        return Measure([&] { return Curl({QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"), target, url}); });
+        return Measure(
+            [&] { return Curl({QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"), target, url}); });
     }
 
     QString Path(const char* name) const { return dir_.filePath(QLatin1String(name)); }

@@ -385,8 +385,8 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
 
     const QString copy = Relative(*folders, result.conflictCopy, QStringLiteral("PeltaSync::PlaceDownload"));
     status_.FileMon(copy, 1, true);
-    Log(QStringLiteral("PeltaSync:PlaceDownload:") + relative + QStringLiteral(":the local file changed, the download is kept as ") +
-            copy,
+    Log(QStringLiteral("PeltaSync:PlaceDownload:") + relative +
+            QStringLiteral(":the local file changed, the download is kept as ") + copy,
         LogGeneral);
     if (conflictPath != nullptr)
         *conflictPath = copy;

@@ -458,13 +458,14 @@ bool PeltaSync::SettleUpload(PeltaRecSyncRequest& request)
     if (AskFileCheck(check, "SettleFromService", url, metadata, counted) != CheckAnswer::Ok)
         return false;
     const XMap sent = PeltaJSON::ParseToMap(request.opt);
-    const auto value = [](const XMap& map, const char* name) { return Field(map, name); };
-    if (value(metadata, "size") != value(sent, "size") || value(metadata, "local_mtime") != value(sent, "local_mtime")) {
-        Log(QStringLiteral("PeltaSync:SettleFromService:") + request.path + QStringLiteral(":not on the service, register again"),
+    if (Field(metadata, "size") != Field(sent, "size") ||
+        Field(metadata, "local_mtime") != Field(sent, "local_mtime")) {
+        Log(QStringLiteral("PeltaSync:SettleFromService:") + request.path +
+                QStringLiteral(":not on the service, register again"),
             LogSync);
         return false;
     }
-    return CommitSettled(request, value(metadata, "version"));
+    return CommitSettled(request, Field(metadata, "version"));
 }
 
 bool PeltaSync::SettleOther(PeltaRecSyncRequest& request)
@@ -495,8 +496,8 @@ bool PeltaSync::SettleOther(PeltaRecSyncRequest& request)
 
 bool PeltaSync::CommitSettled(PeltaRecSyncRequest& request, const QString& version)
 {
-    Log(QStringLiteral("PeltaSync:SettleFromService:") + request.path + QStringLiteral(":the service has it, version=") +
-            version,
+    Log(QStringLiteral("PeltaSync:SettleFromService:") + request.path +
+            QStringLiteral(":the service has it, version=") + version,
         LogSync);
     request.version = version;
     request.status = RequestCommitted;

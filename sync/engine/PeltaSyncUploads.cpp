@@ -28,8 +28,8 @@ bool IsResumable(int method)
 // missing or not a count of bytes.
 bool ReadSentLength(const QString& reply, std::int64_t& length)
 {
-    const QString text =
-        PeltaSync::Field(PeltaJSON::ParseFindObject(reply, QStringLiteral("file_info")).ObjectToMap(), "total_filesize");
+    const XMap info = PeltaJSON::ParseFindObject(reply, QStringLiteral("file_info")).ObjectToMap();
+    const QString text = PeltaSync::Field(info, "total_filesize");
     bool ok = false;
     length = text.toLongLong(&ok);
     return ok && length >= 0;

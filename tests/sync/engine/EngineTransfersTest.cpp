@@ -514,7 +514,8 @@ TEST_F(IncompleteReplyTest, ARegistrationWithoutItsJournalKeyFailsTheRow)
         Drive();
     }
     EXPECT_EQ(scripted_.Answered(), 3);
-    EXPECT_EQ(Joined(Rows(QStringLiteral("select status, err_count, ifnull(sync_journal_key, '') from sync_request"))), "1|3|");
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select status, err_count, ifnull(sync_journal_key, '') from sync_request"))),
+              "1|3|");
     UseFake();
     RetriesDue();
     Drive();
