@@ -486,6 +486,31 @@ TEST_F(EngineTransfersTest, AnUploadKeptUnderAConflictNameBecomesTheLocalConflic
     EXPECT_EQ(service_.State().Items(UserId).size(), 2u);
 }
 
+// The same while another program holds the local file: the conflict copy is
+// placed at once (it comes from the snapshot), the service's file waits in a
+// download row until the local one is free.
+TEST_F(EngineTransfersTest, AConflictAtTheCommitWaitsForALocalFileInUse)
+{
+    AddLocal(QStringLiteral("\\c.txt"), "base", 1000);
+    Drive();
+    OtherAgentEdits(QStringLiteral("/c.txt"), "edited elsewhere", 1500);
+    ModifyLocal(QStringLiteral("\\c.txt"), "edited here", 2000);
+    FileInUse::Override([this](const QString& full) {
+        return full.endsWith(QStringLiteral("/c.txt")) && service_.CallCount("commitSyncJournal") >= 2;
+    });
+    Drive();
+    EXPECT_EQ(ReadFileBytes(Local(QStringLiteral("\\c (conflict 1).txt"))), "edited here");
+    EXPECT_EQ(ReadFileBytes(Local(QStringLiteral("\\c.txt"))), "edited here");
+    EXPECT_TRUE(conflicts_.Exists(QStringLiteral("\\c.txt")));
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where action=5 and status=5")), 1);
+
+    FileInUse::Override({});
+    DriveWithRetries(3);
+    EXPECT_EQ(ReadFileBytes(Local(QStringLiteral("\\c.txt"))), "edited elsewhere");
+    EXPECT_FALSE(conflicts_.Exists(QStringLiteral("\\c.txt")));
+    EXPECT_EQ(service_.State().Items(UserId).size(), 2u);
+}
+
 // ---- Replies without the fields the engine reads ------------------------------------------------
 
 }  // namespace
