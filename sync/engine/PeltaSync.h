@@ -349,6 +349,8 @@ public:
     // The remote walk of a folder or of one object (depth 0).
     bool ResyncRemote(const QString& path, bool recursive, bool deleteMissing, bool logExchange, QString& timestamp,
                       int depth);
+    // The journal since position: mode 1 replays it, mode 2 only counts it.
+    int ResyncJournal(const QString& position, int mode, bool flag);
 
 private:
     struct StoredRow {
