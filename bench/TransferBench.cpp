@@ -123,8 +123,13 @@ std::string Reply(FakeService& service, const QStringList& words)
     if (command == u"held") {
         for (const FakeSyncKey& key : service.State().SyncKeys(UserId)) {
             if (key.key == words.value(1)) {
-                return std::to_string(key.upload.size()) + ' ' +
-                       QCryptographicHash::hash(key.upload, QCryptographicHash::Md5).toHex().toStdString();
+                QCryptographicHash hash(QCryptographicHash::Md5);
+                std::vector<char> buffer;
+                key.upload.Read(0, key.upload.Size(), buffer, [&](const char* data, qint64 length) {
+                    hash.addData(QByteArrayView(data, length));
+                    return true;
+                });
+                return std::to_string(key.upload.Size()) + ' ' + hash.result().toHex().toStdString();
             }
         }
         return "-1 none";

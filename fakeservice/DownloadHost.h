@@ -5,8 +5,8 @@
 // current content (the address names the item, not the version). A GET
 // without Range gets 200 and the whole file; a single byte range gets 206,
 // exactly those bytes and a Content-Range; a range that starts past the end
-// gets 416. Bodies stream from the stored content without a copy, so large
-// files cost no memory per request.
+// gets 416. Bodies stream from the stored content piece by piece through
+// one buffer per request, so large files cost no memory per request.
 //
 // The faults of the method "download": DropAfterBytes cuts after that many
 // bytes of the body; DropBeforeReply, Http500, NonJson (a short HTML error

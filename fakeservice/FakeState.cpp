@@ -81,11 +81,17 @@ bool FakeState::SeedFolder(const QString& userId, const QString& path, std::int6
         return false;
     if (!SeedParents(*account, path))
         return false;
-    account->tree.Store(path, true, localMtime, 0, QByteArray());
+    account->tree.Store(path, true, localMtime, 0, FakeContent());
     return true;
 }
 
 bool FakeState::SeedFile(const QString& userId, const QString& path, const QByteArray& content,
+                         std::int64_t localMtime)
+{
+    return SeedFile(userId, path, FakeContent(content), localMtime);
+}
+
+bool FakeState::SeedFile(const QString& userId, const QString& path, const FakeContent& content,
                          std::int64_t localMtime)
 {
     Lock lock(mutex_);
@@ -95,7 +101,7 @@ bool FakeState::SeedFile(const QString& userId, const QString& path, const QByte
     const FakeItem* existing = account->tree.FindLive(path);
     if ((existing && existing->isFolder) || !SeedParents(*account, path))
         return false;
-    account->tree.Store(path, false, localMtime, content.size(), content);
+    account->tree.Store(path, false, localMtime, content.Size(), content);
     return true;
 }
 
@@ -106,7 +112,7 @@ FakeCommitResult FakeState::CommitChange(const QString& userId, const QString& a
     AccountState* account = Find(userId);
     if (!account)
         return FakeCommitResult{QString::fromUtf8(FakeMessages::AccessKeyInvalid), {}, false, {}};
-    return CommitLocked(*account, agentKey, change, content);
+    return CommitLocked(*account, agentKey, change, FakeContent(content));
 }
 
 void FakeState::AppendJournalEntry(const QString& userId, FakeJournalEntry entry)
@@ -179,8 +185,15 @@ bool FakeState::AppendUpload(const QString& userId, const QString& syncKey, cons
     const auto it = account->keys.find(syncKey);
     if (it == account->keys.end() || !IsFileUpload(it->second.change))
         return false;
-    it->second.upload += bytes;
+    it->second.upload.Append(bytes);
     return true;
+}
+
+void FakeState::DropSyncKey(const QString& userId, const QString& syncKey)
+{
+    Lock lock(mutex_);
+    if (AccountState* account = Find(userId))
+        account->keys.erase(syncKey);
 }
 
 // ---- Inspection ---------------------------------------------------------------
@@ -381,7 +394,7 @@ FakeCommitResult FakeState::CommitSyncKey(const QString& userId, const QString& 
         return refuse(FakeMessages::SyncJournalExpired);
     if (key.agentKey != agentKey)
         return refuse(FakeMessages::AgentKeyNotMatch);
-    if (refuseSizeMismatch_ && IsFileUpload(key.change) && key.upload.size() != key.change.size)
+    if (refuseSizeMismatch_ && IsFileUpload(key.change) && key.upload.Size() != key.change.size)
         return refuse(FakeMessages::FileNotExist);
 
     FakeCommitResult result = CommitLocked(*account, agentKey, key.change, key.upload);
@@ -428,7 +441,7 @@ std::optional<FakeItem> FakeState::LiveFileByKey(const QString& userId, const QS
 }
 
 FakeUploadResult FakeState::WriteUpload(const QString& userId, const QString& syncKey, const QString& checksum,
-                                        FakeUploadWrite write, const QByteArray& bytes)
+                                        FakeUploadWrite write, const FakeContent& bytes)
 {
     Lock lock(mutex_);
     const FakeUploadResult refused{QString::fromUtf8(FakeMessages::SyncJournalExpired), 0};
@@ -445,8 +458,8 @@ FakeUploadResult FakeState::WriteUpload(const QString& userId, const QString& sy
     if (write == FakeUploadWrite::Replace)
         key.upload = bytes;
     else if (write == FakeUploadWrite::Append)
-        key.upload += bytes;
-    return FakeUploadResult{QString(), key.upload.size()};
+        key.upload.Append(bytes);
+    return FakeUploadResult{QString(), key.upload.Size()};
 }
 
 // ---- Private ----------------------------------------------------------------------
@@ -470,12 +483,12 @@ bool FakeState::SeedParents(AccountState& account, const QString& path)
         return true;
     if (account.tree.FindLive(parent) || !SeedParents(account, parent))
         return false;  // a file where a folder should be
-    account.tree.Store(parent, true, 0, 0, QByteArray());
+    account.tree.Store(parent, true, 0, 0, FakeContent());
     return true;
 }
 
 FakeCommitResult FakeState::CommitLocked(AccountState& account, const QString& agentKey,
-                                         const FakeChange& change, const QByteArray& content)
+                                         const FakeChange& change, const FakeContent& content)
 {
     const QString refusal = ChangeRules::Check(account.tree, change, account.spec.quotaTotalBytes);
     if (!refusal.isEmpty())

@@ -140,7 +140,7 @@ TEST_F(DownloadHostTest, FaultsBreakOrReplaceTheBody)
     // The edit that the last fault made is the service's version 2, made by another agent.
     const std::optional<FakeItem> file = State().FindItem(UserId, "/f.bin");
     EXPECT_EQ(file->version, 2);
-    EXPECT_EQ(file->content, edited);
+    EXPECT_EQ(file->content.Bytes(), edited);
     ASSERT_FALSE(State().Journal(UserId).empty());
     EXPECT_EQ(State().Journal(UserId).back().agentKey, QString::fromLatin1(DownloadHost::EditorAgent));
     EXPECT_EQ(service_.CallCount(DownloadHost::Method), std::size(cases));

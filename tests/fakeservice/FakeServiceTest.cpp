@@ -348,7 +348,7 @@ TEST_F(FakeServiceTest, FileCheckReportsTheCommittedUpload)
     EXPECT_EQ(Commit(AgentA, key).Text("msg"), u"file not exist");  // nothing uploaded yet
     ASSERT_TRUE(State().AppendUpload(UserId, key.value("key").toString(), "abc"));
     ASSERT_EQ(Commit(AgentA, key).Text("status"), u"1");
-    EXPECT_EQ(State().FindItem(UserId, "/a.txt")->content, "abc");
+    EXPECT_EQ(State().FindItem(UserId, "/a.txt")->content.Bytes(), "abc");
 
     const Reply check = Call("getFileCheck", QStringLiteral("agent_key=%1&my_base64_full_path_name=%2").arg(AgentA, Wire("/a.txt")));
     ASSERT_EQ(check.Text("status"), u"1") << check.body;
