@@ -11,9 +11,12 @@
 #include <cerrno>
 #include <cstdlib>
 
-namespace {
+BodyReader::BodyReader(const httplib::Request& request, std::size_t limit, std::chrono::milliseconds timeout)
+    : request_(request), limit_(limit), timeout_(timeout), length_(ContentLength(request))
+{
+}
 
-std::optional<std::size_t> ContentLength(const httplib::Request& request)
+std::optional<std::size_t> BodyReader::ContentLength(const httplib::Request& request)
 {
     if (request.has_header("Transfer-Encoding") || !request.has_header("Content-Length"))
         return std::nullopt;
@@ -25,23 +28,16 @@ std::optional<std::size_t> ContentLength(const httplib::Request& request)
     return std::size_t(length);
 }
 
-}  // namespace
-
-BodyReader::BodyReader(const httplib::Request& request, std::size_t limit, std::chrono::milliseconds timeout)
-    : request_(request), limit_(limit), timeout_(timeout), length_(ContentLength(request))
+bool BodyReader::Read(const httplib::ContentReader& reader, Sink& sink)
 {
-}
-
-bool BodyReader::Read(const httplib::ContentReader& reader, const Take& take)
-{
-    const bool whole = reader([&](const char* data, std::size_t length) { return TakeFromLibrary(data, length, take); });
+    const bool whole = reader([&](const char* data, std::size_t length) { return TakeFromLibrary(data, length, sink); });
     return direct_ ? *direct_ : whole;
 }
 
-bool BodyReader::TakeFromLibrary(const char* data, std::size_t length, const Take& take)
+bool BodyReader::TakeFromLibrary(const char* data, std::size_t length, Sink& sink)
 {
     const std::size_t used = std::min(length, limit_ - received_);
-    take(data, used);
+    sink.Append(data, used);
     received_ += used;
     if (received_ >= limit_)
         return false;
@@ -50,14 +46,13 @@ bool BodyReader::TakeFromLibrary(const char* data, std::size_t length, const Tak
     const std::optional<int> fd = Socket();
     if (!fd)
         return true;
-    direct_ = ReceiveRest(*fd, take);
+    direct_ = ReceiveRest(*fd, sink);
     return false;
 }
 
-bool BodyReader::ReceiveRest(int fd, const Take& take)
+bool BodyReader::ReceiveRest(int fd, Sink& sink)
 {
     const std::size_t end = std::min(*length_, limit_);
-    std::vector<char> buffer(std::min(PieceSize, end - received_));
     while (received_ < end) {
         pollfd entry{fd, POLLIN, 0};
         const int ready = ::poll(&entry, 1, int(timeout_.count()));
@@ -65,12 +60,13 @@ bool BodyReader::ReceiveRest(int fd, const Take& take)
             continue;
         if (ready <= 0)
             return false;
-        const ssize_t got = ::recv(fd, buffer.data(), std::min(buffer.size(), end - received_), 0);
+        const auto [room, space] = sink.Room();
+        const ssize_t got = ::recv(fd, room, std::min(space, end - received_), 0);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             return false;
-        take(buffer.data(), std::size_t(got));
+        sink.Filled(std::size_t(got));
         received_ += std::size_t(got);
     }
     return received_ == *length_;

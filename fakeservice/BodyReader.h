@@ -16,9 +16,8 @@
 
 #include <chrono>
 #include <cstddef>
-#include <functional>
 #include <optional>
-#include <vector>
+#include <utility>
 
 namespace httplib {
 class ContentReader;
@@ -28,23 +27,36 @@ struct Request;
 class BodyReader {
 public:
     static constexpr std::size_t DirectFrom = std::size_t(256) << 10;
-    static constexpr std::size_t PieceSize = std::size_t(256) << 10;
 
-    using Take = std::function<void(const char* data, std::size_t length)>;
+    // Where the body goes.
+    class Sink {
+    public:
+        virtual ~Sink() = default;
+        // Bytes that the library read.
+        virtual void Append(const char* data, std::size_t length) = 0;
+        // Where bytes may be received straight into (at least one byte),
+        // and then how many were.
+        virtual std::pair<char*, std::size_t> Room() = 0;
+        virtual void Filled(std::size_t length) = 0;
+    };
 
     // limit: the reading stops after that many bytes; timeout: how long to
     // wait for the peer's next bytes.
     BodyReader(const httplib::Request& request, std::size_t limit, std::chrono::milliseconds timeout);
 
-    // Hands every piece to take, in order. True when the whole body arrived
-    // (false also when the limit ended the reading first).
-    bool Read(const httplib::ContentReader& reader, const Take& take);
+    // Puts the body into the sink, in order. True when the whole body
+    // arrived (false also when the limit ended the reading first).
+    bool Read(const httplib::ContentReader& reader, Sink& sink);
+
+    // The request's Content-Length; std::nullopt when it has none (or is
+    // sent in chunks).
+    static std::optional<std::size_t> ContentLength(const httplib::Request& request);
 
 private:
     // The piece the library handed over; false stops the library.
-    bool TakeFromLibrary(const char* data, std::size_t length, const Take& take);
+    bool TakeFromLibrary(const char* data, std::size_t length, Sink& sink);
     // Receives the rest of the body from the socket; true when it arrived.
-    bool ReceiveRest(int fd, const Take& take);
+    bool ReceiveRest(int fd, Sink& sink);
     std::optional<int> Socket() const;
 
     const httplib::Request& request_;

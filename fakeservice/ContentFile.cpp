@@ -1,7 +1,6 @@
 #include "fakeservice/ContentFile.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,14 +14,9 @@ namespace {
 
 using Lock = std::lock_guard<std::mutex>;
 
-std::string Folder()
+const std::string& Folder()
 {
-    static const std::string folder = [] {
-        const QFileInfo memory(QStringLiteral("/dev/shm"));
-        if (memory.isDir() && memory.isWritable())
-            return memory.filePath().toStdString();
-        return QDir::tempPath().toStdString();
-    }();
+    static const std::string folder = QDir::tempPath().toStdString();
     return folder;
 }
 
@@ -99,7 +93,7 @@ bool ContentFile::MoveToFile(const char* data, qint64 length)
 
 int ContentFile::CreateFile()
 {
-    const std::string folder = Folder();
+    const std::string& folder = Folder();
     int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd < 0) {
         std::string name = folder + "/tessaron-fake-XXXXXX";

@@ -2,12 +2,12 @@
 
 // Bytes that the fake's contents share (see FakeContent): held in memory
 // while they are few, and in an unnamed file once they grow, so that large
-// uploads cost no process memory and no fresh pages. The file is made with
-// O_TMPFILE (or named and unlinked at once where that is not supported) in
-// a memory-backed folder when there is one ("/dev/shm"), otherwise in the
-// system's temporary folder; it has no name, so nothing is left behind when
-// the process ends, however it ends. When no file can be made or written,
-// the bytes stay in memory.
+// uploads cost no process memory (whose fresh pages are far dearer than the
+// file cache's). The file is made with O_TMPFILE in the system's temporary
+// folder (TMPDIR), or named and unlinked at once where that is not
+// supported; it has no name, so nothing is left behind when the process
+// ends, however it ends, and a file dropped soon never reaches the disk.
+// When no file can be made or written, the bytes stay in memory.
 //
 // Bytes are only ever added at the end and never changed, so a content that
 // uses the first n bytes reads the same bytes whatever others append later.

@@ -26,9 +26,10 @@ void NotFound(httplib::Response& response)
 }
 
 // Streams length bytes of content from first, piece by piece through one
-// buffer, cutting the connection once cutAfter bytes are out (NoCut: never).
+// buffer, cutting the connection once cutAfter bytes are out (NoCut: never);
+// adds the bytes sent to sent.
 void Stream(httplib::Response& response, const FakeContent& content, std::int64_t first, std::int64_t length,
-            std::size_t cutAfter, const httplib::Request& request)
+            std::size_t cutAfter, const httplib::Request& request, std::atomic<std::int64_t>& sent)
 {
     if (length == 0 && cutAfter == NoCut) {
         response.set_content(std::string(), OctetStream);
@@ -39,10 +40,15 @@ void Stream(httplib::Response& response, const FakeContent& content, std::int64_
     const int localPort = request.local_port;
     const int remotePort = request.remote_port;
     const auto buffer = std::make_shared<std::vector<char>>();
-    const auto provide = [content, buffer, first, limit, total, localPort, remotePort](
+    const auto provide = [content, buffer, first, limit, total, localPort, remotePort, &sent](
                              std::size_t offset, std::size_t, httplib::DataSink& sink) {
         const std::size_t end = std::min(limit, offset + Chunk);
-        const auto write = [&sink](const char* data, qint64 length) { return sink.write(data, std::size_t(length)); };
+        const auto write = [&sink, &sent](const char* data, qint64 length) {
+            if (!sink.write(data, std::size_t(length)))
+                return false;
+            sent += length;
+            return true;
+        };
         if (end > offset && !content.Read(first + std::int64_t(offset), std::int64_t(end - offset), *buffer, write))
             return false;
         if (end >= limit && limit < total) {
@@ -114,7 +120,7 @@ void DownloadHost::Serve(const httplib::Request& request, httplib::Response& res
         return;
     }
     const bool cut = fault && fault->kind == FaultKind::DropAfterBytes;
-    Stream(response, file->content, first, last - first + 1, cut ? fault->bytes : NoCut, request);
+    Stream(response, file->content, first, last - first + 1, cut ? fault->bytes : NoCut, request, sent_);
 }
 
 std::optional<DownloadHost::Target> DownloadHost::ParseTarget(const std::string& target)

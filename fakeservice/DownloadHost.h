@@ -21,6 +21,8 @@
 
 #include <QString>
 
+#include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -46,6 +48,9 @@ public:
     // waited out already).
     void Serve(const httplib::Request& request, httplib::Response& response, const std::optional<Fault>& fault);
 
+    // The file bytes sent so far, over all answers.
+    std::int64_t SentBytes() const { return sent_; }
+
 private:
     struct Target {
         QString userId;
@@ -58,4 +63,5 @@ private:
 
     FakeState& state_;
     const FaultReply& faults_;
+    std::atomic<std::int64_t> sent_{0};
 };

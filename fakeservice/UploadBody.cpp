@@ -1,38 +1,58 @@
 #include "fakeservice/UploadBody.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
-UploadBody::UploadBody(std::string contentType, std::size_t headLength)
+UploadBody::UploadBody(std::string contentType, std::size_t headLength, std::size_t expectedLength)
     : contentType_(std::move(contentType)), headLength_(headLength)
 {
     if (const std::optional<QByteArray> boundary = MultipartBody::Boundary(contentType_))
         multipart_.emplace(*boundary);
+    if (expectedLength >= RelayFrom) {
+        relay_ = std::make_unique<PieceRelay>(BufferSize,
+                                              [this](const char* data, std::size_t length) { HandOn(data, length); });
+    }
 }
 
 void UploadBody::Append(const char* data, std::size_t length)
 {
-    head_.append(data, std::min(length, headLength_ - head_.size()));
-    size_ += length;
-    if (length >= BufferSize / 4) {  // large enough to go on as it is
-        HandOn();
-        HandOn(data, length);
-        return;
-    }
-    if (buffer_.capacity() == 0)
-        buffer_.reserve(BufferSize);
     while (length > 0) {
-        const std::size_t take = std::min(length, BufferSize - buffer_.size());
-        buffer_.insert(buffer_.end(), data, data + take);
+        const auto [room, space] = Room();
+        const std::size_t take = std::min(length, space);
+        std::memcpy(room, data, take);
+        Filled(take);
         data += take;
         length -= take;
-        if (buffer_.size() == BufferSize)
-            HandOn();
     }
+}
+
+std::pair<char*, std::size_t> UploadBody::Room()
+{
+    if (relay_)
+        return relay_->Room();
+    if (buffer_.empty())
+        buffer_.resize(BufferSize);
+    if (buffered_ == buffer_.size())
+        HandOn();
+    return {buffer_.data() + buffered_, buffer_.size() - buffered_};
+}
+
+void UploadBody::Filled(std::size_t length)
+{
+    // The room is where it was when it was asked for: not full, so not
+    // handed on since.
+    Count(Room().first, length);
+    if (relay_)
+        relay_->Filled(length);
+    else
+        buffered_ += length;
 }
 
 void UploadBody::Finish()
 {
+    if (relay_)
+        relay_->Finish();
     HandOn();
 }
 
@@ -45,8 +65,8 @@ MultipartBody::Result UploadBody::TakeParts()
 
 void UploadBody::HandOn()
 {
-    HandOn(buffer_.data(), buffer_.size());
-    buffer_.clear();
+    HandOn(buffer_.data(), buffered_);
+    buffered_ = 0;
 }
 
 void UploadBody::HandOn(const char* data, std::size_t length)
@@ -57,4 +77,10 @@ void UploadBody::HandOn(const char* data, std::size_t length)
         multipart_->Append(data, qsizetype(length));
     else
         content_.Append(data, qint64(length));
+}
+
+void UploadBody::Count(const char* data, std::size_t length)
+{
+    head_.append(data, std::min(length, headLength_ - head_.size()));
+    size_ += length;
 }
