@@ -30,7 +30,8 @@ std::optional<std::size_t> BodyReader::ContentLength(const httplib::Request& req
 
 bool BodyReader::Read(const httplib::ContentReader& reader, Sink& sink)
 {
-    const bool whole = reader([&](const char* data, std::size_t length) { return TakeFromLibrary(data, length, sink); });
+    const bool whole =
+        reader([&](const char* data, std::size_t length) { return TakeFromLibrary(data, length, sink); });
     return direct_ ? *direct_ : whole;
 }
 

@@ -13,14 +13,14 @@ thread_local std::vector<char> spareHanded;
 
 }  // namespace
 
-PieceRelay::PieceRelay(std::size_t bufferSize, Consumer consumer)
-    : consumer_(std::move(consumer)),
-      filling_(std::move(spareFilling)),
-      handed_(std::move(spareHanded)),
-      thread_([this] { Run(); })
+PieceRelay::PieceRelay(std::size_t bufferSize, Consumer consumer, bool ownThread)
+    : consumer_(std::move(consumer)), filling_(std::move(spareFilling)), handed_(std::move(spareHanded))
 {
     filling_.resize(bufferSize);
+    if (!ownThread)
+        return;
     handed_.resize(bufferSize);
+    thread_ = std::thread([this] { Run(); });
 }
 
 PieceRelay::~PieceRelay()
@@ -56,10 +56,10 @@ void PieceRelay::Filled(std::size_t length)
 
 void PieceRelay::Finish()
 {
-    if (!thread_.joinable())
-        return;
     if (filled_ > 0)
         HandOver();
+    if (!thread_.joinable())
+        return;
     {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [this] { return !busy_; });
@@ -71,6 +71,11 @@ void PieceRelay::Finish()
 
 void PieceRelay::HandOver()
 {
+    if (!thread_.joinable()) {
+        consumer_(filling_.data(), filled_);
+        filled_ = 0;
+        return;
+    }
     {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [this] { return !busy_; });

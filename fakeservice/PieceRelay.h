@@ -1,10 +1,11 @@
 #pragma once
 
-// Hands the pieces of a stream to a consumer on a thread of its own, two
-// buffers deep: while the consumer works on one buffer, the producer fills
-// the other (also straight, by receiving into Room()). So a large upload is
-// received and stored at the same time, rather than each piece waiting for
-// the one before to be stored.
+// Gathers the pieces of a stream in a fixed buffer (filled by Append, or
+// straight, by receiving into Room()) and hands them to a consumer in
+// pieces of the buffer's size. On a thread of its own the consumer works two
+// buffers deep: while it works on one buffer, the producer fills the other,
+// so a large upload is received and stored at the same time, rather than
+// each piece waiting for the one before to be stored.
 
 #include <condition_variable>
 #include <cstddef>
@@ -18,9 +19,10 @@ class PieceRelay {
 public:
     using Consumer = std::function<void(const char* data, std::size_t length)>;
 
-    // The consumer gets pieces of up to bufferSize bytes, in order. Made,
-    // fed and ended on one thread.
-    PieceRelay(std::size_t bufferSize, Consumer consumer);
+    // The consumer gets pieces of up to bufferSize bytes, in order, on a
+    // thread of its own or on the producer's. Made, fed and ended on one
+    // thread.
+    PieceRelay(std::size_t bufferSize, Consumer consumer, bool ownThread);
     ~PieceRelay();
 
     PieceRelay(const PieceRelay&) = delete;
@@ -37,7 +39,8 @@ public:
     void Finish();
 
 private:
-    // Waits until the consumer is free, then gives it the filled buffer.
+    // Gives the consumer the filled buffer (on its own thread once it is
+    // free).
     void HandOver();
     void Run();
 
@@ -50,5 +53,5 @@ private:
     std::condition_variable changed_;
     bool busy_ = false;
     bool finished_ = false;
-    std::thread thread_;  // last: it uses the members above
+    std::thread thread_;  // started last: it uses the members above
 };

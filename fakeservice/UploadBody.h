@@ -1,12 +1,12 @@
 #pragma once
 
-// The body of one upload request as it arrives, piece by piece: small
-// pieces are gathered in a fixed buffer and handed on in large ones; a
-// multipart body is split into its parts on the way (MultipartBody), any
-// other body kept as it came; either way in FakeContent, never in one
-// growing array. A large body is handed on by a thread of its own
-// (PieceRelay), so that it is stored while the next bytes arrive. The first
-// bytes are also kept apart, for the call log.
+// The body of one upload request as it arrives, piece by piece, gathered in
+// a fixed buffer and handed on in large pieces (PieceRelay, which hands a
+// large body on from a thread of its own, so that it is stored while the
+// next bytes arrive): a multipart body is split into its parts on the way
+// (MultipartBody), any other body kept as it came; either way in
+// FakeContent, never in one growing array. The first bytes are also kept
+// apart, for the call log.
 
 #include "fakeservice/BodyReader.h"
 #include "fakeservice/FakeContent.h"
@@ -14,10 +14,8 @@
 #include "fakeservice/PieceRelay.h"
 
 #include <cstddef>
-#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 class UploadBody : public BodyReader::Sink {
 public:
@@ -53,8 +51,6 @@ public:
     const FakeContent& Content() const { return content_; }
 
 private:
-    // Hands on what the buffer holds, or the given bytes.
-    void HandOn();
     void HandOn(const char* data, std::size_t length);
     // Counts bytes that arrived, keeping the first ones as the head.
     void Count(const char* data, std::size_t length);
@@ -63,9 +59,7 @@ private:
     std::size_t headLength_;
     std::optional<MultipartBody> multipart_;
     FakeContent content_;
-    std::vector<char> buffer_;
-    std::size_t buffered_ = 0;
     std::string head_;
     std::size_t size_ = 0;
-    std::unique_ptr<PieceRelay> relay_;  // last: its thread uses the members above
+    PieceRelay relay_;  // last: its thread uses the members above
 };

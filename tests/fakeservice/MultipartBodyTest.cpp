@@ -76,9 +76,11 @@ TEST(MultipartBodyTest, BrokenBodiesAreRefusedWhateverThePieces)
     } const cases[] = {
         {"no boundary", "just text\r\n--other--\r\n", "no boundary in the body"},
         {"no closing delimiter", delimiter + "\r\n" + named + "value", "the body has no closing delimiter"},
-        {"text after a delimiter", delimiter + "x\r\n" + named + "v\r\n" + delimiter + "--", "malformed delimiter line"},
+        {"text after a delimiter", delimiter + "x\r\n" + named + "v\r\n" + delimiter + "--",
+         "malformed delimiter line"},
         {"ends after a delimiter", delimiter, "malformed delimiter line"},
-        {"headers never end", delimiter + "\r\nContent-Disposition: form-data; name=\"a\"\r\n", "part headers do not end"},
+        {"headers never end", delimiter + "\r\nContent-Disposition: form-data; name=\"a\"\r\n",
+         "part headers do not end"},
         {"no name", delimiter + "\r\nContent-Type: text/plain\r\n\r\nv\r\n" + delimiter + "--",
          "a part without a form-data name"},
     };

@@ -1,6 +1,7 @@
-// The relay that stores a large upload while the next bytes arrive: the
-// consumer gets every byte once, in order, whether the bytes are copied in
-// or received straight into its room.
+// The relay that gathers an upload's pieces and stores them, on a thread of
+// its own while the next bytes arrive or on the receiving thread: the
+// consumer gets every byte once, in order, in pieces of at most the buffer's
+// size, whether the bytes are copied in or received straight into its room.
 
 #include "fakeservice/PieceRelay.h"
 
@@ -15,35 +16,43 @@
 
 namespace {
 
+// As a receive would: into the room, as much as fits each time.
+void Receive(PieceRelay& relay, const char* data, std::size_t length)
+{
+    for (std::size_t done = 0; done < length;) {
+        const auto [room, space] = relay.Room();
+        const std::size_t take = std::min(space, length - done);
+        std::memcpy(room, data + done, take);
+        relay.Filled(take);
+        done += take;
+    }
+}
+
 TEST(PieceRelayTest, ConsumerGetsEveryByteInOrder)
 {
     const QByteArray bytes = PatternData(100000);
-    for (const qsizetype piece : {qsizetype(1), qsizetype(999), qsizetype(4096), bytes.size()}) {
-        SCOPED_TRACE(piece);
-        QByteArray consumed;
-        std::size_t largest = 0;
-        PieceRelay relay(4096, [&](const char* data, std::size_t length) {
-            consumed.append(data, qsizetype(length));
-            largest = std::max(largest, length);
-        });
-        for (qsizetype at = 0; at < bytes.size(); at += piece) {
-            const qsizetype length = std::min(piece, bytes.size() - at);
-            if (at % 2 == 0) {
-                relay.Append(bytes.constData() + at, std::size_t(length));
-                continue;
+    for (const bool ownThread : {true, false}) {
+        for (const qsizetype piece : {qsizetype(1), qsizetype(999), qsizetype(5000), bytes.size()}) {
+            SCOPED_TRACE(testing::Message() << "own thread " << ownThread << ", pieces of " << piece);
+            QByteArray consumed;
+            std::size_t largest = 0;
+            const auto consume = [&](const char* data, std::size_t length) {
+                consumed.append(data, qsizetype(length));
+                largest = std::max(largest, length);
+            };
+            PieceRelay relay(4096, consume, ownThread);
+            bool copy = true;
+            for (qsizetype at = 0; at < bytes.size(); at += piece, copy = !copy) {
+                const auto length = std::size_t(std::min(piece, bytes.size() - at));
+                if (copy)
+                    relay.Append(bytes.constData() + at, length);
+                else
+                    Receive(relay, bytes.constData() + at, length);
             }
-            // As a receive would: into the room, as much as fits.
-            for (qsizetype done = 0; done < length;) {
-                const auto [room, space] = relay.Room();
-                const auto take = std::min<std::size_t>(space, std::size_t(length - done));
-                std::memcpy(room, bytes.constData() + at + done, take);
-                relay.Filled(take);
-                done += qsizetype(take);
-            }
+            relay.Finish();
+            EXPECT_TRUE(consumed == bytes) << consumed.size() << " bytes";
+            EXPECT_LE(largest, 4096u);
         }
-        relay.Finish();
-        EXPECT_TRUE(consumed == bytes) << consumed.size() << " bytes";
-        EXPECT_LE(largest, 4096u);
     }
 }
 
