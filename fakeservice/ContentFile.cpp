@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 namespace {
@@ -18,6 +19,21 @@ const std::string& Folder()
 {
     static const std::string folder = QDir::tempPath().toStdString();
     return folder;
+}
+
+// Repeats a read or write of the bytes from done on until all length of them
+// are through; false when one fails or moves nothing.
+bool Whole(qint64 length, const std::function<ssize_t(qint64 done)>& step)
+{
+    for (qint64 done = 0; done < length;) {
+        const ssize_t moved = step(done);
+        if (moved < 0 && errno == EINTR)
+            continue;
+        if (moved <= 0)
+            return false;
+        done += moved;
+    }
+    return true;
 }
 
 }  // namespace
@@ -63,17 +79,9 @@ bool ContentFile::Read(qint64 offset, char* data, qint64 length) const
         }
         fd = fd_;
     }
-    while (length > 0) {
-        const ssize_t got = ::pread(fd, data, std::size_t(length), off_t(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        data += got;
-        offset += got;
-        length -= got;
-    }
-    return true;
+    return Whole(length, [&](qint64 done) {
+        return ::pread(fd, data + done, std::size_t(length - done), off_t(offset + done));
+    });
 }
 
 bool ContentFile::MoveToFile(const char* data, qint64 length)
@@ -108,15 +116,7 @@ int ContentFile::CreateFile()
 
 bool ContentFile::WriteAt(int fd, qint64 offset, const char* data, qint64 length)
 {
-    while (length > 0) {
-        const ssize_t written = ::pwrite(fd, data, std::size_t(length), off_t(offset));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        offset += written;
-        length -= written;
-    }
-    return true;
+    return Whole(length, [&](qint64 done) {
+        return ::pwrite(fd, data + done, std::size_t(length - done), off_t(offset + done));
+    });
 }

@@ -148,14 +148,13 @@ void FakeService::HandleUpload(const httplib::Request& request, httplib::Respons
     const std::string method = route ? route->method : std::string();
     UploadBody body(RequestTweaks::TakeBodyAsPlainBytes(request), CallLog::MaxBody,
                     BodyReader::ContentLength(request).value_or(0));
-    const std::optional<Fault> fault = UploadHost::Handles(method) && request.method == UploadHost::HttpMethodOf(method)
-                                           ? faults_.Take(method)
-                                           : std::nullopt;
+    const bool served = UploadHost::Handles(method) && request.method == UploadHost::HttpMethodOf(method);
+    const std::optional<Fault> fault = served ? faults_.Take(method) : std::nullopt;
     const bool cutEarly = fault && fault->kind == FaultKind::DropAfterRequestBytes;
     BodyReader bodyReader(request, cutEarly ? fault->bytes : Unlimited, options_.ioTimeout);
     const bool whole = bodyReader.Read(reader, body);
     body.Finish();
-    if (!UploadHost::Handles(method) || request.method != UploadHost::HttpMethodOf(method)) {
+    if (!served) {
         NotServed(request, response, "upload");
         return;
     }

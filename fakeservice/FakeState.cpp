@@ -23,6 +23,24 @@ bool HasExpired(std::int64_t expire, std::int64_t now)
     return expire != 0 && now > expire;
 }
 
+// The item when it is a file.
+std::optional<FakeItem> AsFile(const FakeItem* item)
+{
+    if (!item || item->isFolder)
+        return std::nullopt;
+    return *item;
+}
+
+template <typename Map>
+std::vector<typename Map::mapped_type> ValuesOf(const Map& map)
+{
+    std::vector<typename Map::mapped_type> values;
+    values.reserve(map.size());
+    for (const auto& entry : map)
+        values.push_back(entry.second);
+    return values;
+}
+
 }  // namespace
 
 FakeState::AccountState::AccountState(const FakeAccountSpec& accountSpec)
@@ -218,12 +236,8 @@ std::optional<FakeAccountSpec> FakeState::AccountByLogin(const QString& login) c
 std::vector<FakeAgent> FakeState::Agents(const QString& userId) const
 {
     Lock lock(mutex_);
-    std::vector<FakeAgent> agents;
-    if (const AccountState* account = Find(userId)) {
-        for (const auto& entry : account->agents)
-            agents.push_back(entry.second);
-    }
-    return agents;
+    const AccountState* account = Find(userId);
+    return account ? ValuesOf(account->agents) : std::vector<FakeAgent>();
 }
 
 std::vector<FakeItem> FakeState::Items(const QString& userId) const
@@ -251,12 +265,8 @@ std::vector<FakeJournalEntry> FakeState::Journal(const QString& userId) const
 std::vector<FakeSyncKey> FakeState::SyncKeys(const QString& userId) const
 {
     Lock lock(mutex_);
-    std::vector<FakeSyncKey> keys;
-    if (const AccountState* account = Find(userId)) {
-        for (const auto& entry : account->keys)
-            keys.push_back(entry.second);
-    }
-    return keys;
+    const AccountState* account = Find(userId);
+    return account ? ValuesOf(account->keys) : std::vector<FakeSyncKey>();
 }
 
 std::int64_t FakeState::UsedBytes(const QString& userId) const
@@ -424,20 +434,14 @@ std::optional<FakeItem> FakeState::LiveFile(const QString& userId, const QString
 {
     Lock lock(mutex_);
     const AccountState* account = Find(userId);
-    const FakeItem* item = account ? account->tree.FindLive(path) : nullptr;
-    if (!item || item->isFolder)
-        return std::nullopt;
-    return *item;
+    return AsFile(account ? account->tree.FindLive(path) : nullptr);
 }
 
 std::optional<FakeItem> FakeState::LiveFileByKey(const QString& userId, const QString& key) const
 {
     Lock lock(mutex_);
     const AccountState* account = Find(userId);
-    const FakeItem* item = account ? account->tree.FindLiveByKey(key) : nullptr;
-    if (!item || item->isFolder)
-        return std::nullopt;
-    return *item;
+    return AsFile(account ? account->tree.FindLiveByKey(key) : nullptr);
 }
 
 FakeUploadResult FakeState::WriteUpload(const QString& userId, const QString& syncKey, const QString& checksum,

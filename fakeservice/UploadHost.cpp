@@ -6,6 +6,7 @@
 #include "fakeservice/FormDecoder.h"
 #include "fakeservice/JsonReply.h"
 #include "fakeservice/MultipartBody.h"
+#include "fakeservice/NamedEntry.h"
 #include "fakeservice/QueryText.h"
 #include "fakeservice/TransferEncoding.h"
 
@@ -44,6 +45,12 @@ std::optional<FakeContent> FileContent(const MultipartPart& part)
 
 }  // namespace
 
+const UploadHost::Method UploadHost::Methods[] = {
+    {"postFile", "POST", &UploadHost::PostFile},
+    {"postFile2", "POST", &UploadHost::PostFile2},
+    {"putFile", "PUT", &UploadHost::PutFile},
+};
+
 UploadHost::UploadHost(FakeState& state, bool strictFormEncoding)
     : state_(state), strictFormEncoding_(strictFormEncoding)
 {
@@ -51,25 +58,24 @@ UploadHost::UploadHost(FakeState& state, bool strictFormEncoding)
 
 bool UploadHost::Handles(const std::string& method)
 {
-    return method == "postFile" || method == "postFile2" || method == "putFile";
+    return FindNamed(Methods, method) != nullptr;
 }
 
-const char* UploadHost::HttpMethodOf(const std::string& method)
+std::string UploadHost::HttpMethodOf(const std::string& method)
 {
-    return method == "putFile" ? "PUT" : "POST";
+    const Method* entry = FindNamed(Methods, method);
+    return entry ? entry->httpMethod : std::string();
 }
 
 std::string UploadHost::Handle(const MethodRouter::Route& route, UploadBody& body)
 {
-    const QString userId = QString::fromStdString(route.userId);
-    if (route.method == "postFile")
-        return PostFile(userId, body);
-    if (route.method == "postFile2")
-        return PostFile2(userId, body);
-    return PutFile(userId, route.rest, body.Content());
+    const Method* entry = FindNamed(Methods, route.method);
+    if (!entry)
+        return JsonReply::Error(FakeMessages::UploadActionError);
+    return (this->*entry->handler)(QString::fromStdString(route.userId), route, body);
 }
 
-std::string UploadHost::PostFile(const QString& userId, UploadBody& body)
+std::string UploadHost::PostFile(const QString& userId, const MethodRouter::Route&, UploadBody& body)
 {
     const Form form = ReadMultipart(body);
     if (!form.error.isEmpty())
@@ -82,7 +88,7 @@ std::string UploadHost::PostFile(const QString& userId, UploadBody& body)
                  FakeUploadWrite::Replace, *form.file);
 }
 
-std::string UploadHost::PostFile2(const QString& userId, UploadBody& body)
+std::string UploadHost::PostFile2(const QString& userId, const MethodRouter::Route&, UploadBody& body)
 {
     const bool multipart = body.IsMultipart();
     const Form form = multipart ? ReadMultipart(body) : ReadForm(body.Content().Bytes());
@@ -117,13 +123,13 @@ std::string UploadHost::PostFile2Transfer(const QString& userId, const Form& for
                  FakeUploadWrite::Append, *form.file);
 }
 
-std::string UploadHost::PutFile(const QString& userId, const std::string& rest, const FakeContent& body)
+std::string UploadHost::PutFile(const QString& userId, const MethodRouter::Route& route, UploadBody& body)
 {
     // <action>&<access key>&<checksum>&<journal key>&<journal checksum>
-    const QStringList values = QueryText::Pieces(rest);
+    const QStringList values = QueryText::Pieces(route.rest);
     if (values.size() != 5)
         return Refuse(FakeMessages::AccessKeyInvalid,
-                      QStringLiteral("putFile values: %1").arg(QString::fromStdString(rest)));
+                      QStringLiteral("putFile values: %1").arg(QString::fromStdString(route.rest)));
     FormFields fields;
     fields.Add(QStringLiteral("access_key"), values[1]);
     fields.Add(QStringLiteral("access_key_checksum"), values[2]);
@@ -135,7 +141,7 @@ std::string UploadHost::PutFile(const QString& userId, const std::string& rest, 
         return Write(userId, values[3], values[4], FakeUploadWrite::Query, FakeContent());
     if (values[0] != u"transfer")
         return JsonReply::Error(FakeMessages::UploadActionError);
-    return Write(userId, values[3], values[4], FakeUploadWrite::Append, body);
+    return Write(userId, values[3], values[4], FakeUploadWrite::Append, body.Content());
 }
 
 UploadHost::Form UploadHost::ReadMultipart(UploadBody& body)

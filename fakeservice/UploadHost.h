@@ -44,8 +44,8 @@ public:
     static bool Handles(const std::string& method);
 
     // The HTTP method the upload method comes with: "PUT" for putFile,
-    // "POST" for the others.
-    static const char* HttpMethodOf(const std::string& method);
+    // "POST" for the others; empty for a method not answered here.
+    static std::string HttpMethodOf(const std::string& method);
 
     // The reply to one request whose body arrived whole.
     std::string Handle(const MethodRouter::Route& route, UploadBody& body);
@@ -57,10 +57,20 @@ private:
         QString error;                    // why the body was refused, when it was
     };
 
-    std::string PostFile(const QString& userId, UploadBody& body);
-    std::string PostFile2(const QString& userId, UploadBody& body);
+    using Handler = std::string (UploadHost::*)(const QString& userId, const MethodRouter::Route& route,
+                                                UploadBody& body);
+    struct Method {
+        const char* name;
+        const char* httpMethod;
+        Handler handler;
+    };
+    // The methods answered here, by their names on the wire.
+    static const Method Methods[];
+
+    std::string PostFile(const QString& userId, const MethodRouter::Route& route, UploadBody& body);
+    std::string PostFile2(const QString& userId, const MethodRouter::Route& route, UploadBody& body);
     std::string PostFile2Transfer(const QString& userId, const Form& form);
-    std::string PutFile(const QString& userId, const std::string& rest, const FakeContent& body);
+    std::string PutFile(const QString& userId, const MethodRouter::Route& route, UploadBody& body);
 
     static Form ReadMultipart(UploadBody& body);
     Form ReadForm(const QByteArray& body) const;
