@@ -99,8 +99,12 @@ void DownloadHost::Serve(const httplib::Request& request, httplib::Response& res
 
     const std::int64_t size = file->content.Size();
     const bool ignoreRange = fault && fault->kind == FaultKind::IgnoreRange;
-    const RangeRequest::Result range =
+    RangeRequest::Result range =
         ignoreRange ? RangeRequest::Result{} : RangeRequest::Parse(request.get_header_value("Range"), size);
+    if (fault && fault->kind == FaultKind::RangeFrom && range.kind == RangeRequest::Kind::Part) {
+        range.first = std::min(std::int64_t(fault->bytes), size - 1);
+        range.last = std::max(range.last, range.first);
+    }
     if (range.kind == RangeRequest::Kind::Unsatisfiable) {
         response.status = 416;
         response.set_header("Content-Range", "bytes */" + std::to_string(size));

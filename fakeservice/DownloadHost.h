@@ -11,9 +11,10 @@
 // The faults of the method "download": DropAfterBytes cuts after that many
 // bytes of the body; DropBeforeReply, Http500, NonJson (a short HTML error
 // page with 200), Message (a short JSON error with 200) and Timeout answer
-// as elsewhere; IgnoreRange answers 200 with the whole file; ChangeContent
-// gives the file a new version first; WarningLine puts the warning line
-// ahead of the bytes.
+// as elsewhere; IgnoreRange answers 200 with the whole file; RangeFrom
+// answers a range with 206 from another start (as its Content-Range says);
+// ChangeContent gives the file a new version first; WarningLine puts the
+// warning line ahead of the bytes.
 
 #include "fakeservice/FakeFaults.h"
 #include "fakeservice/FakeState.h"

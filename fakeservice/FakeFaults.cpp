@@ -78,6 +78,11 @@ Fault Fault::IgnoreRange()
     return Make(FaultKind::IgnoreRange, true);
 }
 
+Fault Fault::RangeFrom(std::size_t first)
+{
+    return Counting(FaultKind::RangeFrom, true, first);
+}
+
 Fault Fault::ChangeContent(const QByteArray& content)
 {
     Fault fault = Make(FaultKind::ChangeContent, true);

@@ -126,6 +126,7 @@ TEST_F(DownloadHostTest, FaultsBreakOrReplaceTheBody)
         {"short error text", Fault::Message("file not exist"), "", CURLE_OK, 200,
          R"({"msg":"file not exist","status":"0"})"},
         {"range ignored", Fault::IgnoreRange(), "bytes=100-", CURLE_OK, 200, content},
+        {"range from elsewhere", Fault::RangeFrom(500), "bytes=1000-1999", CURLE_OK, 206, content.mid(500, 1500)},
         {"dropped", Fault::DropBeforeReply(), "", CURLE_GOT_NOTHING, 0, ""},
         {"new version", Fault::ChangeContent(edited), "bytes=1000-", CURLE_OK, 206, edited.mid(1000)},
     };
