@@ -6,6 +6,7 @@
 #include "fakeservice/FakeService.h"
 #include "fakeservice/FormDecoder.h"
 #include "tests/fakeservice/ServiceHostTest.h"
+#include "tests/support/WaitUntil.h"
 #include "fakeservice/TestAccount.h"
 
 #include "foundation/Constants.h"
@@ -23,7 +24,6 @@
 #include <future>
 #include <memory>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -569,8 +569,7 @@ TEST(FakeServiceLifecycle, StopIsPromptWhileAReplyIsHeldAndAConnectionIdles)
         return static_cast<bool>(client.Post(MethodRouter::PathFor("getSyncJournal", "1", 1).c_str(), "",
                                              "application/x-www-form-urlencoded"));
     });
-    while (service->CallCount("getSyncJournal") == 0)
-        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(WaitUntil([&] { return service->CallCount("getSyncJournal") == 1; }));
 
     const auto start = std::chrono::steady_clock::now();
     service.reset();
