@@ -21,7 +21,7 @@ class UploadBody : public BodyReader::Sink {
 public:
     // The library hands over a few KiB at a time; gathering them spares a
     // write and a search for every few KiB.
-    static constexpr std::size_t BufferSize = std::size_t(256) << 10;
+    static constexpr std::size_t BufferSize = std::size_t(1) << 20;
     // Bodies announced at this length or more are stored on a thread of
     // their own.
     static constexpr std::size_t RelayFrom = std::size_t(1) << 20;
