@@ -10,9 +10,10 @@
 // and it hands them over whole); the rest is received here straight from
 // the connection's socket in large pieces, and the library is then told to
 // stop. The request is read exactly to its end, so the connection goes on
-// with the next request as usual. Smaller bodies, bodies without a
-// Content-Length and connections whose socket is not found are read through
-// the library.
+// with the next request as usual; the library takes the stop for a refused
+// body and sets the answer's status to 400, so the handler sets the status
+// it means. Smaller bodies, bodies without a Content-Length and connections
+// whose socket is not found are read through the library.
 
 #include <chrono>
 #include <cstddef>

@@ -6,7 +6,7 @@
 // file cache's). The file is made with O_TMPFILE in the system's temporary
 // folder (TMPDIR), or named and unlinked at once where that is not
 // supported; it has no name, so nothing is left behind when the process
-// ends, however it ends, and a file dropped soon never reaches the disk.
+// ends, however it ends, and a file dropped soon seldom reaches the disk.
 // When no file can be made or written, the bytes stay in memory.
 //
 // Bytes are only ever added at the end and never changed, so a content that
