@@ -3,6 +3,7 @@
 #include "fakeservice/DownloadHost.h"
 #include "fakeservice/FakeMessages.h"
 #include "fakeservice/JsonReply.h"
+#include "fakeservice/NamedEntry.h"
 #include "fakeservice/ServicePath.h"
 
 #include <QJsonArray>
@@ -14,6 +15,7 @@ namespace {
 
 const QString AccessKeyField = QStringLiteral("access_key");
 const QString AccessKeyChecksumField = QStringLiteral("access_key_checksum");
+const QString PathField = QStringLiteral("my_base64_full_path_name");
 
 std::string MissingReply(const QString& name)
 {
@@ -76,6 +78,16 @@ QJsonObject JournalEntry(const FakeJournalEntry& entry)
 
 }  // namespace
 
+const AgentInterface::Call AgentInterface::Calls[] = {
+    {"setAgentInfo", &AgentInterface::SetAgentInfo},
+    {"getAgentInfo", &AgentInterface::GetAgentInfo},
+    {"getMetadata", &AgentInterface::GetMetadata},
+    {"setSyncJournal", &AgentInterface::SetSyncJournal},
+    {"commitSyncJournal", &AgentInterface::CommitSyncJournal},
+    {"getSyncJournal", &AgentInterface::GetSyncJournal},
+    {"getFileCheck", &AgentInterface::GetFileCheck},
+};
+
 AgentInterface::AgentInterface(FakeState& state, QString downloadBase)
     : state_(state), downloadBase_(std::move(downloadBase))
 {
@@ -83,9 +95,7 @@ AgentInterface::AgentInterface(FakeState& state, QString downloadBase)
 
 bool AgentInterface::Handles(const std::string& method)
 {
-    return method == "setAgentInfo" || method == "getAgentInfo" || method == "getMetadata" ||
-           method == "setSyncJournal" || method == "commitSyncJournal" || method == "getSyncJournal" ||
-           method == "getFileCheck";
+    return FindNamed(Calls, method) != nullptr;
 }
 
 std::optional<QString> AgentInterface::Authenticate(const FakeState& state, const QString& urlUserId,
@@ -101,22 +111,10 @@ std::string AgentInterface::Handle(const std::string& method, const QString& url
     const std::optional<QString> userId = Authenticate(state_, urlUserId, fields);
     if (!userId)
         return JsonReply::Error(FakeMessages::AccessKeyInvalid);
-
-    if (method == "setAgentInfo")
-        return SetAgentInfo(*userId, fields);
-    if (method == "getAgentInfo")
-        return GetAgentInfo(*userId, fields);
-    if (method == "getMetadata")
-        return GetMetadata(*userId, fields);
-    if (method == "setSyncJournal")
-        return SetSyncJournal(*userId, fields);
-    if (method == "commitSyncJournal")
-        return CommitSyncJournal(*userId, fields);
-    if (method == "getSyncJournal")
-        return GetSyncJournal(*userId, fields);
-    if (method == "getFileCheck")
-        return GetFileCheck(*userId, fields);
-    return JsonReply::Error(FakeMessages::CachingDataExpired);
+    const Call* call = FindNamed(Calls, method);
+    if (!call)
+        return JsonReply::Error(FakeMessages::CachingDataExpired);
+    return (this->*call->handler)(*userId, fields);
 }
 
 std::string AgentInterface::SetAgentInfo(const QString& userId, const FormFields& fields)
@@ -155,8 +153,7 @@ std::string AgentInterface::GetMetadata(const QString& userId, const FormFields&
     const QString missing = fields.FirstMissing({"obj_type", "my_base64_full_path_name", "recursive", "recycle"});
     if (!missing.isEmpty())
         return MissingReply(missing);
-    const std::optional<QString> path =
-        ServicePath::FromWire(fields.Value(QStringLiteral("my_base64_full_path_name")));
+    const std::optional<QString> path = ServicePath::FromWire(fields.Value(PathField));
     if (!path)
         return JsonReply::Error(FakeMessages::ObjectPathError);
     const bool recursive = fields.Value(QStringLiteral("recursive")).toInt() != 0;
@@ -234,8 +231,7 @@ std::string AgentInterface::GetFileCheck(const QString& userId, const FormFields
     const QString missing = fields.FirstMissing({"agent_key", "my_base64_full_path_name"});
     if (!missing.isEmpty())
         return MissingReply(missing);
-    const std::optional<QString> path =
-        ServicePath::FromWire(fields.Value(QStringLiteral("my_base64_full_path_name")));
+    const std::optional<QString> path = ServicePath::FromWire(fields.Value(PathField));
     if (!path)
         return JsonReply::Error(FakeMessages::ObjectPathError);
     const std::optional<FakeItem> file = state_.LiveFile(userId, *path);

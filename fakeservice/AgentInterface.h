@@ -31,6 +31,14 @@ public:
     std::string Handle(const std::string& method, const QString& urlUserId, const FormFields& fields);
 
 private:
+    using Handler = std::string (AgentInterface::*)(const QString& userId, const FormFields& fields);
+    struct Call {
+        const char* name;
+        Handler handler;
+    };
+    // The methods answered here, by their names on the wire.
+    static const Call Calls[];
+
     std::string SetAgentInfo(const QString& userId, const FormFields& fields);
     std::string GetAgentInfo(const QString& userId, const FormFields& fields);
     std::string GetMetadata(const QString& userId, const FormFields& fields);

@@ -22,8 +22,9 @@ struct FakeCall {
 
 class CallLog {
 public:
-    // Bodies are kept up to this length (uploads of large files stay out).
-    static constexpr std::size_t MaxBody = std::size_t(1) << 20;
+    // Bodies are kept up to this length: the fields of an upload, not the
+    // file behind them.
+    static constexpr std::size_t MaxBody = std::size_t(64) << 10;
 
     void Record(FakeCall call);
     void RecordUnknown(const std::string& httpMethod, const std::string& target);

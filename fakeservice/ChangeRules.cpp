@@ -202,7 +202,7 @@ Applied Done(const FakeChange& change, const FakeItem& item)
     return applied;
 }
 
-Applied StoreConflictCopy(FakeTree& tree, const FakeChange& change, const QByteArray& content)
+Applied StoreConflictCopy(FakeTree& tree, const FakeChange& change, const FakeContent& content)
 {
     const QString copyPath = FreeConflictPath(tree, change.path);
     const FakeItem& copy = tree.Store(copyPath, false, change.localMtime, change.size, content);
@@ -214,7 +214,7 @@ Applied StoreConflictCopy(FakeTree& tree, const FakeChange& change, const QByteA
     return applied;
 }
 
-Applied StoreFile(FakeTree& tree, const FakeChange& change, const QByteArray& content)
+Applied StoreFile(FakeTree& tree, const FakeChange& change, const FakeContent& content)
 {
     const FakeItem* existing = tree.FindLive(change.path);
     if (existing && IsStale(*existing, change))
@@ -270,14 +270,14 @@ QString Check(const FakeTree& tree, const FakeChange& change, std::int64_t quota
     return Message(FakeMessages::CachingDataExpired);
 }
 
-Applied Apply(FakeTree& tree, const FakeChange& change, const QByteArray& content)
+Applied Apply(FakeTree& tree, const FakeChange& change, const FakeContent& content)
 {
     switch (change.action) {
     case FakeAction::Add:
     case FakeAction::Edit:
         if (change.objType == FakeObjType::File)
             return StoreFile(tree, change, content);
-        return Done(change, tree.Store(change.path, true, change.localMtime, 0, QByteArray()));
+        return Done(change, tree.Store(change.path, true, change.localMtime, 0, FakeContent()));
     case FakeAction::Recycle:
         return Done(change, tree.Recycle(change.path));
     case FakeAction::Move:

@@ -35,7 +35,7 @@ struct Applied {
 // Applies a change that passed Check. A file edit whose base version is not
 // the stored one, or an add over a live file of another size or time, is
 // stored as a conflict copy beside it.
-Applied Apply(FakeTree& tree, const FakeChange& change, const QByteArray& content);
+Applied Apply(FakeTree& tree, const FakeChange& change, const FakeContent& content);
 
 QString ObjTypeWord(FakeObjType type);
 QString ActionWord(FakeAction action);

@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <regex>
+#include <vector>
 
 namespace {
 
@@ -23,10 +25,11 @@ void NotFound(httplib::Response& response)
     response.set_content("file not found", "text/plain");
 }
 
-// Streams length bytes of content from first, cutting the connection once
-// cutAfter bytes are out (NoCut: never).
-void Stream(httplib::Response& response, const QByteArray& content, std::int64_t first, std::int64_t length,
-            std::size_t cutAfter, const httplib::Request& request)
+// Streams length bytes of content from first, piece by piece through one
+// buffer, cutting the connection once cutAfter bytes are out (NoCut: never);
+// adds the bytes sent to sent.
+void Stream(httplib::Response& response, const FakeContent& content, std::int64_t first, std::int64_t length,
+            std::size_t cutAfter, const httplib::Request& request, std::atomic<std::int64_t>& sent)
 {
     if (length == 0 && cutAfter == NoCut) {
         response.set_content(std::string(), OctetStream);
@@ -36,10 +39,17 @@ void Stream(httplib::Response& response, const QByteArray& content, std::int64_t
     const std::size_t limit = std::min(total, cutAfter);
     const int localPort = request.local_port;
     const int remotePort = request.remote_port;
-    const auto provide = [content, first, limit, total, localPort, remotePort](std::size_t offset, std::size_t,
-                                                                                httplib::DataSink& sink) {
+    const auto buffer = std::make_shared<std::vector<char>>();
+    const auto provide = [content, buffer, first, limit, total, localPort, remotePort, &sent](
+                             std::size_t offset, std::size_t, httplib::DataSink& sink) {
         const std::size_t end = std::min(limit, offset + Chunk);
-        if (end > offset && !sink.write(content.constData() + first + offset, end - offset))
+        const auto write = [&sink, &sent](const char* data, qint64 length) {
+            if (!sink.write(data, std::size_t(length)))
+                return false;
+            sent += length;
+            return true;
+        };
+        if (end > offset && !content.Read(first + std::int64_t(offset), std::int64_t(end - offset), *buffer, write))
             return false;
         if (end >= limit && limit < total) {
             ConnectionCutter::Cut(localPort, remotePort);
@@ -87,10 +97,14 @@ void DownloadHost::Serve(const httplib::Request& request, httplib::Response& res
         return;
     }
 
-    const std::int64_t size = file->content.size();
+    const std::int64_t size = file->content.Size();
     const bool ignoreRange = fault && fault->kind == FaultKind::IgnoreRange;
-    const RangeRequest::Result range =
+    RangeRequest::Result range =
         ignoreRange ? RangeRequest::Result{} : RangeRequest::Parse(request.get_header_value("Range"), size);
+    if (fault && fault->kind == FaultKind::RangeFrom && range.kind == RangeRequest::Kind::Part) {
+        range.first = std::min(std::int64_t(fault->bytes), size - 1);
+        range.last = std::max(range.last, range.first);
+    }
     if (range.kind == RangeRequest::Kind::Unsatisfiable) {
         response.status = 416;
         response.set_header("Content-Range", "bytes */" + std::to_string(size));
@@ -105,12 +119,12 @@ void DownloadHost::Serve(const httplib::Request& request, httplib::Response& res
                                                  std::to_string(size));
     }
     if (fault && fault->kind == FaultKind::WarningLine) {
-        response.set_content(FaultReply::WarningLine + file->content.mid(first, last - first + 1).toStdString(),
+        response.set_content(FaultReply::WarningLine + file->content.Mid(first, last - first + 1).toStdString(),
                              OctetStream);
         return;
     }
     const bool cut = fault && fault->kind == FaultKind::DropAfterBytes;
-    Stream(response, file->content, first, last - first + 1, cut ? fault->bytes : NoCut, request);
+    Stream(response, file->content, first, last - first + 1, cut ? fault->bytes : NoCut, request, sent_);
 }
 
 std::optional<DownloadHost::Target> DownloadHost::ParseTarget(const std::string& target)

@@ -5,15 +5,16 @@
 // current content (the address names the item, not the version). A GET
 // without Range gets 200 and the whole file; a single byte range gets 206,
 // exactly those bytes and a Content-Range; a range that starts past the end
-// gets 416. Bodies stream from the stored content without a copy, so large
-// files cost no memory per request.
+// gets 416. Bodies stream from the stored content piece by piece through
+// one buffer per request, so large files cost no memory per request.
 //
 // The faults of the method "download": DropAfterBytes cuts after that many
 // bytes of the body; DropBeforeReply, Http500, NonJson (a short HTML error
 // page with 200), Message (a short JSON error with 200) and Timeout answer
-// as elsewhere; IgnoreRange answers 200 with the whole file; ChangeContent
-// gives the file a new version first; WarningLine puts the warning line
-// ahead of the bytes.
+// as elsewhere; IgnoreRange answers 200 with the whole file; RangeFrom
+// answers a range with 206 from another start (as its Content-Range says);
+// ChangeContent gives the file a new version first; WarningLine puts the
+// warning line ahead of the bytes.
 
 #include "fakeservice/FakeFaults.h"
 #include "fakeservice/FakeState.h"
@@ -21,6 +22,8 @@
 
 #include <QString>
 
+#include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -46,6 +49,9 @@ public:
     // waited out already).
     void Serve(const httplib::Request& request, httplib::Response& response, const std::optional<Fault>& fault);
 
+    // The file bytes sent so far, over all answers.
+    std::int64_t SentBytes() const { return sent_; }
+
 private:
     struct Target {
         QString userId;
@@ -58,4 +64,5 @@ private:
 
     FakeState& state_;
     const FaultReply& faults_;
+    std::atomic<std::int64_t> sent_{0};
 };

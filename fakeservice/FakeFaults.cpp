@@ -10,13 +10,25 @@ Fault Make(FaultKind kind, bool processed)
     return fault;
 }
 
+Fault Holding(FaultKind kind, std::chrono::milliseconds hold)
+{
+    Fault fault = Make(kind, true);
+    fault.hold = hold;
+    return fault;
+}
+
+Fault Counting(FaultKind kind, bool processed, std::size_t bytes)
+{
+    Fault fault = Make(kind, processed);
+    fault.bytes = bytes;
+    return fault;
+}
+
 }  // namespace
 
 Fault Fault::Delay(std::chrono::milliseconds hold)
 {
-    Fault fault = Make(FaultKind::Delay, true);
-    fault.hold = hold;
-    return fault;
+    return Holding(FaultKind::Delay, hold);
 }
 
 Fault Fault::DropBeforeReply()
@@ -26,9 +38,7 @@ Fault Fault::DropBeforeReply()
 
 Fault Fault::DropAfterBytes(std::size_t bytes)
 {
-    Fault fault = Make(FaultKind::DropAfterBytes, true);
-    fault.bytes = bytes;
-    return fault;
+    return Counting(FaultKind::DropAfterBytes, true, bytes);
 }
 
 Fault Fault::Http500()
@@ -55,21 +65,22 @@ Fault Fault::Message(const QString& message)
 
 Fault Fault::Timeout(std::chrono::milliseconds hold)
 {
-    Fault fault = Make(FaultKind::Timeout, true);
-    fault.hold = hold;
-    return fault;
+    return Holding(FaultKind::Timeout, hold);
 }
 
 Fault Fault::DropAfterRequestBytes(std::size_t bytes)
 {
-    Fault fault = Make(FaultKind::DropAfterRequestBytes, false);
-    fault.bytes = bytes;
-    return fault;
+    return Counting(FaultKind::DropAfterRequestBytes, false, bytes);
 }
 
 Fault Fault::IgnoreRange()
 {
     return Make(FaultKind::IgnoreRange, true);
+}
+
+Fault Fault::RangeFrom(std::size_t first)
+{
+    return Counting(FaultKind::RangeFrom, true, first);
 }
 
 Fault Fault::ChangeContent(const QByteArray& content)

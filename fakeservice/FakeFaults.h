@@ -39,6 +39,9 @@ enum class FaultKind {
     DropAfterRequestBytes,
     // Download host only: answer 200 with the whole file whatever the Range.
     IgnoreRange,
+    // Download host only: answer a Range with 206 for the bytes from another
+    // start (Fault::bytes) to the end asked, with the Content-Range of those.
+    RangeFrom,
     // Download host only: the file gets a new version holding the given
     // content (committed as another agent's edit) before this answer.
     ChangeContent,
@@ -47,7 +50,7 @@ enum class FaultKind {
 struct Fault {
     FaultKind kind = FaultKind::Delay;
     std::chrono::milliseconds hold{0};  // Delay and Timeout
-    std::size_t bytes = 0;              // DropAfterBytes, DropAfterRequestBytes
+    std::size_t bytes = 0;              // DropAfterBytes, DropAfterRequestBytes; RangeFrom: its start
     QString message;                    // Message
     QByteArray content;                 // ChangeContent
     // Whether the service carries the request out before the fault strikes;
@@ -64,6 +67,7 @@ struct Fault {
     static Fault Timeout(std::chrono::milliseconds hold);
     static Fault DropAfterRequestBytes(std::size_t bytes);
     static Fault IgnoreRange();
+    static Fault RangeFrom(std::size_t first);
     static Fault ChangeContent(const QByteArray& content);
 };
 

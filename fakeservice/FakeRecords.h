@@ -2,7 +2,8 @@
 
 // Plain values that the fake service keeps and hands to tests.
 
-#include <QByteArray>
+#include "fakeservice/FakeContent.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -41,7 +42,7 @@ struct FakeItem {
     std::int64_t version = 0;
     std::int64_t localMtime = 0;
     std::int64_t size = 0;
-    QByteArray content;
+    FakeContent content;
     bool recycled = false;
 };
 
@@ -85,7 +86,7 @@ struct FakeSyncKey {
     QString objType;  // as sent
     QString reqDesc;  // as sent
     FakeChange change;
-    QByteArray upload;
+    FakeContent upload;
     bool committed = false;
 };
 

@@ -1,5 +1,6 @@
 #include "fakeservice/FakeService.h"
 
+#include "fakeservice/BodyReader.h"
 #include "fakeservice/ConnectionProbe.h"
 #include "fakeservice/FakeMessages.h"
 #include "fakeservice/FormDecoder.h"
@@ -18,28 +19,6 @@ namespace {
 
 constexpr const char* PushPath = "/0/";
 constexpr std::size_t Unlimited = std::numeric_limits<std::size_t>::max();
-// Never reserve more than this ahead of a body's arrival.
-constexpr std::size_t MaxReserve = std::size_t(64) << 20;
-
-std::size_t ContentLength(const httplib::Request& request)
-{
-    const std::string text = request.get_header_value("Content-Length");
-    char* end = nullptr;
-    const unsigned long long length = std::strtoull(text.c_str(), &end, 10);
-    return end == text.c_str() ? 0 : std::size_t(length);
-}
-
-// Reads the body up to the limit; false when it did not arrive whole (or
-// the limit ended it).
-bool ReadBody(const httplib::ContentReader& reader, std::size_t limit, std::size_t expected, QByteArray& body)
-{
-    body.reserve(qsizetype(std::min({expected, limit, MaxReserve})));
-    return reader([&](const char* data, std::size_t length) {
-        const std::size_t room = limit - std::size_t(body.size());
-        body.append(data, qsizetype(std::min(length, room)));
-        return std::size_t(body.size()) < limit;
-    });
-}
 
 }  // namespace
 
@@ -167,25 +146,25 @@ void FakeService::HandleUpload(const httplib::Request& request, httplib::Respons
 {
     const std::optional<MethodRouter::Route> route = router_.Match(request.target);
     const std::string method = route ? route->method : std::string();
-    const std::string contentType = RequestTweaks::TakeBodyAsPlainBytes(request);
-    const std::optional<Fault> fault = UploadHost::Handles(method) && request.method == UploadHost::HttpMethodOf(method)
-                                           ? faults_.Take(method)
-                                           : std::nullopt;
+    UploadBody body(RequestTweaks::TakeBodyAsPlainBytes(request), CallLog::MaxBody,
+                    BodyReader::ContentLength(request).value_or(0));
+    const bool served = UploadHost::Handles(method) && request.method == UploadHost::HttpMethodOf(method);
+    const std::optional<Fault> fault = served ? faults_.Take(method) : std::nullopt;
     const bool cutEarly = fault && fault->kind == FaultKind::DropAfterRequestBytes;
-    QByteArray body;
-    const bool whole = ReadBody(reader, cutEarly ? fault->bytes : Unlimited, ContentLength(request), body);
-    if (!UploadHost::Handles(method) || request.method != UploadHost::HttpMethodOf(method)) {
+    BodyReader bodyReader(request, cutEarly ? fault->bytes : Unlimited, options_.ioTimeout);
+    const bool whole = bodyReader.Read(reader, body);
+    body.Finish();
+    if (!served) {
         NotServed(request, response, "upload");
         return;
     }
-    log_.Record(FakeCall{request.method, request.target, method,
-                         body.left(qsizetype(CallLog::MaxBody)).toStdString(), "upload", std::size_t(body.size())});
+    log_.Record(FakeCall{request.method, request.target, method, body.Head(), "upload", body.Size()});
     if (cutEarly || !whole) {
         FaultReply::Cut(request);
         return;
     }
     Answer(fault, method, request, response,
-           [&] { return uploads_.Handle(*route, contentType, std::move(body)); });
+           [&] { return uploads_.Handle(*route, body); });
 }
 
 void FakeService::HandleDownload(const httplib::Request& request, httplib::Response& response)

@@ -106,6 +106,8 @@ public:
 
     std::vector<FakeCall> Calls() const;
     std::size_t CallCount(const std::string& method) const;
+    // The file bytes the download host has sent so far.
+    std::int64_t DownloadedBytes() const { return downloads_.SentBytes(); }
     std::vector<std::string> UnknownTargets() const;
 
     // Stops listening, ends held connections and joins the threads; prompt

@@ -23,6 +23,24 @@ bool HasExpired(std::int64_t expire, std::int64_t now)
     return expire != 0 && now > expire;
 }
 
+// The item when it is a file.
+std::optional<FakeItem> AsFile(const FakeItem* item)
+{
+    if (!item || item->isFolder)
+        return std::nullopt;
+    return *item;
+}
+
+template <typename Map>
+std::vector<typename Map::mapped_type> ValuesOf(const Map& map)
+{
+    std::vector<typename Map::mapped_type> values;
+    values.reserve(map.size());
+    for (const auto& entry : map)
+        values.push_back(entry.second);
+    return values;
+}
+
 }  // namespace
 
 FakeState::AccountState::AccountState(const FakeAccountSpec& accountSpec)
@@ -81,11 +99,17 @@ bool FakeState::SeedFolder(const QString& userId, const QString& path, std::int6
         return false;
     if (!SeedParents(*account, path))
         return false;
-    account->tree.Store(path, true, localMtime, 0, QByteArray());
+    account->tree.Store(path, true, localMtime, 0, FakeContent());
     return true;
 }
 
 bool FakeState::SeedFile(const QString& userId, const QString& path, const QByteArray& content,
+                         std::int64_t localMtime)
+{
+    return SeedFile(userId, path, FakeContent(content), localMtime);
+}
+
+bool FakeState::SeedFile(const QString& userId, const QString& path, const FakeContent& content,
                          std::int64_t localMtime)
 {
     Lock lock(mutex_);
@@ -95,7 +119,7 @@ bool FakeState::SeedFile(const QString& userId, const QString& path, const QByte
     const FakeItem* existing = account->tree.FindLive(path);
     if ((existing && existing->isFolder) || !SeedParents(*account, path))
         return false;
-    account->tree.Store(path, false, localMtime, content.size(), content);
+    account->tree.Store(path, false, localMtime, content.Size(), content);
     return true;
 }
 
@@ -106,7 +130,7 @@ FakeCommitResult FakeState::CommitChange(const QString& userId, const QString& a
     AccountState* account = Find(userId);
     if (!account)
         return FakeCommitResult{QString::fromUtf8(FakeMessages::AccessKeyInvalid), {}, false, {}};
-    return CommitLocked(*account, agentKey, change, content);
+    return CommitLocked(*account, agentKey, change, FakeContent(content));
 }
 
 void FakeState::AppendJournalEntry(const QString& userId, FakeJournalEntry entry)
@@ -179,8 +203,15 @@ bool FakeState::AppendUpload(const QString& userId, const QString& syncKey, cons
     const auto it = account->keys.find(syncKey);
     if (it == account->keys.end() || !IsFileUpload(it->second.change))
         return false;
-    it->second.upload += bytes;
+    it->second.upload.Append(bytes);
     return true;
+}
+
+void FakeState::DropSyncKey(const QString& userId, const QString& syncKey)
+{
+    Lock lock(mutex_);
+    if (AccountState* account = Find(userId))
+        account->keys.erase(syncKey);
 }
 
 // ---- Inspection ---------------------------------------------------------------
@@ -205,12 +236,8 @@ std::optional<FakeAccountSpec> FakeState::AccountByLogin(const QString& login) c
 std::vector<FakeAgent> FakeState::Agents(const QString& userId) const
 {
     Lock lock(mutex_);
-    std::vector<FakeAgent> agents;
-    if (const AccountState* account = Find(userId)) {
-        for (const auto& entry : account->agents)
-            agents.push_back(entry.second);
-    }
-    return agents;
+    const AccountState* account = Find(userId);
+    return account ? ValuesOf(account->agents) : std::vector<FakeAgent>();
 }
 
 std::vector<FakeItem> FakeState::Items(const QString& userId) const
@@ -238,12 +265,8 @@ std::vector<FakeJournalEntry> FakeState::Journal(const QString& userId) const
 std::vector<FakeSyncKey> FakeState::SyncKeys(const QString& userId) const
 {
     Lock lock(mutex_);
-    std::vector<FakeSyncKey> keys;
-    if (const AccountState* account = Find(userId)) {
-        for (const auto& entry : account->keys)
-            keys.push_back(entry.second);
-    }
-    return keys;
+    const AccountState* account = Find(userId);
+    return account ? ValuesOf(account->keys) : std::vector<FakeSyncKey>();
 }
 
 std::int64_t FakeState::UsedBytes(const QString& userId) const
@@ -381,7 +404,7 @@ FakeCommitResult FakeState::CommitSyncKey(const QString& userId, const QString& 
         return refuse(FakeMessages::SyncJournalExpired);
     if (key.agentKey != agentKey)
         return refuse(FakeMessages::AgentKeyNotMatch);
-    if (refuseSizeMismatch_ && IsFileUpload(key.change) && key.upload.size() != key.change.size)
+    if (refuseSizeMismatch_ && IsFileUpload(key.change) && key.upload.Size() != key.change.size)
         return refuse(FakeMessages::FileNotExist);
 
     FakeCommitResult result = CommitLocked(*account, agentKey, key.change, key.upload);
@@ -411,24 +434,18 @@ std::optional<FakeItem> FakeState::LiveFile(const QString& userId, const QString
 {
     Lock lock(mutex_);
     const AccountState* account = Find(userId);
-    const FakeItem* item = account ? account->tree.FindLive(path) : nullptr;
-    if (!item || item->isFolder)
-        return std::nullopt;
-    return *item;
+    return AsFile(account ? account->tree.FindLive(path) : nullptr);
 }
 
 std::optional<FakeItem> FakeState::LiveFileByKey(const QString& userId, const QString& key) const
 {
     Lock lock(mutex_);
     const AccountState* account = Find(userId);
-    const FakeItem* item = account ? account->tree.FindLiveByKey(key) : nullptr;
-    if (!item || item->isFolder)
-        return std::nullopt;
-    return *item;
+    return AsFile(account ? account->tree.FindLiveByKey(key) : nullptr);
 }
 
 FakeUploadResult FakeState::WriteUpload(const QString& userId, const QString& syncKey, const QString& checksum,
-                                        FakeUploadWrite write, const QByteArray& bytes)
+                                        FakeUploadWrite write, const FakeContent& bytes)
 {
     Lock lock(mutex_);
     const FakeUploadResult refused{QString::fromUtf8(FakeMessages::SyncJournalExpired), 0};
@@ -445,8 +462,8 @@ FakeUploadResult FakeState::WriteUpload(const QString& userId, const QString& sy
     if (write == FakeUploadWrite::Replace)
         key.upload = bytes;
     else if (write == FakeUploadWrite::Append)
-        key.upload += bytes;
-    return FakeUploadResult{QString(), key.upload.size()};
+        key.upload.Append(bytes);
+    return FakeUploadResult{QString(), key.upload.Size()};
 }
 
 // ---- Private ----------------------------------------------------------------------
@@ -470,12 +487,12 @@ bool FakeState::SeedParents(AccountState& account, const QString& path)
         return true;
     if (account.tree.FindLive(parent) || !SeedParents(account, parent))
         return false;  // a file where a folder should be
-    account.tree.Store(parent, true, 0, 0, QByteArray());
+    account.tree.Store(parent, true, 0, 0, FakeContent());
     return true;
 }
 
 FakeCommitResult FakeState::CommitLocked(AccountState& account, const QString& agentKey,
-                                         const FakeChange& change, const QByteArray& content)
+                                         const FakeChange& change, const FakeContent& content)
 {
     const QString refusal = ChangeRules::Check(account.tree, change, account.spec.quotaTotalBytes);
     if (!refusal.isEmpty())

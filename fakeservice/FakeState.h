@@ -39,6 +39,8 @@ public:
     bool SeedFolder(const QString& userId, const QString& path, std::int64_t localMtime = 0);
     bool SeedFile(const QString& userId, const QString& path, const QByteArray& content,
                   std::int64_t localMtime = 0);
+    bool SeedFile(const QString& userId, const QString& path, const FakeContent& content,
+                  std::int64_t localMtime = 0);
 
     // Commits a change as the given agent would, with the same rules and a
     // journal entry; content stands for the uploaded bytes.
@@ -67,6 +69,11 @@ public:
     // Adds bytes to the upload buffer of a key of the account; false when
     // the key is unknown or not for a file upload.
     bool AppendUpload(const QString& userId, const QString& syncKey, const QByteArray& bytes);
+
+    // Forgets a sync-journal key with its upload buffer, as the service
+    // forgets keys it has done with; a later use of the key is refused as
+    // for an expired one.
+    void DropSyncKey(const QString& userId, const QString& syncKey);
 
     // ---- Inspection by tests ----------------------------------------------
     std::optional<FakeAccountSpec> Account(const QString& userId) const;
@@ -130,7 +137,7 @@ public:
     // nor expired, and register a file add or edit; otherwise the result
     // holds the service's refusal. bytes are ignored for Query.
     FakeUploadResult WriteUpload(const QString& userId, const QString& syncKey, const QString& checksum,
-                                 FakeUploadWrite write, const QByteArray& bytes);
+                                 FakeUploadWrite write, const FakeContent& bytes);
 
 private:
     struct AccountState {
@@ -147,7 +154,7 @@ private:
     const AccountState* Find(const QString& userId) const;
     bool SeedParents(AccountState& account, const QString& path);
     FakeCommitResult CommitLocked(AccountState& account, const QString& agentKey, const FakeChange& change,
-                                  const QByteArray& content);
+                                  const FakeContent& content);
     QString LatestCommitTime(const AccountState& account) const;
 
     mutable std::mutex mutex_;

@@ -70,7 +70,7 @@ std::int64_t FakeTree::UsedBytes() const
 }
 
 const FakeItem& FakeTree::Store(const QString& path, bool isFolder, std::int64_t localMtime,
-                                std::int64_t size, const QByteArray& content)
+                                std::int64_t size, const FakeContent& content)
 {
     const FakeItem* existing = Find(path);
     if (existing && existing->isFolder && !isFolder)
@@ -82,7 +82,7 @@ const FakeItem& FakeTree::Store(const QString& path, bool isFolder, std::int64_t
     item.version += 1;
     item.localMtime = localMtime;
     item.size = isFolder ? 0 : size;
-    item.content = isFolder ? QByteArray() : content;
+    item.content = isFolder ? FakeContent() : content;
     item.recycled = false;
     return item;
 }

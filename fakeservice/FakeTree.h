@@ -42,7 +42,7 @@ public:
     // Stores an item at the path: a new one gets version 1, an existing one
     // (live or recycled) is replaced and gets its next version.
     const FakeItem& Store(const QString& path, bool isFolder, std::int64_t localMtime,
-                          std::int64_t size, const QByteArray& content);
+                          std::int64_t size, const FakeContent& content);
 
     // Flags the item and everything below it as recycled; the item gets its
     // next version. The item must exist.

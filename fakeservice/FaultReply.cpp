@@ -60,6 +60,7 @@ void FaultReply::Apply(const Fault& fault, const std::string& method, const http
     case FaultKind::Delay:
     case FaultKind::DropAfterRequestBytes:
     case FaultKind::IgnoreRange:
+    case FaultKind::RangeFrom:
     case FaultKind::ChangeContent:
         response.set_content(body, JsonType);
         return;

@@ -6,8 +6,19 @@
 
 namespace {
 
-constexpr const char* SignedApiPath = "/api.php";
-constexpr const char* DevLoginPath = "/_agent/login2";
+// Paths of the service base that are not in the method table; the query is
+// the route's rest.
+struct FixedPath {
+    const char* path;
+    const char* method;
+};
+constexpr FixedPath FixedPaths[] = {
+    {"/api.php", MethodRouter::SignedApi},
+    {"/_agent/login2", MethodRouter::DevLogin},
+};
+
+// The method whose path is followed directly by its values.
+constexpr const char* MethodWithValues = "putFile";
 
 // The query when the target is the path, with or without one.
 std::optional<std::string> QueryAfter(const std::string& target, const std::string& path)
@@ -25,18 +36,13 @@ std::string MethodName(const char* key)
     return std::strncmp(key, "API", 3) == 0 ? std::string(key + 3) : std::string(key);
 }
 
-bool IsPutFile(const std::string& method)
-{
-    return method == "putFile";
-}
-
 }  // namespace
 
 MethodRouter::MethodRouter()
 {
     for (const ApiMethodPath& entry : ApiMethodPlainTable) {
         const std::string method = MethodName(entry.key);
-        const bool hasRest = IsPutFile(method);
+        const bool hasRest = method == MethodWithValues;
         std::string pattern = PatternOf(entry.path);
         if (hasRest)
             pattern += "(.*)";
@@ -46,10 +52,10 @@ MethodRouter::MethodRouter()
 
 std::optional<MethodRouter::Route> MethodRouter::Match(const std::string& target) const
 {
-    if (const std::optional<std::string> query = QueryAfter(target, SignedApiPath))
-        return Route{SignedApi, std::string(), *query};
-    if (const std::optional<std::string> query = QueryAfter(target, DevLoginPath))
-        return Route{DevLogin, std::string(), *query};
+    for (const FixedPath& fixed : FixedPaths) {
+        if (const std::optional<std::string> query = QueryAfter(target, fixed.path))
+            return Route{fixed.method, std::string(), *query};
+    }
     for (const Entry& entry : entries_) {
         std::smatch match;
         if (!std::regex_match(target, match, entry.pattern))

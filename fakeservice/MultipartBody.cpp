@@ -2,10 +2,16 @@
 
 #include <QList>
 
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
 namespace {
 
 const QByteArray Crlf = "\r\n";
 const QByteArray HeaderEnd = "\r\n\r\n";
+// Part headers longer than this are taken as a body whose headers never end.
+constexpr qsizetype MaxHeaders = qsizetype(64) << 10;
 
 // The value of a header parameter, its quotes taken off.
 QByteArray Unquoted(QByteArray value)
@@ -54,43 +60,189 @@ std::optional<QByteArray> MultipartBody::Boundary(const std::string& contentType
     return std::nullopt;
 }
 
-MultipartBody::Result MultipartBody::Parse(const QByteArray& body, const QByteArray& boundary)
+MultipartBody::MultipartBody(const QByteArray& boundary)
+    : delimiter_("--" + boundary), separator_(Crlf + delimiter_)
 {
-    const QByteArray delimiter = "--" + boundary;
-    qsizetype position = body.startsWith(delimiter) ? 0 : body.indexOf(Crlf + delimiter);
-    if (position < 0)
-        return Result{std::nullopt, QStringLiteral("no boundary in the body")};
-    if (position > 0)
-        position += Crlf.size();
+}
 
-    std::vector<MultipartPart> parts;
+void MultipartBody::Append(const char* data, qsizetype length)
+{
+    if (stage_ == Stage::Content) {
+        const qsizetype used = ReadContent(data, length);
+        if (stage_ == Stage::Content)
+            return;
+        data += used;
+        length -= used;
+    }
+    pending_.append(data, length);
+    Advance();
+}
+
+MultipartBody::Result MultipartBody::Finish()
+{
+    switch (stage_) {
+    case Stage::Done:
+        return Result{std::move(parts_), QString()};
+    case Stage::Failed:
+        break;
+    case Stage::Preamble:
+        Fail(QStringLiteral("no boundary in the body"));
+        break;
+    case Stage::DelimiterLine:
+        Fail(QStringLiteral("malformed delimiter line"));
+        break;
+    case Stage::Headers:
+        Fail(QStringLiteral("part headers do not end"));
+        break;
+    case Stage::Content:
+        Fail(QStringLiteral("the body has no closing delimiter"));
+        break;
+    }
+    return Result{std::nullopt, error_};
+}
+
+void MultipartBody::Advance()
+{
     while (true) {
-        position += delimiter.size();
-        if (body.mid(position, 2) == "--")
-            return Result{std::move(parts), QString()};
-        const qsizetype lineEnd = body.indexOf(Crlf, position);
-        if (lineEnd < 0 || !body.mid(position, lineEnd - position).trimmed().isEmpty())
-            return Result{std::nullopt, QStringLiteral("malformed delimiter line")};
-        const qsizetype headersStart = lineEnd + Crlf.size();
-        const qsizetype headersEnd = body.indexOf(HeaderEnd, headersStart - Crlf.size());
-        if (headersEnd < 0)
-            return Result{std::nullopt, QStringLiteral("part headers do not end")};
-        QString error;
-        std::optional<MultipartPart> part =
-            ReadHeaders(body.mid(headersStart, std::max<qsizetype>(0, headersEnd - headersStart)), error);
-        if (!part)
-            return Result{std::nullopt, error};
-        part->offset = headersEnd + HeaderEnd.size();
-        const qsizetype next = body.indexOf(Crlf + delimiter, part->offset);
-        if (next < 0)
-            return Result{std::nullopt, QStringLiteral("the body has no closing delimiter")};
-        part->length = next - part->offset;
-        parts.push_back(std::move(*part));
-        position = next + Crlf.size();
+        switch (stage_) {
+        case Stage::Preamble:
+            if (!ReadPreamble())
+                return;
+            break;
+        case Stage::DelimiterLine:
+            if (!ReadDelimiterLine())
+                return;
+            break;
+        case Stage::Headers:
+            if (!ReadHeaders())
+                return;
+            break;
+        case Stage::Content: {
+            const QByteArray rest = std::exchange(pending_, QByteArray());
+            const qsizetype used = ReadContent(rest.constData(), rest.size());
+            if (stage_ == Stage::Content)
+                return;
+            pending_ = rest.mid(used);
+            break;
+        }
+        case Stage::Done:
+        case Stage::Failed:
+            pending_.clear();
+            return;
+        }
     }
 }
 
-std::optional<MultipartPart> MultipartBody::ReadHeaders(const QByteArray& headers, QString& error)
+bool MultipartBody::ReadPreamble()
+{
+    if (atStart_) {
+        if (pending_.size() < delimiter_.size() && delimiter_.startsWith(pending_))
+            return false;
+        atStart_ = false;
+        if (pending_.startsWith(delimiter_)) {
+            pending_.remove(0, delimiter_.size());
+            stage_ = Stage::DelimiterLine;
+            return true;
+        }
+    }
+    const qsizetype at = pending_.indexOf(separator_);
+    if (at < 0) {
+        pending_ = pending_.right(separator_.size() - 1);
+        return false;
+    }
+    pending_.remove(0, at + separator_.size());
+    stage_ = Stage::DelimiterLine;
+    return true;
+}
+
+bool MultipartBody::ReadDelimiterLine()
+{
+    if (pending_.size() < 2)
+        return false;
+    if (pending_.startsWith("--")) {
+        stage_ = Stage::Done;
+        return true;
+    }
+    const qsizetype lineEnd = pending_.indexOf(Crlf);
+    if (!pending_.left(lineEnd < 0 ? pending_.size() : lineEnd).trimmed().isEmpty()) {
+        Fail(QStringLiteral("malformed delimiter line"));
+        return true;
+    }
+    if (lineEnd < 0)
+        return false;
+    pending_.remove(0, lineEnd);  // the headers' end is looked for from the line's break on
+    stage_ = Stage::Headers;
+    return true;
+}
+
+bool MultipartBody::ReadHeaders()
+{
+    const qsizetype headersEnd = pending_.indexOf(HeaderEnd);
+    if (headersEnd < 0) {
+        if (pending_.size() > MaxHeaders)
+            Fail(QStringLiteral("part headers do not end"));
+        return stage_ == Stage::Failed;
+    }
+    QString error;
+    std::optional<MultipartPart> part =
+        ParseHeaders(pending_.mid(Crlf.size(), std::max<qsizetype>(0, headersEnd - Crlf.size())), error);
+    if (!part) {
+        Fail(error);
+        return true;
+    }
+    parts_.push_back(std::move(*part));
+    pending_.remove(0, headersEnd + HeaderEnd.size());
+    tail_.clear();
+    stage_ = Stage::Content;
+    return true;
+}
+
+qsizetype MultipartBody::ReadContent(const char* data, qsizetype length)
+{
+    FakeContent& content = parts_.back().content;
+    const qsizetype width = separator_.size();
+    // A separator that begins in the bytes already taken as content.
+    if (!tail_.isEmpty()) {
+        const QByteArray joint = tail_ + QByteArray::fromRawData(data, std::min(length, width - 1));
+        const qsizetype at = joint.indexOf(separator_);
+        if (at >= 0 && at < tail_.size()) {
+            content.Truncate(content.Size() - (tail_.size() - at));
+            const qsizetype used = at + width - tail_.size();
+            EndContent();
+            return used;
+        }
+    }
+    const void* found = memmem(data, std::size_t(length), separator_.constData(), std::size_t(width));
+    if (found) {
+        const qsizetype at = static_cast<const char*>(found) - data;
+        content.Append(data, at);
+        EndContent();
+        return at + width;
+    }
+    content.Append(data, length);
+    if (length >= width - 1) {
+        tail_ = QByteArray(data + length - (width - 1), width - 1);
+    } else {
+        tail_.append(data, length);
+        tail_ = tail_.right(width - 1);
+    }
+    return length;
+}
+
+void MultipartBody::EndContent()
+{
+    tail_.clear();
+    stage_ = Stage::DelimiterLine;
+}
+
+void MultipartBody::Fail(const QString& error)
+{
+    error_ = error;
+    stage_ = Stage::Failed;
+    pending_.clear();
+}
+
+std::optional<MultipartPart> MultipartBody::ParseHeaders(const QByteArray& headers, QString& error)
 {
     MultipartPart part;
     bool disposition = false;

@@ -136,6 +136,12 @@ std::vector<QJsonObject> PushChannel::Commands() const
     return commands_;
 }
 
+std::size_t PushChannel::HeldChecks() const
+{
+    Lock lock(mutex_);
+    return heldChecks_;
+}
+
 QString PushChannel::ChannelOf(const QString& userSn)
 {
     return QLatin1String(ChannelPrefix) + userSn;
@@ -287,6 +293,12 @@ QJsonArray PushChannel::Check(Lock& lock, const QString& sessid, const std::func
         return TakeMessages(it->second);
     const std::uint64_t poll = ++it->second.polls;
     const auto deadline = std::chrono::steady_clock::now() + hold_;
+    // Counted while held; every return below holds the lock.
+    struct Held {
+        explicit Held(std::size_t& count) : count_(count) { ++count_; }
+        ~Held() { --count_; }
+        std::size_t& count_;
+    } held(heldChecks_);
     while (!stopped_ && std::chrono::steady_clock::now() < deadline) {
         changed_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + ProbeInterval));
         lock.unlock();

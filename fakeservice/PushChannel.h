@@ -23,6 +23,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -70,6 +71,8 @@ public:
     std::vector<FakePushSession> Sessions() const;
     // Every command received, as sent, in order.
     std::vector<QJsonObject> Commands() const;
+    // How many CHECKs are being held now.
+    std::size_t HeldChecks() const;
     static QString ChannelOf(const QString& userSn);
 
     // ---- Service --------------------------------------------------------------
@@ -112,4 +115,5 @@ private:
     std::map<QString, QString> pipes_;  // channel -> pubid
     std::deque<QString> failures_;
     std::vector<QJsonObject> commands_;
+    std::size_t heldChecks_ = 0;
 };

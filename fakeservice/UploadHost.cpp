@@ -6,6 +6,7 @@
 #include "fakeservice/FormDecoder.h"
 #include "fakeservice/JsonReply.h"
 #include "fakeservice/MultipartBody.h"
+#include "fakeservice/NamedEntry.h"
 #include "fakeservice/QueryText.h"
 #include "fakeservice/TransferEncoding.h"
 
@@ -33,17 +34,22 @@ std::string Refuse(const char* message, const QString& detail)
     return JsonReply::Error(message);
 }
 
-// The part's content out of the body, without a copy when it needs no decoding.
-std::optional<QByteArray> PartContent(QByteArray&& body, const MultipartPart& part)
+// The file part's content, without a copy when it needs no decoding.
+std::optional<FakeContent> FileContent(const MultipartPart& part)
 {
-    if (!TransferEncoding::IsIdentity(part.transferEncoding))
-        return TransferEncoding::Decode(part.transferEncoding, body.mid(part.offset, part.length));
-    body.truncate(part.offset + part.length);
-    body.remove(0, part.offset);
-    return std::move(body);
+    if (TransferEncoding::IsIdentity(part.transferEncoding))
+        return part.content;
+    const std::optional<QByteArray> decoded = TransferEncoding::Decode(part.transferEncoding, part.content.Bytes());
+    return decoded ? std::optional<FakeContent>(FakeContent(*decoded)) : std::nullopt;
 }
 
 }  // namespace
+
+const UploadHost::Method UploadHost::Methods[] = {
+    {"postFile", "POST", &UploadHost::PostFile},
+    {"postFile2", "POST", &UploadHost::PostFile2},
+    {"putFile", "PUT", &UploadHost::PutFile},
+};
 
 UploadHost::UploadHost(FakeState& state, bool strictFormEncoding)
     : state_(state), strictFormEncoding_(strictFormEncoding)
@@ -52,27 +58,26 @@ UploadHost::UploadHost(FakeState& state, bool strictFormEncoding)
 
 bool UploadHost::Handles(const std::string& method)
 {
-    return method == "postFile" || method == "postFile2" || method == "putFile";
+    return FindNamed(Methods, method) != nullptr;
 }
 
-const char* UploadHost::HttpMethodOf(const std::string& method)
+std::string UploadHost::HttpMethodOf(const std::string& method)
 {
-    return method == "putFile" ? "PUT" : "POST";
+    const Method* entry = FindNamed(Methods, method);
+    return entry ? entry->httpMethod : std::string();
 }
 
-std::string UploadHost::Handle(const MethodRouter::Route& route, const std::string& contentType, QByteArray body)
+std::string UploadHost::Handle(const MethodRouter::Route& route, UploadBody& body)
 {
-    const QString userId = QString::fromStdString(route.userId);
-    if (route.method == "postFile")
-        return PostFile(userId, contentType, std::move(body));
-    if (route.method == "postFile2")
-        return PostFile2(userId, contentType, std::move(body));
-    return PutFile(userId, route.rest, body);
+    const Method* entry = FindNamed(Methods, route.method);
+    if (!entry)
+        return JsonReply::Error(FakeMessages::UploadActionError);
+    return (this->*entry->handler)(QString::fromStdString(route.userId), route, body);
 }
 
-std::string UploadHost::PostFile(const QString& userId, const std::string& contentType, QByteArray body)
+std::string UploadHost::PostFile(const QString& userId, const MethodRouter::Route&, UploadBody& body)
 {
-    const Form form = ReadMultipart(contentType, std::move(body));
+    const Form form = ReadMultipart(body);
     if (!form.error.isEmpty())
         return Refuse(FakeMessages::MultipartError, form.error);
     if (std::optional<std::string> refusal = Refusal(userId, form.fields))
@@ -83,10 +88,10 @@ std::string UploadHost::PostFile(const QString& userId, const std::string& conte
                  FakeUploadWrite::Replace, *form.file);
 }
 
-std::string UploadHost::PostFile2(const QString& userId, const std::string& contentType, QByteArray body)
+std::string UploadHost::PostFile2(const QString& userId, const MethodRouter::Route&, UploadBody& body)
 {
-    const bool multipart = MultipartBody::Boundary(contentType).has_value();
-    const Form form = multipart ? ReadMultipart(contentType, std::move(body)) : ReadForm(body);
+    const bool multipart = body.IsMultipart();
+    const Form form = multipart ? ReadMultipart(body) : ReadForm(body.Content().Bytes());
     if (!form.error.isEmpty())
         return Refuse(multipart ? FakeMessages::MultipartError : FakeMessages::FormEncodingError, form.error);
     if (std::optional<std::string> refusal = Refusal(userId, form.fields))
@@ -96,7 +101,7 @@ std::string UploadHost::PostFile2(const QString& userId, const std::string& cont
     const QString action = form.fields.Value(ActionField);
     if (action == u"size") {
         return Write(userId, form.fields.Value(SyncKeyField), form.fields.Value(SyncChecksumField),
-                     FakeUploadWrite::Query, QByteArray());
+                     FakeUploadWrite::Query, FakeContent());
     }
     if (action != u"transfer")
         return JsonReply::Error(FakeMessages::UploadActionError);
@@ -111,20 +116,20 @@ std::string UploadHost::PostFile2Transfer(const QString& userId, const Form& for
     if (!form.file)
         return JsonReply::Error(FakeMessages::UploadFileMissing);
     const QString partSize = form.fields.Value(PartSizeField);
-    if (!AllDigits(partSize) || partSize.toLongLong() != form.file->size())
+    if (!AllDigits(partSize) || partSize.toLongLong() != form.file->Size())
         return Refuse(FakeMessages::PartSizeError,
-                      QStringLiteral("p_size %1, upload_file %2 bytes").arg(partSize).arg(form.file->size()));
+                      QStringLiteral("p_size %1, upload_file %2 bytes").arg(partSize).arg(form.file->Size()));
     return Write(userId, form.fields.Value(SyncKeyField), form.fields.Value(SyncChecksumField),
                  FakeUploadWrite::Append, *form.file);
 }
 
-std::string UploadHost::PutFile(const QString& userId, const std::string& rest, const QByteArray& body)
+std::string UploadHost::PutFile(const QString& userId, const MethodRouter::Route& route, UploadBody& body)
 {
     // <action>&<access key>&<checksum>&<journal key>&<journal checksum>
-    const QStringList values = QueryText::Pieces(rest);
+    const QStringList values = QueryText::Pieces(route.rest);
     if (values.size() != 5)
         return Refuse(FakeMessages::AccessKeyInvalid,
-                      QStringLiteral("putFile values: %1").arg(QString::fromStdString(rest)));
+                      QStringLiteral("putFile values: %1").arg(QString::fromStdString(route.rest)));
     FormFields fields;
     fields.Add(QStringLiteral("access_key"), values[1]);
     fields.Add(QStringLiteral("access_key_checksum"), values[2]);
@@ -133,21 +138,20 @@ std::string UploadHost::PutFile(const QString& userId, const std::string& rest, 
     if (std::optional<std::string> refusal = Refusal(userId, fields))
         return *refusal;
     if (values[0] == u"size")
-        return Write(userId, values[3], values[4], FakeUploadWrite::Query, QByteArray());
+        return Write(userId, values[3], values[4], FakeUploadWrite::Query, FakeContent());
     if (values[0] != u"transfer")
         return JsonReply::Error(FakeMessages::UploadActionError);
-    return Write(userId, values[3], values[4], FakeUploadWrite::Append, body);
+    return Write(userId, values[3], values[4], FakeUploadWrite::Append, body.Content());
 }
 
-UploadHost::Form UploadHost::ReadMultipart(const std::string& contentType, QByteArray body)
+UploadHost::Form UploadHost::ReadMultipart(UploadBody& body)
 {
     Form form;
-    const std::optional<QByteArray> boundary = MultipartBody::Boundary(contentType);
-    if (!boundary) {
-        form.error = QStringLiteral("content type %1").arg(QString::fromStdString(contentType));
+    if (!body.IsMultipart()) {
+        form.error = QStringLiteral("content type %1").arg(QString::fromStdString(body.ContentType()));
         return form;
     }
-    MultipartBody::Result parsed = MultipartBody::Parse(body, *boundary);
+    MultipartBody::Result parsed = body.TakeParts();
     if (!parsed.parts) {
         form.error = parsed.error;
         return form;
@@ -161,13 +165,12 @@ UploadHost::Form UploadHost::ReadMultipart(const std::string& contentType, QByte
             return form;
         }
         if (isFile) {
-            form.file = PartContent(std::move(body), part);
+            form.file = FileContent(part);
             if (!form.file)
                 form.error = QStringLiteral("upload_file is not in its transfer encoding");
             return form;
         }
-        const std::optional<QByteArray> value =
-            TransferEncoding::Decode(part.transferEncoding, body.mid(part.offset, part.length));
+        const std::optional<QByteArray> value = TransferEncoding::Decode(part.transferEncoding, part.content.Bytes());
         const std::optional<QString> text = value ? FormDecoder::StrictUtf8(*value) : std::nullopt;
         if (!text) {
             form.error = QStringLiteral("part %1 is not in its transfer encoding").arg(QString::fromLatin1(part.name));
@@ -200,7 +203,7 @@ std::optional<std::string> UploadHost::Refusal(const QString& userId, const Form
 }
 
 std::string UploadHost::Write(const QString& userId, const QString& syncKey, const QString& checksum,
-                              FakeUploadWrite write, const QByteArray& bytes)
+                              FakeUploadWrite write, const FakeContent& bytes)
 {
     const FakeUploadResult result = state_.WriteUpload(userId, syncKey, checksum, write, bytes);
     if (!result.message.isEmpty())

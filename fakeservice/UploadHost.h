@@ -24,9 +24,11 @@
 // message; success is {"status":"1"}, and for the size queries
 // {"status":"1","file_info":{"total_filesize":"<length>"}}.
 
+#include "fakeservice/FakeContent.h"
 #include "fakeservice/FakeState.h"
 #include "fakeservice/FormFields.h"
 #include "fakeservice/MethodRouter.h"
+#include "fakeservice/UploadBody.h"
 
 #include <QByteArray>
 #include <QString>
@@ -42,26 +44,35 @@ public:
     static bool Handles(const std::string& method);
 
     // The HTTP method the upload method comes with: "PUT" for putFile,
-    // "POST" for the others.
-    static const char* HttpMethodOf(const std::string& method);
+    // "POST" for the others; empty for a method not answered here.
+    static std::string HttpMethodOf(const std::string& method);
 
-    // The reply to one request whose body arrived whole; contentType as it
-    // arrived.
-    std::string Handle(const MethodRouter::Route& route, const std::string& contentType, QByteArray body);
+    // The reply to one request whose body arrived whole.
+    std::string Handle(const MethodRouter::Route& route, UploadBody& body);
 
 private:
     struct Form {
         FormFields fields;
-        std::optional<QByteArray> file;  // the content of "upload_file"
-        QString error;                   // why the body was refused, when it was
+        std::optional<FakeContent> file;  // the content of "upload_file"
+        QString error;                    // why the body was refused, when it was
     };
 
-    std::string PostFile(const QString& userId, const std::string& contentType, QByteArray body);
-    std::string PostFile2(const QString& userId, const std::string& contentType, QByteArray body);
-    std::string PostFile2Transfer(const QString& userId, const Form& form);
-    std::string PutFile(const QString& userId, const std::string& rest, const QByteArray& body);
+    using Handler = std::string (UploadHost::*)(const QString& userId, const MethodRouter::Route& route,
+                                                UploadBody& body);
+    struct Method {
+        const char* name;
+        const char* httpMethod;
+        Handler handler;
+    };
+    // The methods answered here, by their names on the wire.
+    static const Method Methods[];
 
-    static Form ReadMultipart(const std::string& contentType, QByteArray body);
+    std::string PostFile(const QString& userId, const MethodRouter::Route& route, UploadBody& body);
+    std::string PostFile2(const QString& userId, const MethodRouter::Route& route, UploadBody& body);
+    std::string PostFile2Transfer(const QString& userId, const Form& form);
+    std::string PutFile(const QString& userId, const MethodRouter::Route& route, UploadBody& body);
+
+    static Form ReadMultipart(UploadBody& body);
     Form ReadForm(const QByteArray& body) const;
 
     // The refusal for a body without the access key in front or with a key
@@ -69,7 +80,7 @@ private:
     std::optional<std::string> Refusal(const QString& userId, const FormFields& fields) const;
 
     std::string Write(const QString& userId, const QString& syncKey, const QString& checksum,
-                      FakeUploadWrite write, const QByteArray& bytes);
+                      FakeUploadWrite write, const FakeContent& bytes);
 
     FakeState& state_;
     bool strictFormEncoding_;

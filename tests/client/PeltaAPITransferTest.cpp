@@ -89,7 +89,7 @@ protected:
     {
         for (const FakeSyncKey& key : service_.State().SyncKeys(UserId)) {
             if (key.key == row.sync_journal_key)
-                return key.upload;
+                return key.upload.Bytes();
         }
         return QByteArray("<no key>");
     }

@@ -4,6 +4,7 @@
 #include "tests/fakeservice/ServiceHostTest.h"
 
 #include "foundation/crypto/Crypto.h"
+#include "tests/support/PatternData.h"
 
 #include <curl/curl.h>
 
@@ -14,14 +15,6 @@
 namespace {
 
 using CurlReply = ServiceHostTest::CurlReply;
-
-QByteArray Pattern(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char((i * 31 + i / 251) % 256);
-    return bytes;
-}
 
 // A GET as a ranged download sends it: HTTP/1.0, an optional Range.
 CurlReply CurlGet(const std::string& url, const std::string& range)
@@ -67,7 +60,7 @@ protected:
 
 TEST_F(DownloadHostTest, RangesAnswerExactlyTheirBytes)
 {
-    const QByteArray content = Pattern(300000);
+    const QByteArray content = PatternData(300000);
     ASSERT_TRUE(State().SeedFile(UserId, "/docs/data.bin", content));
     const std::string url = UrlOf("/docs/data.bin");
 
@@ -105,10 +98,10 @@ TEST_F(DownloadHostTest, RangesAnswerExactlyTheirBytes)
 
 TEST_F(DownloadHostTest, FaultsBreakOrReplaceTheBody)
 {
-    const QByteArray content = Pattern(200000);
+    const QByteArray content = PatternData(200000);
     ASSERT_TRUE(State().SeedFile(UserId, "/f.bin", content, 100));
     const std::string url = UrlOf("/f.bin");
-    const QByteArray edited = Pattern(1500).toBase64();
+    const QByteArray edited = PatternData(1500).toBase64();
 
     struct Case {
         const char* what;
@@ -126,6 +119,7 @@ TEST_F(DownloadHostTest, FaultsBreakOrReplaceTheBody)
         {"short error text", Fault::Message("file not exist"), "", CURLE_OK, 200,
          R"({"msg":"file not exist","status":"0"})"},
         {"range ignored", Fault::IgnoreRange(), "bytes=100-", CURLE_OK, 200, content},
+        {"range from elsewhere", Fault::RangeFrom(500), "bytes=1000-1999", CURLE_OK, 206, content.mid(500, 1500)},
         {"dropped", Fault::DropBeforeReply(), "", CURLE_GOT_NOTHING, 0, ""},
         {"new version", Fault::ChangeContent(edited), "bytes=1000-", CURLE_OK, 206, edited.mid(1000)},
     };
@@ -140,7 +134,7 @@ TEST_F(DownloadHostTest, FaultsBreakOrReplaceTheBody)
     // The edit that the last fault made is the service's version 2, made by another agent.
     const std::optional<FakeItem> file = State().FindItem(UserId, "/f.bin");
     EXPECT_EQ(file->version, 2);
-    EXPECT_EQ(file->content, edited);
+    EXPECT_EQ(file->content.Bytes(), edited);
     ASSERT_FALSE(State().Journal(UserId).empty());
     EXPECT_EQ(State().Journal(UserId).back().agentKey, QString::fromLatin1(DownloadHost::EditorAgent));
     EXPECT_EQ(service_.CallCount(DownloadHost::Method), std::size(cases));
@@ -148,7 +142,8 @@ TEST_F(DownloadHostTest, FaultsBreakOrReplaceTheBody)
 
 TEST_F(DownloadHostTest, LargeFileStreamsToSeveralClientsAtOnce)
 {
-    const QByteArray content = Pattern(qsizetype(32) << 20);
+    // Several pieces of the store's reads per range.
+    const QByteArray content = PatternData((qsizetype(4) << 20) + 12345);
     ASSERT_TRUE(State().SeedFile(UserId, "/big.iso", content));
     const std::string url = UrlOf("/big.iso");
 

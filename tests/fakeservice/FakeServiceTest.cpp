@@ -6,6 +6,7 @@
 #include "fakeservice/FakeService.h"
 #include "fakeservice/FormDecoder.h"
 #include "tests/fakeservice/ServiceHostTest.h"
+#include "tests/support/WaitUntil.h"
 #include "fakeservice/TestAccount.h"
 
 #include "foundation/Constants.h"
@@ -23,7 +24,6 @@
 #include <future>
 #include <memory>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -348,7 +348,7 @@ TEST_F(FakeServiceTest, FileCheckReportsTheCommittedUpload)
     EXPECT_EQ(Commit(AgentA, key).Text("msg"), u"file not exist");  // nothing uploaded yet
     ASSERT_TRUE(State().AppendUpload(UserId, key.value("key").toString(), "abc"));
     ASSERT_EQ(Commit(AgentA, key).Text("status"), u"1");
-    EXPECT_EQ(State().FindItem(UserId, "/a.txt")->content, "abc");
+    EXPECT_EQ(State().FindItem(UserId, "/a.txt")->content.Bytes(), "abc");
 
     const Reply check = Call("getFileCheck", QStringLiteral("agent_key=%1&my_base64_full_path_name=%2").arg(AgentA, Wire("/a.txt")));
     ASSERT_EQ(check.Text("status"), u"1") << check.body;
@@ -569,8 +569,7 @@ TEST(FakeServiceLifecycle, StopIsPromptWhileAReplyIsHeldAndAConnectionIdles)
         return static_cast<bool>(client.Post(MethodRouter::PathFor("getSyncJournal", "1", 1).c_str(), "",
                                              "application/x-www-form-urlencoded"));
     });
-    while (service->CallCount("getSyncJournal") == 0)
-        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(WaitUntil([&] { return service->CallCount("getSyncJournal") == 1; }));
 
     const auto start = std::chrono::steady_clock::now();
     service.reset();

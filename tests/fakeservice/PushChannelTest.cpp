@@ -3,6 +3,7 @@
 // codes, and a stop that does not wait for held polls.
 
 #include "tests/fakeservice/ServiceHostTest.h"
+#include "tests/support/WaitUntil.h"
 
 #include <QJsonDocument>
 
@@ -96,12 +97,10 @@ protected:
         return Raw(reply, 0) == u"ERR" ? Data(reply, 0).value("code").toString() : QString();
     }
 
-    // Waits until the service holds the session's CHECK.
+    // Waits until the service holds this many CHECKs.
     void WaitHeld(std::size_t checks)
     {
-        for (int i = 0; i < 500 && service_.CallCount("CHECK") < checks; ++i)
-            std::this_thread::sleep_for(2ms);
-        std::this_thread::sleep_for(50ms);
+        ASSERT_TRUE(WaitUntil([&] { return service_.Push().HeldChecks() == checks; }));
     }
 };
 
@@ -187,7 +186,7 @@ TEST_F(PushChannelTest, ErrorsForLostSessionsAndRefusals)
 
     // A session that expires while its CHECK is held gets 004 at once.
     std::future<Reply> held = CheckAsync(a.sessid);
-    WaitHeld(2);
+    WaitHeld(1);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(service_.Push().ExpireSession(a.sessid));
     EXPECT_EQ(ErrorCode(held.get()), u"004");
@@ -207,7 +206,7 @@ TEST_F(PushChannelTest, MessagesWaitWhenTheHeldCheckWasGivenUp)
     const Session b = Join("b1");
     const Reply abandoned = CheckAsync(b.sessid, 300).get();  // the client stops waiting
     EXPECT_EQ(abandoned.http, 0);
-    std::this_thread::sleep_for(150ms);
+    WaitHeld(0);  // the service notices that nobody waits for it any more
 
     ASSERT_TRUE(Exchange(SendCommand(a, "1700000002")).array.isEmpty());
     const auto start = std::chrono::steady_clock::now();
@@ -239,9 +238,7 @@ TEST(PushChannelLifecycle, StopIsPromptWhileChecksAreHeld)
             return post(QStringLiteral(R"([{"cmd":"CHECK","chl":1,"sessid":"%1"}])").arg(sessid));
         }));
     }
-    while (service->CallCount("CHECK") < 2)
-        std::this_thread::sleep_for(5ms);
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(WaitUntil([&] { return service->Push().HeldChecks() == 2; }));
 
     const auto start = std::chrono::steady_clock::now();
     service.reset();

@@ -119,7 +119,7 @@ qint64 ServiceHostTest::Buffered(const QJsonObject& syncJournal)
     const QString key = syncJournal.value(QStringLiteral("key")).toString();
     for (const FakeSyncKey& entry : State().SyncKeys(UserId)) {
         if (entry.key == key)
-            return entry.upload.size();
+            return entry.upload.Size();
     }
     return -1;
 }

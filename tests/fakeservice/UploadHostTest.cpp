@@ -3,6 +3,7 @@
 // buffer, and the faults a resume is tested with.
 
 #include "tests/fakeservice/ServiceHostTest.h"
+#include "tests/support/PatternData.h"
 
 #include <curl/curl.h>
 
@@ -109,14 +110,6 @@ CurlReply CurlPostFile(const std::string& url, const std::vector<std::pair<const
     return reply;
 }
 
-QByteArray Pattern(qsizetype size, char seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char(seed + (i * 7) % 251);
-    return bytes;
-}
-
 class UploadHostTest : public ServiceHostTest {
 protected:
     std::vector<Part> KeyParts(const QJsonObject& key, const QString& checksum = QString()) const
@@ -165,7 +158,7 @@ protected:
 TEST_F(UploadHostTest, OneShotPostReplacesTheBufferAndTheCommitStoresIt)
 {
     State().SetRefuseSizeMismatch(true);
-    const QByteArray content = Pattern(3 << 19, 'a');  // large enough for libcurl to ask "Expect: 100-continue"
+    const QByteArray content = PatternData(3 << 19, 1);  // large enough for libcurl to ask "Expect: 100-continue"
     ASSERT_TRUE(State().SeedFolder(UserId, "/docs"));
     const QJsonObject key = RegisterFile("/docs/report.bin", content.size());
     const std::string url = service_.UploadUrl() + PathOf("postFile");
@@ -176,7 +169,7 @@ TEST_F(UploadHostTest, OneShotPostReplacesTheBufferAndTheCommitStoresIt)
         {"sync_journal_key_checksum", key.value("checksum").toString()},
     };
 
-    const CurlReply first = CurlPostFile(url, fields, Pattern(50, 'x'));
+    const CurlReply first = CurlPostFile(url, fields, PatternData(50, 2));
     ASSERT_EQ(first.code, CURLE_OK);
     EXPECT_EQ(first.http, 200);
     EXPECT_NE(first.body.find("\"status\":\"1\""), std::string::npos) << first.body;
@@ -186,7 +179,7 @@ TEST_F(UploadHostTest, OneShotPostReplacesTheBufferAndTheCommitStoresIt)
 
     const Reply commit = Commit(key);
     ASSERT_EQ(commit.Text("status"), u"1") << commit.body;
-    EXPECT_EQ(State().FindItem(UserId, "/docs/report.bin")->content, content);
+    EXPECT_EQ(State().FindItem(UserId, "/docs/report.bin")->content.Bytes(), content);
 
     // The service base does not take uploads.
     EXPECT_EQ(CurlPostFile(service_.BaseUrl() + PathOf("postFile"), fields, content).http, 404);
@@ -195,7 +188,7 @@ TEST_F(UploadHostTest, OneShotPostReplacesTheBufferAndTheCommitStoresIt)
 TEST_F(UploadHostTest, ResumablePartsAppendAndTheSizeQueryTellsWhereToResume)
 {
     State().SetRefuseSizeMismatch(true);
-    const QByteArray content = Pattern(3 * 65536 + 123, 'k');
+    const QByteArray content = PatternData(3 * 65536 + 123, 3);
     const QJsonObject key = RegisterFile("/big.bin", content.size());
 
     const Reply empty = PostFile2Size(key);
@@ -210,7 +203,7 @@ TEST_F(UploadHostTest, ResumablePartsAppendAndTheSizeQueryTellsWhereToResume)
         EXPECT_EQ(TotalOf(PostFile2Size(key)), QString::number(sent));
     }
     EXPECT_EQ(Commit(key).Text("status"), u"1");
-    EXPECT_EQ(State().FindItem(UserId, "/big.bin")->content, content);
+    EXPECT_EQ(State().FindItem(UserId, "/big.bin")->content.Bytes(), content);
 }
 
 TEST_F(UploadHostTest, EmptyFileIsOnePartOfSizeZero)
@@ -274,7 +267,7 @@ TEST_F(UploadHostTest, RefusedPartsLeaveTheBufferAsItWas)
 TEST_F(UploadHostTest, PutFileAppendsChunksAndAnswersTheSizeQuery)
 {
     State().SetRefuseSizeMismatch(true);
-    const QByteArray content = Pattern(5000, 'p');
+    const QByteArray content = PatternData(5000, 4);
     const QJsonObject key = RegisterFile("/put.bin", content.size());
     const std::string upload = service_.UploadUrl();
 
@@ -299,13 +292,13 @@ TEST_F(UploadHostTest, PutFileAppendsChunksAndAnswersTheSizeQuery)
     EXPECT_EQ(Buffered(key), 5000);
 
     EXPECT_EQ(Commit(key).Text("status"), u"1");
-    EXPECT_EQ(State().FindItem(UserId, "/put.bin")->content, content);
+    EXPECT_EQ(State().FindItem(UserId, "/put.bin")->content.Bytes(), content);
 }
 
 TEST_F(UploadHostTest, FaultsLoseThePartSoTheClientResumesFromTheSize)
 {
     const QJsonObject key = RegisterFile("/resume.bin", 3 * 65536);
-    const QByteArray part = Pattern(65536, 'r');
+    const QByteArray part = PatternData(65536, 5);
     ASSERT_EQ(PostPart(key, part, "65536").Text("status"), u"1");
 
     struct Case {
@@ -340,6 +333,43 @@ TEST_F(UploadHostTest, FaultsLoseThePartSoTheClientResumesFromTheSize)
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.back().host, "upload");
     EXPECT_EQ(calls.back().method, "putFile");
+}
+
+TEST_F(UploadHostTest, LargeBodiesLeaveTheConnectionReadyForTheNextRequest)
+{
+    // Large bodies are read past the HTTP library (and stored on a thread of
+    // their own from 1 MiB on); the connection must still be at the next
+    // request's start afterwards.
+    const QByteArray part = PatternData(1024 * 1024 + 7, 6);
+    const QByteArray chunk = PatternData(300 * 1024 + 7, 7);
+    const QJsonObject key = RegisterFile("/large.bin", 2 * part.size() + chunk.size());
+    httplib::Client client(service_.UploadUrl());
+    client.set_keep_alive(true);
+    client.set_read_timeout(10, 0);
+    const auto post = [&](const QByteArray& bytes) {
+        std::vector<Part> parts = KeyParts(key);
+        parts.push_back({"p_size", QByteArray::number(bytes.size())});
+        parts.push_back({"p_checksum", ""});
+        parts.push_back({"upload_file", bytes, false, true});
+        return client.Post(PathOf("postFile2").c_str(), Multipart(parts), MultipartType().c_str());
+    };
+
+    service_.Faults().SetNext("postFile2", Fault::DropAfterRequestBytes(100000));
+    EXPECT_FALSE(post(part));  // cut: nothing of the part is kept
+    EXPECT_EQ(Buffered(key), 0);
+    for (int i = 0; i < 2; ++i) {
+        const httplib::Result posted = post(part);
+        ASSERT_TRUE(posted);
+        EXPECT_NE(posted->body.find("\"status\":\"1\""), std::string::npos) << posted->body;
+    }
+    const httplib::Result put =
+        client.Put(PutTarget("transfer", key).c_str(), chunk.toStdString(), "application/octet-stream");
+    ASSERT_TRUE(put);
+    const httplib::Result size = client.Put(PutTarget("size", key).c_str(), "", "application/octet-stream");
+    ASSERT_TRUE(size);
+    EXPECT_NE(size->body.find(std::to_string(2 * part.size() + chunk.size())), std::string::npos) << size->body;
+    EXPECT_EQ(Commit(key).Text("status"), u"1");
+    EXPECT_TRUE(State().FindItem(UserId, "/large.bin")->content.Bytes() == part + part + chunk);
 }
 
 }  // namespace
