@@ -140,8 +140,7 @@ std::string Reply(FakeService& service, const QStringList& words)
         const std::optional<FakeItem> item = service.State().LiveFile(UserId, words.value(1));
         if (!item)
             return "-1 none";
-        return std::to_string(item->content.size()) + ' ' +
-               QCryptographicHash::hash(item->content, QCryptographicHash::Md5).toHex().toStdString();
+        return std::to_string(item->content.Size()) + ' ' + item->content.Md5Hex().toStdString();
     }
     if (command == u"key") {  // key <size>: a journal key for a client-level upload
         static int serial = 0;
@@ -157,8 +156,7 @@ std::string Reply(FakeService& service, const QStringList& words)
     if (command == u"held") {  // held <key>: size md5 of its upload buffer
         for (const FakeSyncKey& key : service.State().SyncKeys(UserId)) {
             if (key.key == words.value(1))
-                return std::to_string(key.upload.size()) + ' ' +
-                       QCryptographicHash::hash(key.upload, QCryptographicHash::Md5).toHex().toStdString();
+                return std::to_string(key.upload.Size()) + ' ' + key.upload.Md5Hex().toStdString();
         }
         return "-1 none";
     }

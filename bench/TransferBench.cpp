@@ -264,13 +264,7 @@ private:
         for (const FakeSyncKey& key : service_.State().SyncKeys(UserId)) {
             if (key.key != syncKey)
                 continue;
-            QCryptographicHash hash(QCryptographicHash::Md5);
-            std::vector<char> buffer;
-            key.upload.Read(0, key.upload.Size(), buffer, [&](const char* data, qint64 length) {
-                hash.addData(QByteArrayView(data, length));
-                return true;
-            });
-            return std::to_string(key.upload.Size()) + ' ' + hash.result().toHex().toStdString();
+            return std::to_string(key.upload.Size()) + ' ' + key.upload.Md5Hex().toStdString();
         }
         return "-1 none";
     }

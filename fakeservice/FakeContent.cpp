@@ -2,6 +2,8 @@
 
 #include "fakeservice/ContentFile.h"
 
+#include <QCryptographicHash>
+
 #include <algorithm>
 
 namespace {
@@ -108,6 +110,17 @@ QByteArray FakeContent::Mid(qint64 offset, qint64 length) const
 QByteArray FakeContent::Bytes() const
 {
     return Mid(0, size_);
+}
+
+QByteArray FakeContent::Md5Hex() const
+{
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    std::vector<char> buffer;
+    Read(0, size_, buffer, [&](const char* data, qint64 length) {
+        hash.addData(QByteArrayView(data, length));
+        return true;
+    });
+    return hash.result().toHex();
 }
 
 bool FakeContent::ForEachSegment(qint64 offset, qint64 length,

@@ -52,6 +52,8 @@ public:
     QByteArray Mid(qint64 offset, qint64 length) const;
     // All of it in one array: for small contents and for tests.
     QByteArray Bytes() const;
+    // The lower-case hex MD5 of all of it, read piece by piece.
+    QByteArray Md5Hex() const;
 
 private:
     struct Segment {

@@ -164,7 +164,7 @@ QString EngineServiceFixture::ServiceVersion(const QString& servicePath)
 QByteArray EngineServiceFixture::ServiceContent(const QString& servicePath)
 {
     const std::optional<FakeItem> item = ServiceItem(servicePath);
-    return item ? item->content : QByteArray("(none)");
+    return item ? item->content.Bytes() : QByteArray("(none)");
 }
 
 void EngineServiceFixture::OtherAgentEdits(const QString& servicePath, const QByteArray& content,
