@@ -71,23 +71,6 @@ bool IsCacheFolder(const QString& relative)
     return relative == cache || relative.startsWith(cache + QLatin1Char('\\'));
 }
 
-}  // namespace
-
-bool JournalEntry::IsMove() const
-{
-    return kind == XSYNCFileMove || kind == XSYNCFolderMove;
-}
-
-QString JournalEntry::Describe() const
-{
-    QString text = objType + QLatin1Char(',') + action + QLatin1Char(':') + path;
-    if (IsMove())
-        text += QStringLiteral("->") + destPath;
-    return text;
-}
-
-namespace {
-
 class EntryReader {
 public:
     explicit EntryReader(JournalEntry& entry) : entry_(entry) {}
@@ -189,4 +172,17 @@ JournalEntry JournalEntry::Read(const JsonValue& value)
     JournalEntry entry;
     EntryReader(entry).Read(value);
     return entry;
+}
+
+bool JournalEntry::IsMove() const
+{
+    return kind == XSYNCFileMove || kind == XSYNCFolderMove;
+}
+
+QString JournalEntry::Describe() const
+{
+    QString text = objType + QLatin1Char(',') + action + QLatin1Char(':') + path;
+    if (IsMove())
+        text += QStringLiteral("->") + destPath;
+    return text;
 }

@@ -175,7 +175,8 @@ EntryOutcome JournalReplay::Handle(const JournalEntry& entry, const QString& own
                        LogGeneral);
         return EntryOutcome::NotApplied;
     case JournalEntry::State::Refused:
-        PathGuard::LogRefused(kWhere + entry.objType + QLatin1Char(',') + entry.action, entry.path, entry.problem);
+        PathGuard::LogRefused(kWhere + QStringLiteral("entry"), entry.IsMove() ? entry.Describe() : entry.path,
+                              entry.problem);
         // A move has another side that could exist here.
         return entry.IsMove() ? EntryOutcome::NotApplied : EntryOutcome::Applied;
     case JournalEntry::State::Usable:
