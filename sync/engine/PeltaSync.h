@@ -349,8 +349,25 @@ public:
     // The remote walk of a folder or of one object (depth 0).
     bool ResyncRemote(const QString& path, bool recursive, bool deleteMissing, bool logExchange, QString& timestamp,
                       int depth);
-    // The journal since position: mode 1 replays it, mode 2 only counts it.
+    // The journal since position: mode 1 replays it, mode 2 only counts it
+    // (JournalReplay). flag is not used.
     int ResyncJournal(const QString& position, int mode, bool flag);
+    // Results of ResyncJournal. Count mode: JournalLong when the service
+    // holds JournalLongCount or more entries after the position, else
+    // JournalNothingNew. Replay mode: JournalReplayed when the entries were
+    // replayed and the position stored (as far as it may move),
+    // JournalNothingNew when nothing follows the position. Both modes:
+    // JournalStopped when the engine is not running or stops meanwhile (and,
+    // replaying, when the sync folder is not mounted); JournalExchangeFailed
+    // when the service could not be asked or its reply cannot be used. A
+    // negative result changed no position; the callers keep their notice
+    // and ask again later.
+    static constexpr int JournalExchangeFailed = -2;
+    static constexpr int JournalStopped = -1;
+    static constexpr int JournalNothingNew = 0;
+    static constexpr int JournalReplayed = 1;
+    static constexpr int JournalLong = 1;
+    static constexpr int JournalLongCount = 50;
 
 private:
     struct StoredRow {

@@ -3,13 +3,10 @@
 
 #include "sync/engine/PeltaSync.h"
 
-// The replay is not here yet: this only tells the caller that the engine
-// found nothing to replay, so no position is ever stored from it.
+#include "sync/engine/JournalReplay.h"
+
 int PeltaSync::ResyncJournal(const QString& position, int mode, bool /*flag*/)
 {
-    if (!IsRunning())
-        return -1;
-    if (mode == 1)
-        Log(QStringLiteral("ResyncJournal:") + position, LogGeneral);
-    return 0;
+    JournalReplay replay(*this);
+    return replay.Run(position, mode);
 }

@@ -1,0 +1,457 @@
+#include "sync/engine/ReplayEntry.h"
+
+#include "foundation/Constants.h"
+#include "foundation/PeltaFSQueue.h"
+#include "foundation/ProcessState.h"
+#include "foundation/db/PeltaDb.h"
+#include "sync/engine/ShellNotice.h"
+#include "sync/rules/LocalItem.h"
+#include "sync/rules/RecordKey.h"
+#include "sync/rules/SafeReplace.h"
+
+#include <cerrno>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+const QString kWhere = QStringLiteral("PeltaSync:ResyncJournal:");
+
+}  // namespace
+
+ReplayEntry::ReplayEntry(PeltaSync& engine, MountedFolder& mounted, Batch& batch)
+    : engine_(engine), batch_(batch), recycle_(engine, mounted), root_(engine.SyncFolder())
+{
+}
+
+EntryOutcome ReplayEntry::Apply(const JournalEntry& entry)
+{
+    switch (entry.kind) {
+    case XSYNCFileAdd:
+    case XSYNCFileMod:
+        return FetchFile(entry);
+    case XSYNCFileDel:
+    case XSYNCFolderDel:
+        return Recycle(entry);
+    case XSYNCFileMove:
+        return MoveFile(entry);
+    case XSYNCFolderAdd:
+        return AddFolder(entry);
+    case XSYNCFolderMod:
+        return EntryOutcome::Applied;
+    case XSYNCFolderMove:
+        return MoveFolder(entry);
+    default:
+        return EntryOutcome::NotApplied;
+    }
+}
+
+// ---- Helpers -------------------------------------------------------------------------------
+
+bool ReplayEntry::Stored(const QString& path, int kind, PeltaRecVfsSyncFile& record, bool& error)
+{
+    record.Clear();
+    record.kind = kind;
+    record.path = path;
+    const bool found = engine_.Db().RecGet(record);
+    error = record.error;
+    if (error)
+        PeltaSync::Log(kWhere + QStringLiteral("stored record unreadable:") + path, LogGeneral);
+    return found && !error;
+}
+
+bool ReplayEntry::InsertFromEntry(const QString& path, const JournalEntry& entry, PeltaRecVfsSyncFile& record)
+{
+    record.Clear();
+    record.kind = XFSFile;
+    record.path = path;
+    engine_.FillRecordKeys(record);
+    if (!RecordKey::IsValid(record.key))
+        return false;
+    if (record.parent.isEmpty()) {
+        engine_.CheckParent(record, false, true);
+        PeltaSync::Log(QStringLiteral("CheckParent=") + record.parent, LogGeneral);
+    }
+    record.version = entry.version;
+    record.ctime = static_cast<std::int32_t>(entry.mtime);
+    record.mtime = record.ctime;
+    record.size = entry.size;
+    return engine_.Db().RecAdd(record, true);
+}
+
+bool ReplayEntry::Fetch(const PeltaRecVfsSyncFile& stored, const JournalEntry& entry)
+{
+    PeltaRecVfsSyncFile wanted;
+    wanted.Assign(&stored);
+    wanted.version = entry.version;
+    wanted.size = entry.size;
+    wanted.ctime = static_cast<std::int32_t>(entry.mtime);
+    wanted.mtime = wanted.ctime;
+    if (engine_.GetFileDirect(wanted, false))
+        return true;
+    // Whatever kept it from coming now, a download row brings it later; a
+    // record without its file and without a row would read as a local
+    // deletion to the next rescan.
+    engine_.QueueFileGet(wanted);
+    return false;
+}
+
+void ReplayEntry::Uncount(const JournalEntry& entry)
+{
+    --batch_.counts[static_cast<std::size_t>(entry.kind)];
+}
+
+void ReplayEntry::Mark(const QString& path)
+{
+    engine_.Status().FileMon(path, PeltaRequestObject::SelfChangeMark, false);
+}
+
+void ReplayEntry::Unmark(const QString& path)
+{
+    engine_.Status().FileMon(path, 0, false);
+}
+
+// ---- Files added or changed ----------------------------------------------------------------
+
+EntryOutcome ReplayEntry::FetchFile(const JournalEntry& entry)
+{
+    const QString& path = entry.path;
+    PeltaRecVfsSyncFile stored;
+    bool error = false;
+    const bool found = Stored(path, XFSFile, stored, error);
+    if (error)
+        return EntryOutcome::NotApplied;
+    bool fetch = true;
+    if (found) {
+        const bool localFile = LocalItem::Stat(root_, engine_.ToLocalPath(path)).kind == LocalKind::File;
+        fetch = stored.version != entry.version || (entry.kind == XSYNCFileAdd && !localFile);
+        if (stored.parent.isEmpty()) {
+            engine_.CheckParent(stored, false, true);
+            PeltaSync::Log(QStringLiteral("CheckParent=") + stored.parent, LogGeneral);
+            if (!stored.parent.isEmpty())
+                engine_.Db().RecUpdateFields(stored.key, XFSFile, XMap{{QStringLiteral("parent"), stored.parent}});
+        }
+    } else if (!InsertFromEntry(path, entry, stored)) {
+        PeltaSync::Log(kWhere + QStringLiteral("cannot record ") + path, LogGeneral);
+        return EntryOutcome::NotApplied;
+    }
+
+    engine_.SetParentIcon(path, batch_.parents);
+    if (!fetch) {
+        if (entry.kind == XSYNCFileAdd)
+            batch_.lastPath = path;
+        return EntryOutcome::Applied;
+    }
+    if (Fetch(stored, entry)) {
+        engine_.SetIcon(path, XICOSync);
+        batch_.lastPath = path;
+    } else {
+        Uncount(entry);
+    }
+    return EntryOutcome::Applied;
+}
+
+// ---- Recycled -----------------------------------------------------------------------------
+
+EntryOutcome ReplayEntry::Recycle(const JournalEntry& entry)
+{
+    const RemoteRecycle::Result result = entry.isFolder ? recycle_.Folder(entry.path) : recycle_.File(entry.path);
+    switch (result) {
+    case RemoteRecycle::Result::Removed:
+        if (!entry.isFolder)
+            batch_.lastPath = entry.path;
+        return EntryOutcome::Applied;
+    case RemoteRecycle::Result::Kept:
+        Uncount(entry);
+        return EntryOutcome::Applied;
+    case RemoteRecycle::Result::Failed:
+        Uncount(entry);
+        return EntryOutcome::NotApplied;
+    case RemoteRecycle::Result::Stopped:
+        break;
+    }
+    return EntryOutcome::Stop;
+}
+
+// ---- Files moved -----------------------------------------------------------------------------
+
+EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
+{
+    const QString& orig = entry.path;
+    const QString& dest = entry.destPath;
+    if (orig == dest)
+        return EntryOutcome::Applied;
+    PeltaRecVfsSyncFile source;
+    PeltaRecVfsSyncFile target;
+    bool sourceError = false;
+    bool targetError = false;
+    const bool sourceFound = Stored(orig, XFSFile, source, sourceError);
+    const bool targetFound = Stored(dest, XFSFile, target, targetError);
+    if (sourceError || targetError)
+        return EntryOutcome::NotApplied;
+    const QString from = engine_.ToLocalPath(orig);
+    const QString to = engine_.ToLocalPath(dest);
+
+    if (LocalItem::Stat(root_, from).kind != LocalKind::File) {
+        // Gone here already: the record follows the move, the file comes
+        // from the service.
+        if (sourceFound) {
+            if (targetFound)
+                engine_.Db().RecDelete(orig, XFSFile);
+            else
+                engine_.MoveFolder(orig, dest);
+        }
+        return FetchMoved(entry);
+    }
+    if (LocalItem::Stat(root_, to).kind != LocalKind::Missing) {
+        PeltaSync::Log(kWhere + QStringLiteral("destination taken, source kept:") + entry.Describe(), LogGeneral);
+        return FetchMoved(entry);
+    }
+
+    PeltaRecVfsSyncFile parentCheck;
+    parentCheck.kind = XFSFile;
+    parentCheck.path = dest;
+    engine_.FillRecordKeys(parentCheck);
+    engine_.CheckParent(parentCheck, false, true);
+
+    Mark(orig);
+    Mark(dest);
+    int error = 0;
+    const bool moved = SafeReplace::MoveNoReplace(root_, from, to, error);
+    if (!moved) {
+        Unmark(orig);
+        Unmark(dest);
+        PeltaSync::Log(kWhere + QStringLiteral("file not moved, source kept:") + entry.Describe() + QLatin1Char(':') +
+                           LocalItem::ErrorText(error),
+                       LogGeneral);
+        return FetchMoved(entry);
+    }
+    if (targetFound)
+        engine_.Db().RecDelete(dest, XFSFile);
+    if (sourceFound) {
+        // The service gave the moved file a version of its own.
+        engine_.MoveFolder(orig, dest);
+        engine_.Db().RecUpdateFields(engine_.RecordKey(dest), XFSFile,
+                                     XMap{{QStringLiteral("version"), entry.version}});
+    } else {
+        InsertFromEntry(dest, entry, target);
+    }
+    engine_.SetIcon(orig, XICODel);
+    engine_.SetIcon(dest, XICOSync);
+    ShellNotice::ItemUpdated(orig);
+    Unmark(orig);
+    Unmark(dest);
+    // A change the file carried here goes up as a modification of its new
+    // path.
+    engine_.FileModify(dest);
+    batch_.lastPath = dest;
+    return EntryOutcome::Applied;
+}
+
+EntryOutcome ReplayEntry::FetchMoved(const JournalEntry& entry)
+{
+    const QString& dest = entry.destPath;
+    PeltaRecVfsSyncFile target;
+    bool error = false;
+    const bool found = Stored(dest, XFSFile, target, error);
+    if (error)
+        return EntryOutcome::NotApplied;
+    if (!found && !InsertFromEntry(dest, entry, target)) {
+        PeltaSync::Log(kWhere + QStringLiteral("cannot record ") + dest, LogGeneral);
+        return EntryOutcome::NotApplied;
+    }
+    if (Fetch(target, entry))
+        engine_.SetIcon(dest, XICOSync);
+    else
+        Uncount(entry);
+    batch_.lastPath = dest;
+    ShellNotice::ItemUpdated(entry.path);
+    return EntryOutcome::Applied;
+}
+
+// ---- Folders added ---------------------------------------------------------------------------
+
+EntryOutcome ReplayEntry::AddFolder(const JournalEntry& entry)
+{
+    const QString& path = entry.path;
+    const QString full = engine_.ToLocalPath(path);
+    const LocalFacts facts = LocalItem::Stat(root_, full);
+    if (facts.kind == LocalKind::Unknown) {
+        PeltaSync::Log(kWhere + QStringLiteral("cannot look at ") + path + QLatin1Char(':') +
+                           LocalItem::ErrorText(facts.error),
+                       LogGeneral);
+        return EntryOutcome::NotApplied;
+    }
+    if (facts.kind == LocalKind::File || facts.kind == LocalKind::Other) {
+        PeltaSync::Log(kWhere + QStringLiteral("not a folder here, left alone:") + path, LogGeneral);
+        Uncount(entry);
+        return EntryOutcome::Applied;
+    }
+    if (facts.kind == LocalKind::Missing) {
+        if (!MakeFolder(path))
+            return EntryOutcome::NotApplied;
+        engine_.SetIcon(path, XICOSync);
+    }
+    PeltaRecVfsSyncFile stored;
+    bool storeError = false;
+    if (!Stored(path, XFSFolder, stored, storeError) && !storeError) {
+        PeltaRecVfsSyncFile record;
+        record.path = path;
+        if (engine_.GetLocalInfo(record) == PeltaSync::InfoFound && record.kind == XFSFolder) {
+            engine_.FillRecordKeys(record);
+            if (record.parent.isEmpty())
+                engine_.CheckParent(record, false, true);
+            engine_.Db().RecAdd(record, false);
+        }
+    }
+    return storeError ? EntryOutcome::NotApplied : EntryOutcome::Applied;
+}
+
+// ---- Folders moved ---------------------------------------------------------------------------
+
+EntryOutcome ReplayEntry::MoveFolder(const JournalEntry& entry)
+{
+    const QString& orig = entry.path;
+    const QString& dest = entry.destPath;
+    if (orig == dest)
+        return EntryOutcome::Applied;
+    PeltaRecVfsSyncFile source;
+    PeltaRecVfsSyncFile target;
+    bool sourceError = false;
+    bool targetError = false;
+    const bool sourceFound = Stored(orig, XFSFolder, source, sourceError);
+    const bool targetFound = Stored(dest, XFSFolder, target, targetError);
+    if (sourceError || targetError)
+        return EntryOutcome::NotApplied;
+    const QString from = engine_.ToLocalPath(orig);
+    const QString to = engine_.ToLocalPath(dest);
+    const LocalFacts sourceFacts = LocalItem::Stat(root_, from);
+
+    if (sourceFacts.kind == LocalKind::Folder) {
+        if (LocalItem::Stat(root_, to).kind != LocalKind::Missing) {
+            PeltaSync::Log(kWhere + QStringLiteral("destination taken, source kept:") + entry.Describe(),
+                           LogGeneral);
+            WalkDestination(dest);
+            return EntryOutcome::Applied;
+        }
+        Mark(orig);
+        Mark(dest);
+        int error = 0;
+        const bool moved = LocalItem::RenameNoReplace(root_, from, to, error);
+        if (!moved) {
+            Unmark(orig);
+            Unmark(dest);
+            PeltaSync::Log(kWhere + QStringLiteral("folder not moved, source kept:") + entry.Describe() +
+                               QLatin1Char(':') + LocalItem::ErrorText(error),
+                           LogGeneral);
+            WalkDestination(dest);
+            return EntryOutcome::Applied;
+        }
+        LocalItem::SyncParent(root_, to, error);
+        if (!targetFound)
+            AddFolderRecord(dest, source, entry.version);
+        if (sourceFound)
+            MoveFolderRows(source, dest);
+        engine_.SetIcon(orig, XICODel);
+        engine_.SetIcon(dest, XICOSync);
+        ShellNotice::ItemUpdated(orig);
+        Unmark(orig);
+        Unmark(dest);
+        WalkDestination(dest);
+        return EntryOutcome::Applied;
+    }
+    if (sourceFacts.kind == LocalKind::Unknown) {
+        PeltaSync::Log(kWhere + QStringLiteral("cannot look at ") + orig + QLatin1Char(':') +
+                           LocalItem::ErrorText(sourceFacts.error),
+                       LogGeneral);
+        return EntryOutcome::NotApplied;
+    }
+    if (sourceFacts.kind == LocalKind::Missing && sourceFound && !targetFound) {
+        // Its rows move now, and the folder is made; its content comes
+        // from the service. Should the walk not bring all of it, the rescan
+        // restores what is missing before anything could take it for
+        // deleted here.
+        AddFolderRecord(dest, source, entry.version);
+        MoveFolderRows(source, dest);
+        MakeFolder(dest);
+        engine_.SetIcon(orig, XICODel);
+        engine_.SetIcon(dest, XICOSync);
+        WalkDestination(dest);
+        QueueRestoringRescan(dest);
+        return EntryOutcome::Applied;
+    }
+    WalkDestination(dest);
+    return EntryOutcome::Applied;
+}
+
+void ReplayEntry::AddFolderRecord(const QString& path, const PeltaRecVfsSyncFile& source, const QString& version)
+{
+    PeltaRecVfsSyncFile record;
+    record.kind = XFSFolder;
+    record.path = path;
+    engine_.FillRecordKeys(record);
+    record.version = version;
+    if (source.found) {
+        record.ctime = source.ctime;
+        record.mtime = source.mtime;
+    }
+    engine_.CheckParent(record, true, false);
+    engine_.Db().RecAdd(record, true);
+}
+
+bool ReplayEntry::MoveFolderRows(const PeltaRecVfsSyncFile& source, const QString& dest)
+{
+    int folders = 0;
+    int files = 0;
+    std::int64_t size = 0;
+    const bool moved = RecordKey::IsValid(source.key) &&
+                       engine_.MoveFolderRecords(source.key, engine_.RecordKey(dest), source.path, dest, folders,
+                                                 files, size, 1);
+    if (!moved) {
+        // The rows not moved yet stay reachable from the source's own row.
+        PeltaSync::Log(QStringLiteral("PeltaSync:resyncJournal:XSyncFolderMove:catch exception"), LogGeneral);
+        return false;
+    }
+    // The destination's row stands for the source's own row now.
+    engine_.Db().RecDelete(source.path, XFSFolder);
+    return true;
+}
+
+bool ReplayEntry::MakeFolder(const QString& path)
+{
+    const QString full = engine_.ToLocalPath(path);
+    Mark(path);
+    int error = 0;
+    bool made = LocalItem::MakeFolder(root_, full, error) || error == EEXIST;
+    if (!made && error == ENOENT) {
+        // Its own folder is missing too.
+        PeltaRecVfsSyncFile record;
+        record.kind = XFSFolder;
+        record.path = path;
+        engine_.FillRecordKeys(record);
+        engine_.CheckParent(record, false, true);
+        made = LocalItem::MakeFolder(root_, full, error);
+    }
+    Unmark(path);
+    if (!made)
+        PeltaSync::Log(kWhere + QStringLiteral("cannot make ") + path + QLatin1Char(':') + LocalItem::ErrorText(error),
+                       LogGeneral);
+    return made;
+}
+
+void ReplayEntry::WalkDestination(const QString& dest)
+{
+    QString timestamp;
+    engine_.ResyncRemote(dest, true, true, true, timestamp, 1);
+}
+
+void ReplayEntry::QueueRestoringRescan(const QString& path)
+{
+    auto item = std::make_unique<PeltaFSQueue>(XMOResyncLocal, path);
+    item->removeMissing = false;
+    {
+        std::lock_guard lock(csFSFinalQueue);
+        FSFinalQueue.Push(std::move(item));
+    }
+    evtFSFinalQueue.Set();
+}

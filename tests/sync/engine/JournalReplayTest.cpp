@@ -1,0 +1,839 @@
+// The journal replay through the fake service: what another agent committed
+// arrives in the folder and the store, the own entries are left out, the
+// position moves to just after what was replayed, and nothing local is lost
+// on the way - changed files keep their content with the service's beside
+// them, a recycled folder keeps what changed here, moves never go over
+// anything, an unmounted folder and bad replies change nothing.
+
+#include "tests/sync/EngineServiceFixture.h"
+
+#include "foundation/PeltaFSQueue.h"
+#include "foundation/ProcessState.h"
+#include "foundation/crypto/Crypto.h"
+#include "foundation/db/PeltaDb.h"
+#include "sync/rules/JournalPosition.h"
+#include "sync/rules/MountedFolder.h"
+#include "tests/support/FileContents.h"
+#include "tests/sync/ScriptedService.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+#include <functional>
+#include <ostream>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+const QString kOtherAgent = QStringLiteral("another-agent");
+
+QString ServicePathOf(const QString& relative)
+{
+    QString path = relative;
+    return path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+}
+
+QString RelativeOf(const QString& servicePath)
+{
+    QString path = servicePath;
+    return path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
+
+// Records what the replay tells the application: the tray's busy state and
+// the settings it stores. onBusy runs when the tray is told "busy".
+class ReplayNotices : public RecordingNotices {
+public:
+    void SetSyncStatus(bool busy, bool, int) override
+    {
+        std::function<void()> hook;
+        {
+            std::lock_guard lock(mutex_);
+            tray_ << (busy ? QStringLiteral("busy") : QStringLiteral("idle"));
+            if (busy)
+                hook = onBusy;
+        }
+        if (hook)
+            hook();
+    }
+
+    void SetSetting(const QString& name, const QString& value) override
+    {
+        std::lock_guard lock(mutex_);
+        settings_[name] = value;
+    }
+
+    QString Setting(const QString& name) const
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = settings_.find(name);
+        return found == settings_.end() ? QStringLiteral("(unset)") : found->second;
+    }
+
+    QStringList Tray() const
+    {
+        std::lock_guard lock(mutex_);
+        return tray_;
+    }
+
+    std::function<void()> onBusy;
+
+private:
+    mutable std::mutex mutex_;
+    QStringList tray_;
+    std::map<QString, QString> settings_;
+};
+
+class JournalReplayTest : public EngineServiceFixture {
+protected:
+    void SetUp() override
+    {
+        EngineServiceFixture::SetUp();
+        EngineNotices::Install(notices_);
+        service_.State().SetClock(1000);
+        ASSERT_TRUE(MountedFolder(SyncRoot()).WriteMarker());
+        TakeFinalQueue();
+    }
+
+    void TearDown() override
+    {
+        TakeFinalQueue();
+        evtFSFinalQueue.Reset();
+        EngineServiceFixture::TearDown();
+    }
+
+    static std::vector<PeltaFSQueue> TakeFinalQueue()
+    {
+        std::vector<PeltaFSQueue> items;
+        std::lock_guard lock(csFSFinalQueue);
+        while (std::unique_ptr<PeltaFSQueue> item = FSFinalQueue.Pop())
+            items.push_back(*item);
+        return items;
+    }
+
+    void Commit(FakeObjType type, FakeAction action, const QString& relative, const QByteArray& content = {},
+                const QString& dest = {}, const QString& agent = kOtherAgent)
+    {
+        FakeChange change;
+        change.objType = type;
+        change.action = action;
+        if (action == FakeAction::Move) {
+            change.origPath = ServicePathOf(relative);
+            change.destPath = ServicePathOf(dest);
+        } else {
+            change.path = ServicePathOf(relative);
+        }
+        change.localMtime = 2000;
+        change.size = content.size();
+        const FakeCommitResult result = service_.State().CommitChange(UserId, agent, change, content);
+        ASSERT_TRUE(result.message.isEmpty()) << result.message.toStdString();
+    }
+    void OtherAddsFile(const QString& relative, const QByteArray& content)
+    {
+        Commit(FakeObjType::File, FakeAction::Add, relative, content);
+    }
+    void OtherAddsFolder(const QString& relative) { Commit(FakeObjType::Folder, FakeAction::Add, relative); }
+    void OtherRecycles(const QString& relative, bool folder = false)
+    {
+        Commit(folder ? FakeObjType::Folder : FakeObjType::File, FakeAction::Recycle, relative);
+    }
+    void OtherMoves(const QString& from, const QString& to, bool folder = false)
+    {
+        Commit(folder ? FakeObjType::Folder : FakeObjType::File, FakeAction::Move, from, {}, to);
+    }
+
+    // Items synchronised before: alike on the service, on disk and in the
+    // store.
+    void SyncedFolder(const QString& relative)
+    {
+        ASSERT_TRUE(service_.State().SeedFolder(UserId, ServicePathOf(relative), 1500));
+        MakeFolder(relative);
+        PeltaRecVfsSyncFile record;
+        record.kind = XFSFolder;
+        record.path = relative;
+        engine_->FillRecordKeys(record);
+        record.version = ServiceVersion(ServicePathOf(relative));
+        record.mtime = record.ctime = 1500;
+        ASSERT_TRUE(engine_->Db().RecAdd(record, true));
+    }
+    void SyncedFile(const QString& relative, const QByteArray& content)
+    {
+        ASSERT_TRUE(service_.State().SeedFile(UserId, ServicePathOf(relative), content, 1500));
+        MakeFile(relative, content, 1500);
+        StoreFileRecord(relative, ServiceVersion(ServicePathOf(relative)), 1500, content.size());
+    }
+
+    int Replay(const QString& position = QStringLiteral("0"))
+    {
+        return engine_->ResyncJournal(position, 1, true);
+    }
+    int CountJournal(const QString& position = QStringLiteral("0"))
+    {
+        return engine_->ResyncJournal(position, 2, true);
+    }
+    QString Position() const { return notices_->Setting(QStringLiteral("last_sync_time")); }
+    QString LastCommitTime() { return service_.State().Journal(UserId).back().commitTime; }
+
+    QByteArray LocalContent(const QString& relative) const
+    {
+        return QFileInfo(Local(relative)).isFile() ? ReadFileBytes(Local(relative)) : QByteArray("(none)");
+    }
+    bool LocalFolder(const QString& relative) const { return QFileInfo(Local(relative)).isDir(); }
+
+    // "\path|content" of every local file and "\path\" of every folder, the
+    // cache folder aside.
+    QStringList LocalTree() const
+    {
+        QStringList tree;
+        QDirIterator it(SyncRoot(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString full = it.next();
+            const QString relative = RelativeOf(full.mid(SyncRoot().size()));
+            if (relative.startsWith(QLatin1Char('\\') + CacheFolderName))
+                continue;
+            tree << (it.fileInfo().isDir() ? relative + QLatin1Char('\\')
+                                           : relative + QLatin1Char('|') + QString::fromUtf8(ReadFileBytes(full)));
+        }
+        tree.sort();
+        return tree;
+    }
+    QStringList ServiceTree()
+    {
+        QStringList tree;
+        for (const FakeItem& item : service_.State().Items(UserId)) {
+            if (item.recycled)
+                continue;
+            const QString relative = RelativeOf(item.path);
+            tree << (item.isFolder ? relative + QLatin1Char('\\')
+                                   : relative + QLatin1Char('|') + QString::fromUtf8(item.content));
+        }
+        tree.sort();
+        return tree;
+    }
+    // "\path|version" of every stored file and "\path\" of every folder; the
+    // same of the service's live items.
+    QStringList StoredTree()
+    {
+        QStringList tree = Rows(QStringLiteral("select path || '|' || version from vfs_sync_file"));
+        for (const QString& folder : Rows(QStringLiteral("select path from vfs_sync_folder")))
+            tree << folder + QLatin1Char('\\');
+        tree.sort();
+        return tree;
+    }
+    QStringList ServiceVersions()
+    {
+        QStringList tree;
+        for (const FakeItem& item : service_.State().Items(UserId)) {
+            if (item.recycled)
+                continue;
+            tree << (item.isFolder ? RelativeOf(item.path) + QLatin1Char('\\')
+                                   : RelativeOf(item.path) + QLatin1Char('|') + QString::number(item.version));
+        }
+        tree.sort();
+        return tree;
+    }
+    QStringList ConflictCopies(const QString& folder = QString()) const
+    {
+        return QDir(Local(folder)).entryList({QStringLiteral("*(conflict *")}, QDir::Files, QDir::Name);
+    }
+    double RowOf(const QString& path)
+    {
+        return Number(QStringLiteral("select rowid from sync_request where path=") + PeltaRec::Literal(path));
+    }
+    // Rows still to be carried out.
+    QStringList OpenRequests()
+    {
+        return Rows(QStringLiteral("select action, path from sync_request where status in (0, 1, 3, 5, 6, 7)"));
+    }
+    QStringList RequestsFor(int action)
+    {
+        return Rows(QStringLiteral("select path from sync_request where action=") + QString::number(action) +
+                    QStringLiteral(" order by rowid"));
+    }
+
+    std::shared_ptr<ReplayNotices> notices_ = std::make_shared<ReplayNotices>();
+};
+
+// ---- Entries of another agent ------------------------------------------------------------
+
+TEST_F(JournalReplayTest, AnotherAgentsChangesArriveAndTheFolderTheStoreAndTheServiceAgree)
+{
+    SyncedFolder(QStringLiteral("\\Old"));
+    SyncedFile(QStringLiteral("\\Old\\keep.txt"), "keep");
+    SyncedFile(QStringLiteral("\\gone.txt"), "gone");
+    SyncedFile(QStringLiteral("\\edit.txt"), "v1");
+    SyncedFile(QStringLiteral("\\moveme.txt"), "moving");
+    OtherAddsFolder(QStringLiteral("\\Docs"));
+    OtherAddsFile(QStringLiteral("\\Docs\\a.txt"), "alpha");
+    OtherAgentEdits(QStringLiteral("/edit.txt"), "v2, longer", 2100);
+    OtherMoves(QStringLiteral("\\moveme.txt"), QStringLiteral("\\Docs\\moved.txt"));
+    OtherRecycles(QStringLiteral("\\gone.txt"));
+    OtherMoves(QStringLiteral("\\Old"), QStringLiteral("\\Docs\\Old"), true);
+    OtherAddsFolder(QStringLiteral("\\Docs\\Empty"));
+    OtherAddsFile(QStringLiteral("\\Docs\\Empty\\b.txt"), "beta");
+    OtherRecycles(QStringLiteral("\\Docs\\Empty\\b.txt"));
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+    EXPECT_EQ(Joined(StoredTree()), Joined(ServiceVersions()));
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(Position(), JournalPosition::After(LastCommitTime()));
+    EXPECT_EQ(Joined(notices_->Tray()), "busy\nidle");
+    // Nothing is read twice from there.
+    EXPECT_EQ(Replay(Position()), PeltaSync::JournalNothingNew);
+}
+
+TEST_F(JournalReplayTest, OwnEntriesChangeNothingHereButThePositionPassesThem)
+{
+    Commit(FakeObjType::File, FakeAction::Add, QStringLiteral("\\mine.txt"), "mine", {}, AgentKey);
+    OtherAddsFolder(QStringLiteral("\\Theirs"));
+    Commit(FakeObjType::Folder, FakeAction::Add, QStringLiteral("\\MineToo"), {}, {}, AgentKey);
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_TRUE(LocalFolder(QStringLiteral("\\Theirs")));
+    EXPECT_EQ(LocalContent(QStringLiteral("\\mine.txt")), "(none)");
+    EXPECT_FALSE(LocalFolder(QStringLiteral("\\MineToo")));
+    EXPECT_EQ(Joined(FileRows()), "");
+    EXPECT_EQ(Position(), JournalPosition::After(LastCommitTime()));
+}
+
+TEST_F(JournalReplayTest, CountModeAnswersOneFromFiftyEntriesAndChangesNothing)
+{
+    for (int n = 0; n < 49; ++n)
+        OtherAddsFolder(QStringLiteral("\\F") + QString::number(n));
+    EXPECT_EQ(CountJournal(), PeltaSync::JournalNothingNew);
+    OtherAddsFolder(QStringLiteral("\\F49"));
+    EXPECT_EQ(CountJournal(), PeltaSync::JournalLong);
+    EXPECT_EQ(CountJournal(JournalPosition::After(LastCommitTime())), PeltaSync::JournalNothingNew);
+    EXPECT_FALSE(LocalFolder(QStringLiteral("\\F0")));
+    EXPECT_EQ(Position(), "(unset)");
+}
+
+// ---- The position ------------------------------------------------------------------------
+
+struct PositionCase {
+    const char* name;
+    int digits;
+    int fraction;
+    const char* commitTime;
+    const char* position;
+};
+
+void PrintTo(const PositionCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class JournalPositionReplayTest : public JournalReplayTest, public ::testing::WithParamInterface<PositionCase> {};
+
+// The next commit is read from the stored position, and nothing before it.
+TEST_P(JournalPositionReplayTest, TheNextReplayReadsTheNextCommitAndNothingAgain)
+{
+    service_.State().SetCommitFractionDigits(GetParam().digits);
+    service_.State().SetNextCommitFraction(GetParam().fraction);
+    OtherAddsFolder(QStringLiteral("\\A"));
+    ASSERT_EQ(LastCommitTime(), QString::fromLatin1(GetParam().commitTime));
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    ASSERT_EQ(Position(), QString::fromLatin1(GetParam().position));
+
+    OtherAddsFolder(QStringLiteral("\\B"));
+    ASSERT_EQ(Replay(Position()), PeltaSync::JournalReplayed);
+    EXPECT_TRUE(LocalFolder(QStringLiteral("\\B")));
+    EXPECT_EQ(Replay(Position()), PeltaSync::JournalNothingNew);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fractions, JournalPositionReplayTest,
+                         ::testing::Values(PositionCase{"LeadingZero", 2, 5, "1000.05", "1000.06"},
+                                           PositionCase{"AllNines", 2, 99, "1000.99", "1001.00"},
+                                           PositionCase{"OneDigit", 1, 9, "1000.9", "1001.0"},
+                                           PositionCase{"ThreeDigits", 3, 123, "1000.123", "1000.124"}),
+                         [](const ::testing::TestParamInfo<PositionCase>& info) { return info.param.name; });
+
+TEST_F(JournalReplayTest, ALastCommitTimeThatIsNoNumberLeavesThePositionAsItWas)
+{
+    OtherAddsFolder(QStringLiteral("\\A"));
+    FakeJournalEntry entry;
+    entry.agentKey = kOtherAgent;
+    entry.commitTime = QStringLiteral("soon");
+    entry.objType = QStringLiteral("folder");
+    entry.action = QStringLiteral("add");
+    entry.version = QStringLiteral("1");
+    entry.path = QStringLiteral("/B");
+    service_.State().AppendJournalEntry(UserId, entry);
+    TakeLog();
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_TRUE(LocalFolder(QStringLiteral("\\B")));
+    EXPECT_EQ(Position(), "(unset)");
+    EXPECT_TRUE(TakeLog().contains(QStringLiteral("commit time is not a decimal number, position unchanged:soon")));
+}
+
+TEST_F(JournalReplayTest, AFailedExchangeIsNeitherNothingNewNorAPosition)
+{
+    OtherAddsFolder(QStringLiteral("\\A"));
+    const Fault faults[] = {Fault::Http500(), Fault::NonJson(), Fault::DropAfterBytes(20),
+                            Fault::Message(QStringLiteral("caching data expired or not set"))};
+    for (const Fault& fault : faults) {
+        service_.Faults().SetNext("getSyncJournal", fault);
+        EXPECT_EQ(Replay(), PeltaSync::JournalExchangeFailed) << int(fault.kind);
+        service_.Faults().SetNext("getSyncJournal", fault);
+        EXPECT_EQ(CountJournal(), PeltaSync::JournalExchangeFailed) << int(fault.kind);
+    }
+    EXPECT_FALSE(LocalFolder(QStringLiteral("\\A")));
+    EXPECT_EQ(Position(), "(unset)");
+    EXPECT_EQ(Replay(), PeltaSync::JournalReplayed);
+}
+
+// Stopped between the tray's busy notice and the first entry.
+TEST_F(JournalReplayTest, AStoppedReplayKeepsThePositionAndGivesTheTrayBack)
+{
+    OtherAddsFolder(QStringLiteral("\\A"));
+    notices_->onBusy = [this] { engine_->SetAgentSetting(&settings_); };
+    EXPECT_EQ(Replay(), PeltaSync::JournalStopped);
+    EXPECT_EQ(Joined(notices_->Tray()), "busy\nidle");
+    EXPECT_FALSE(LocalFolder(QStringLiteral("\\A")));
+    EXPECT_EQ(Position(), "(unset)");
+
+    notices_->onBusy = nullptr;
+    engine_->ClearAbort();
+    EXPECT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_TRUE(LocalFolder(QStringLiteral("\\A")));
+}
+
+// ---- The safe replace ---------------------------------------------------------------------
+
+TEST_F(JournalReplayTest, ARemoteEditOfAFileChangedHereLandsBesideIt)
+{
+    SyncedFile(QStringLiteral("\\r.txt"), "base");
+    MakeFile(QStringLiteral("\\r.txt"), "mine, changed", 1600);
+    OtherAgentEdits(QStringLiteral("/r.txt"), "theirs", 2000);
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\r.txt")), "mine, changed");
+    const QStringList copies = ConflictCopies();
+    ASSERT_EQ(copies.size(), 1);
+    EXPECT_EQ(LocalContent(QLatin1Char('\\') + copies.first()), "theirs");
+    EXPECT_EQ(Joined(RequestsFor(XSYNCFileMod)), "\\r.txt");
+}
+
+struct RecycleCase {
+    const char* name;
+    // Makes \r.txt as the case has it; the service has it synchronised.
+    std::function<void(JournalReplayTest&)> prepare;
+    bool removed;
+};
+
+void PrintTo(const RecycleCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class RecycleFileTest : public JournalReplayTest, public ::testing::WithParamInterface<RecycleCase> {
+public:
+    void Synced(const QByteArray& content) { SyncedFile(QStringLiteral("\\r.txt"), content); }
+    void ChangeHere(const QByteArray& content, std::int64_t mtime)
+    {
+        MakeFile(QStringLiteral("\\r.txt"), content, mtime);
+    }
+    void UploadRow()
+    {
+        PeltaRecVfsSyncFile record;
+        record.kind = XFSFile;
+        record.path = QStringLiteral("\\r.txt");
+        ASSERT_TRUE(engine_->Db().RecGet(record));
+        ASSERT_TRUE(engine_->Db().AddSyncRequest(record, XSYNCFileMod, false));
+    }
+    void Unversioned() { Run(QStringLiteral("update vfs_sync_file set version=''")); }
+    void Unknown() { Run(QStringLiteral("delete from vfs_sync_file")); }
+};
+
+// Only a file that still is what the store says goes with the service's
+// recycle; anything else stays and goes up again as a new file.
+TEST_P(RecycleFileTest, OnlyAFileThatMatchesItsRecordIsDeleted)
+{
+    GetParam().prepare(*this);
+    const QByteArray before = LocalContent(QStringLiteral("\\r.txt"));
+    OtherRecycles(QStringLiteral("\\r.txt"));
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    if (GetParam().removed) {
+        EXPECT_EQ(LocalContent(QStringLiteral("\\r.txt")), "(none)");
+        EXPECT_EQ(FileRecord(QStringLiteral("\\r.txt")), "");
+        return;
+    }
+    EXPECT_EQ(LocalContent(QStringLiteral("\\r.txt")), before);
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where path='\\r.txt' and action in (1, 2)")),
+              1);
+    DriveWithRetries();
+    EXPECT_EQ(ServiceContent(QStringLiteral("/r.txt")), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, RecycleFileTest,
+    ::testing::Values(
+        RecycleCase{"Unchanged", [](JournalReplayTest& t) { static_cast<RecycleFileTest&>(t).Synced("same"); },
+                    true},
+        RecycleCase{"ChangedHere",
+                    [](JournalReplayTest& t) {
+                        auto& test = static_cast<RecycleFileTest&>(t);
+                        test.Synced("old");
+                        test.ChangeHere("new content", 1700);
+                    },
+                    false},
+        RecycleCase{"UploadRowOpen",
+                    [](JournalReplayTest& t) {
+                        auto& test = static_cast<RecycleFileTest&>(t);
+                        test.Synced("same");
+                        test.UploadRow();
+                    },
+                    false},
+        RecycleCase{"StoredWithoutVersion",
+                    [](JournalReplayTest& t) {
+                        auto& test = static_cast<RecycleFileTest&>(t);
+                        test.Synced("same");
+                        test.Unversioned();
+                    },
+                    false},
+        RecycleCase{"NotStored",
+                    [](JournalReplayTest& t) {
+                        auto& test = static_cast<RecycleFileTest&>(t);
+                        test.Synced("same");
+                        test.Unknown();
+                    },
+                    false}),
+    [](const ::testing::TestParamInfo<RecycleCase>& info) { return info.param.name; });
+
+TEST_F(JournalReplayTest, ARecycledFolderLosesOnlyWhatStillMatchesItsRecords)
+{
+    SyncedFolder(QStringLiteral("\\F"));
+    SyncedFile(QStringLiteral("\\F\\same.txt"), "same");
+    SyncedFile(QStringLiteral("\\F\\changed.txt"), "old");
+    MakeFile(QStringLiteral("\\F\\changed.txt"), "changed here", 1700);
+    SyncedFolder(QStringLiteral("\\F\\Sub"));
+    SyncedFile(QStringLiteral("\\F\\Sub\\same.txt"), "same");
+    SyncedFolder(QStringLiteral("\\F\\Keep"));
+    MakeFile(QStringLiteral("\\F\\Keep\\new.txt"), "new here", 1800);
+    OtherRecycles(QStringLiteral("\\F"), true);
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(Joined(LocalTree()), "\\F\\\n\\F\\Keep\\\n\\F\\Keep\\new.txt|new here\n\\F\\changed.txt|changed here");
+    EXPECT_EQ(Joined(StoredTree()), "\\F\\\n\\F\\Keep\\\n\\F\\Keep\\new.txt|\n\\F\\changed.txt|");
+    // A folder goes up before what it holds.
+    EXPECT_EQ(Joined(RequestsFor(XSYNCFolderAdd)), "\\F\n\\F\\Keep");
+    EXPECT_EQ(RequestsFor(XSYNCFileAdd).size(), 2);
+    EXPECT_EQ(RowOf(QStringLiteral("\\F")), 1);
+    EXPECT_LT(RowOf(QStringLiteral("\\F\\Keep")), RowOf(QStringLiteral("\\F\\Keep\\new.txt")));
+
+    DriveWithRetries();
+    EXPECT_EQ(ServiceContent(QStringLiteral("/F/changed.txt")), "changed here");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/F/Keep/new.txt")), "new here");
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/F/same.txt")));
+}
+
+TEST_F(JournalReplayTest, AnUnmountedSyncFolderReplaysNothing)
+{
+    ASSERT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/a.txt"), "data", 1500));
+    StoreFileRecord(QStringLiteral("\\a.txt"), ServiceVersion(QStringLiteral("/a.txt")), 1500, 4);
+    OtherRecycles(QStringLiteral("\\a.txt"));
+    OtherAddsFolder(QStringLiteral("\\New"));
+    // An empty mount point: the disk with the files is not there.
+    ASSERT_TRUE(QFile::remove(MountedFolder(SyncRoot()).MarkerPath()));
+
+    EXPECT_EQ(Replay(), PeltaSync::JournalStopped);
+    EXPECT_NE(FileRecord(QStringLiteral("\\a.txt")), "");
+    EXPECT_FALSE(LocalFolder(QStringLiteral("\\New")));
+    EXPECT_EQ(Position(), "(unset)");
+}
+
+// The disk goes away after the replay started: the recycle deletes nothing.
+TEST_F(JournalReplayTest, ASyncFolderGoneDuringTheReplayLosesNothing)
+{
+    SyncedFile(QStringLiteral("\\a.txt"), "data");
+    OtherRecycles(QStringLiteral("\\a.txt"));
+    const QString away = SyncRoot() + QStringLiteral(".away");
+    notices_->onBusy = [&] { ASSERT_TRUE(QDir().rename(SyncRoot(), away)); };
+
+    EXPECT_EQ(Replay(), PeltaSync::JournalStopped);
+    ASSERT_TRUE(QDir().rename(away, SyncRoot()));
+    EXPECT_EQ(LocalContent(QStringLiteral("\\a.txt")), "data");
+    EXPECT_NE(FileRecord(QStringLiteral("\\a.txt")), "");
+    EXPECT_EQ(Position(), "(unset)");
+}
+
+// ---- Moves ---------------------------------------------------------------------------------
+
+TEST_F(JournalReplayTest, AFileChangedHereMovesWithItsContentAndTheChangeGoesUp)
+{
+    SyncedFile(QStringLiteral("\\m.txt"), "old");
+    MakeFile(QStringLiteral("\\m.txt"), "changed here", 1700);
+    OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\m.txt")), "(none)");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\n.txt")), "changed here");
+    EXPECT_EQ(FileRecord(QStringLiteral("\\m.txt")), "");
+    // The record moved, took the service's new version, and then the local
+    // content's time and size with the modification queued.
+    EXPECT_EQ(FileRecord(QStringLiteral("\\n.txt")),
+              ServiceVersion(QStringLiteral("/n.txt")).toStdString() + "|1700|12");
+    EXPECT_EQ(Joined(RequestsFor(XSYNCFileMod)), "\\n.txt");
+    DriveWithRetries();
+    EXPECT_EQ(ServiceContent(QStringLiteral("/n.txt")), "changed here");
+    EXPECT_TRUE(ConflictCopies().isEmpty());
+}
+
+TEST_F(JournalReplayTest, AFileMoveOntoALocalFileKeepsBothAndTheSource)
+{
+    SyncedFile(QStringLiteral("\\m.txt"), "moved");
+    MakeFile(QStringLiteral("\\n.txt"), "mine here", 1800);
+    OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\n.txt")), "mine here");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\m.txt")), "moved");
+    const QStringList copies = ConflictCopies();
+    ASSERT_EQ(copies.size(), 1);
+    EXPECT_EQ(LocalContent(QLatin1Char('\\') + copies.first()), "moved");
+}
+
+TEST_F(JournalReplayTest, AFileMoveWhoseSourceIsGoneHereFetchesTheDestination)
+{
+    SyncedFile(QStringLiteral("\\m.txt"), "moved");
+    Remove(QStringLiteral("\\m.txt"));
+    OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\n.txt")), "moved");
+    EXPECT_EQ(FileRecord(QStringLiteral("\\m.txt")), "");
+    EXPECT_TRUE(QString::fromStdString(FileRecord(QStringLiteral("\\n.txt")))
+                    .startsWith(ServiceVersion(QStringLiteral("/n.txt")) + QLatin1Char('|')));
+}
+
+// A file that cannot be fetched now is left to a download row, so that a
+// rescan does not take the missing copy for a deletion made here.
+TEST_F(JournalReplayTest, AFileThatCannotBeFetchedNowIsLeftToADownloadRow)
+{
+    SyncedFile(QStringLiteral("\\m.txt"), "moved");
+    Remove(QStringLiteral("\\m.txt"));
+    OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
+    OtherAddsFile(QStringLiteral("\\a.txt"), "added");
+    service_.Faults().SetAlways("getFileCheck", Fault::Http500());
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(Joined(RequestsFor(XSYNCFileGet)), "\\n.txt\n\\a.txt");
+    engine_->ResyncLocal(QStringLiteral("\\"), false, true);
+    EXPECT_EQ(Joined(RequestsFor(XSYNCFileDel)), "");
+
+    service_.Faults().Clear("getFileCheck");
+    DriveWithRetries();
+    EXPECT_EQ(LocalContent(QStringLiteral("\\n.txt")), "moved");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\a.txt")), "added");
+}
+
+class FolderMoveTest : public JournalReplayTest, public ::testing::WithParamInterface<const char*> {};
+
+// Names compare exactly: a move that changes only letter case is a move.
+TEST_P(FolderMoveTest, TheFolderIsRenamedHereAndItsRowsFollow)
+{
+    const QString from = QStringLiteral("\\docs");
+    const QString to = QString::fromLatin1(GetParam());
+    SyncedFolder(from);
+    SyncedFile(from + QStringLiteral("\\x.txt"), "x");
+    SyncedFolder(from + QStringLiteral("\\B"));
+    SyncedFile(from + QStringLiteral("\\B\\y.txt"), "y");
+    OtherMoves(from, to, true);
+    TakeLog();
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+    EXPECT_EQ(Joined(StoredTree()), Joined(ServiceVersions()));
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path, parent from vfs_sync_file order by path"))),
+              Joined({to + QStringLiteral("\\B\\y.txt|") + engine_->RecordKey(to + QStringLiteral("\\B")),
+                      to + QStringLiteral("\\x.txt|") + engine_->RecordKey(to)}));
+    EXPECT_TRUE(TakeLog().contains(QStringLiteral("PeltaSync::ResyncRemote(1) Start ") + to));
+    EXPECT_TRUE(TakeFinalQueue().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, FolderMoveTest, ::testing::Values("\\Archive", "\\Docs"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param + 1);
+                         });
+
+TEST_F(JournalReplayTest, AFolderMoveOntoAFolderHereKeepsTheSource)
+{
+    SyncedFolder(QStringLiteral("\\A"));
+    SyncedFile(QStringLiteral("\\A\\x.txt"), "x");
+    MakeFolder(QStringLiteral("\\C"));
+    MakeFile(QStringLiteral("\\C\\mine.txt"), "mine", 1800);
+    OtherMoves(QStringLiteral("\\A"), QStringLiteral("\\C"), true);
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\A\\x.txt")), "x");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\C\\mine.txt")), "mine");
+    EXPECT_NE(FileRecord(QStringLiteral("\\A\\x.txt")), "");
+}
+
+// The rows move before the content arrives: the rescan queued for the
+// folder restores what is missing instead of deleting it.
+TEST_F(JournalReplayTest, AFolderMovedWhileMissingHereQueuesARescanThatRestores)
+{
+    SyncedFolder(QStringLiteral("\\A"));
+    SyncedFile(QStringLiteral("\\A\\x.txt"), "x");
+    Remove(QStringLiteral("\\A"));
+    OtherMoves(QStringLiteral("\\A"), QStringLiteral("\\C"), true);
+    evtFSFinalQueue.Reset();
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path from vfs_sync_folder union all "
+                                         "select path from vfs_sync_file order by path"))),
+              "\\C\n\\C\\x.txt");
+    EXPECT_TRUE(LocalFolder(QStringLiteral("\\C")));
+    const std::vector<PeltaFSQueue> items = TakeFinalQueue();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].status, XMOResyncLocal);
+    EXPECT_EQ(items[0].path, QStringLiteral("\\C"));
+    EXPECT_FALSE(items[0].removeMissing);
+    EXPECT_EQ(evtFSFinalQueue.Wait(0), Event::WaitResult::Signalled);
+
+    // The rescan the item asks for.
+    engine_->ResyncLocal(items[0].path, true, items[0].removeMissing);
+    EXPECT_EQ(Joined(RequestsFor(XSYNCFileDel)) + Joined(RequestsFor(XSYNCFolderDel)), "");
+    EXPECT_EQ(Joined(RequestsFor(XSYNCFileGet)), "\\C\\x.txt");
+}
+
+// ---- Replies the fake never gives ------------------------------------------------------------
+
+QString Entry(const char* commitTime, const char* objType, const char* action, const QString& commitDesc,
+              const QString& reqDesc = QStringLiteral("{\"local_mtime\":\"2000\",\"size\":\"4\"}"))
+{
+    return QStringLiteral("{\"agent_key\":\"another-agent\",\"commit_time\":\"%1\",\"obj_type\":\"%2\","
+                          "\"action\":\"%3\",\"commit_desc\":%4,\"req_desc\":%5}")
+        .arg(QString::fromLatin1(commitTime), QString::fromLatin1(objType), QString::fromLatin1(action),
+             commitDesc, reqDesc);
+}
+
+QString Desc(const QString& servicePath)
+{
+    return QStringLiteral("{\"status\":\"1\",\"version\":\"3\",\"my_base64_full_path_name\":\"%1\"}")
+        .arg(Base64UrlEncodeText(servicePath));
+}
+
+QString Reply(const QStringList& entries, const char* count = nullptr)
+{
+    const QString counted = count ? QString::fromLatin1(count) : QString::number(entries.size());
+    return QStringLiteral("{\"status\":\"1\",\"commit_journal_count\":\"%1\",\"commit_journal\":[%2]}")
+        .arg(counted, entries.join(QLatin1Char(',')));
+}
+
+struct BadReplyCase {
+    const char* name;
+    QString body;
+    int result;
+    const char* position;  // "(unset)": none stored
+    const char* logged;
+    QStringList made;      // folders the replay made
+};
+
+void PrintTo(const BadReplyCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class BadReplyTest : public JournalReplayTest, public ::testing::WithParamInterface<BadReplyCase> {};
+
+// Each gets a log line, nothing here is lost, and the position never passes
+// an entry that was not applied.
+TEST_P(BadReplyTest, NothingIsLostAndThePositionStaysBeforeWhatWasNotApplied)
+{
+    SyncedFile(QStringLiteral("\\keep.txt"), "keep");
+    const std::string record = FileRecord(QStringLiteral("\\keep.txt"));
+    ScriptedService scripted;
+    scripted.Push(GetParam().body.toUtf8());
+    ServiceUrl = scripted.BaseUrl();
+    TakeLog();
+
+    EXPECT_EQ(Replay(), GetParam().result);
+    EXPECT_EQ(Position(), QString::fromLatin1(GetParam().position));
+    EXPECT_TRUE(TakeLog().contains(QString::fromUtf8(GetParam().logged))) << GetParam().logged;
+    EXPECT_EQ(LocalContent(QStringLiteral("\\keep.txt")), "keep");
+    EXPECT_EQ(FileRecord(QStringLiteral("\\keep.txt")), record);
+    QStringList made;
+    for (const QString& line : LocalTree()) {
+        if (line.endsWith(QLatin1Char('\\')))
+            made << line.chopped(1);
+    }
+    EXPECT_EQ(Joined(made), Joined(GetParam().made));
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(SyncRoot()).path() + QStringLiteral("/outside")));
+    EXPECT_FALSE(QFileInfo::exists(engine_->CacheDir() + QStringLiteral("/x")));
+}
+
+const QString kFolderA = Entry("1000.001", "folder", "add", Desc(QStringLiteral("/A")));
+const QString kFolderB = Entry("1000.003", "folder", "add", Desc(QStringLiteral("/B")));
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, BadReplyTest,
+    ::testing::Values(
+        BadReplyCase{"NotJson", QStringLiteral("<html>busy</html>"), PeltaSync::JournalExchangeFailed, "(unset)",
+                     "getSyncJournal failed", {}},
+        BadReplyCase{"Truncated", Reply({kFolderA, kFolderB}).left(120), PeltaSync::JournalExchangeFailed,
+                     "(unset)", "getSyncJournal failed", {}},
+        BadReplyCase{"JournalNotAnArray",
+                     QStringLiteral("{\"status\":\"1\",\"commit_journal_count\":\"1\",\"commit_journal\":{}}"),
+                     PeltaSync::JournalExchangeFailed, "(unset)", "reply without its commit_journal array", {}},
+        BadReplyCase{"JournalMissing", QStringLiteral("{\"status\":\"1\",\"commit_journal_count\":\"2\"}"),
+                     PeltaSync::JournalExchangeFailed, "(unset)", "reply without its commit_journal array", {}},
+        BadReplyCase{"NegativeCount", Reply({kFolderA}, "-1"), PeltaSync::JournalExchangeFailed, "(unset)",
+                     "negative commit_journal_count", {}},
+        BadReplyCase{"CountNotANumber", Reply({kFolderA}, "many"), PeltaSync::JournalReplayed, "1000.002",
+                     "commit_journal_count is not an integer", {QStringLiteral("\\A")}},
+        BadReplyCase{"DescriptionOfTheWrongType",
+                     Reply({kFolderA, Entry("1000.002", "folder", "add", QStringLiteral("7")), kFolderB}),
+                     PeltaSync::JournalReplayed, "1000.002", "entry not readable (no commit_desc object):1000.002",
+                     {QStringLiteral("\\A"), QStringLiteral("\\B")}},
+        BadReplyCase{"EntryNotAnObject", Reply({QStringLiteral("\"text\""), kFolderB}), PeltaSync::JournalReplayed,
+                     "(unset)", "entry not readable (not an object)", {QStringLiteral("\\B")}},
+        BadReplyCase{"FileWithoutRequestDescription",
+                     Reply({kFolderA, Entry("1000.002", "file", "add", Desc(QStringLiteral("/f.txt")),
+                                            QStringLiteral("{}"))}),
+                     PeltaSync::JournalReplayed, "1000.002", "entry not readable (no req_desc",
+                     {QStringLiteral("\\A")}},
+        BadReplyCase{"PathNotBase64",
+                     Reply({Entry("1000.001", "folder", "add",
+                                  QStringLiteral("{\"status\":\"1\",\"my_base64_full_path_name\":\"%%%\"}")),
+                            kFolderB}),
+                     PeltaSync::JournalReplayed, "(unset)", "missing or not Base64url", {QStringLiteral("\\B")}},
+        // Nothing of these could ever exist here: they are passed.
+        BadReplyCase{"PathsOutsideTheFolder",
+                     Reply({Entry("1000.001", "folder", "add", Desc(QStringLiteral("/../outside"))),
+                            Entry("1000.002", "file", "recycle", Desc(QStringLiteral("/a/../../keep.txt"))),
+                            Entry("1000.003", "folder", "add", Desc(QStringLiteral("/.tessaron.cache/x")))}),
+                     PeltaSync::JournalReplayed, "1000.004", "refused", {}},
+        // A move has a side that could exist here: it holds the position.
+        BadReplyCase{"MoveToAPathOutside",
+                     Reply({kFolderA,
+                            Entry("1000.002", "file", "move",
+                                  QStringLiteral("{\"status\":\"1\",\"version\":\"2\","
+                                                 "\"my_base64_orig_full_path_name\":\"%1\","
+                                                 "\"my_base64_dest_full_path_name\":\"%2\"}")
+                                      .arg(Base64UrlEncodeText(QStringLiteral("/keep.txt")),
+                                           Base64UrlEncodeText(QStringLiteral("/../outside"))))}),
+                     PeltaSync::JournalReplayed, "1000.002", "refused", {QStringLiteral("\\A")}},
+        BadReplyCase{"UnknownKind",
+                     Reply({kFolderA, Entry("1000.002", "file", "restore", Desc(QStringLiteral("/keep.txt"))),
+                            kFolderB}),
+                     PeltaSync::JournalReplayed, "1000.002", "entry not readable (unknown kind)",
+                     {QStringLiteral("\\A"), QStringLiteral("\\B")}},
+        BadReplyCase{"FailedCommitIsPassed",
+                     Reply({kFolderA, Entry("1000.002", "file", "recycle",
+                                            QStringLiteral("{\"status\":\"0\",\"my_base64_full_path_name\":\"%1\"}")
+                                                .arg(Base64UrlEncodeText(QStringLiteral("/keep.txt"))))}),
+                     PeltaSync::JournalReplayed, "1000.003", "last_sync_time=1000.003", {QStringLiteral("\\A")}}),
+    [](const ::testing::TestParamInfo<BadReplyCase>& info) { return info.param.name; });
+
+}  // namespace
