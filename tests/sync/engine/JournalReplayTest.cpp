@@ -211,7 +211,7 @@ protected:
                 continue;
             const QString relative = RelativeOf(item.path);
             tree << (item.isFolder ? relative + QLatin1Char('\\')
-                                   : relative + QLatin1Char('|') + QString::fromUtf8(item.content));
+                                   : relative + QLatin1Char('|') + QString::fromUtf8(item.content.Bytes()));
         }
         tree.sort();
         return tree;
