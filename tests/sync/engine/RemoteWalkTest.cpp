@@ -492,6 +492,8 @@ TEST_F(RemoteWalkTest, OnlyTheServicesFormerContentIsRemoved)
     StoreFolderRecord(QStringLiteral("\\Docs\\Sub"));
     Synced(QStringLiteral("\\Docs\\Sub\\deep.txt"), "deep", 1000);
     MakeFile(QStringLiteral("\\Docs\\Sub\\new.txt"), "new here", 1000);
+    MakeFile(QStringLiteral("\\Docs\\Sub\\unsent.txt"), "unsent", 1000);
+    StoreFileRecord(QStringLiteral("\\Docs\\Sub\\unsent.txt"), QString(), 1000, 6);
     MakeFolder(QStringLiteral("\\Empty"));
     StoreFolderRecord(QStringLiteral("\\Empty"));
     Synced(QStringLiteral("\\Empty\\e.txt"), "empty soon", 1000);
@@ -504,6 +506,7 @@ TEST_F(RemoteWalkTest, OnlyTheServicesFormerContentIsRemoved)
 
     EXPECT_TRUE(Walk(true)) << TakeLog().toStdString();
     EXPECT_EQ(Joined(LocalTree()), "\\Docs/\n\\Docs\\Sub/\n\\Docs\\Sub\\new.txt|new here|1000\n"
+                                   "\\Docs\\Sub\\unsent.txt|unsent|1000\n"
                                    "\\Docs\\changed.txt|changed here|1000\n\\touched.txt|top|1001");
     EXPECT_EQ(Joined(Rows(QStringLiteral("select path from vfs_sync_folder order by path"))), "\\Docs\n\\Docs\\Sub");
     // What stays goes back to the service, the folders with it.
