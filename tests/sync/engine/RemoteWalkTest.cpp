@@ -621,6 +621,21 @@ TEST_F(RemoteWalkTest, AFailedFetchLeavesADownloadRowSoARescanRemovesNothing)
     ExpectAgreement();
 }
 
+TEST_F(RemoteWalkTest, ADirectFetchWhoseCheckFailsLeavesADownloadRow)
+{
+    SeedFile(QStringLiteral("\\a.txt"), "alpha", 1000);
+    StoreFileRecord(QStringLiteral("\\a.txt"), QString(), 0, 0);
+    service_.Faults().SetNext("getFileCheck", Fault::DropBeforeReply());
+    PeltaRecVfsSyncFile record;
+    record.kind = XFSFile;
+    record.path = QStringLiteral("\\a.txt");
+    ASSERT_TRUE(engine_->GetRemoteObject(record));
+    EXPECT_FALSE(engine_->GetFileDirect(record, false));
+    EXPECT_EQ(Joined(Requests()), "5|\\a.txt||5");
+    Drive();
+    EXPECT_EQ(ReadFileBytes(Local(QStringLiteral("\\a.txt"))), "alpha");
+}
+
 TEST_F(RemoteWalkTest, AQueuedDownloadOfAChangedFileReplacesItWithoutAConflictCopy)
 {
     const QByteArray small = "small";
