@@ -50,16 +50,17 @@ void RecordBatch::Delete(const QString& path, int kind)
 
 int RecordBatch::Pending() const
 {
-    return int(files_.size() + folders_.size() + mtimes_.size()) + deletedFiles_.size() + deletedFolders_.size();
+    return int(files_.size() + folders_.size()) + deletedFiles_.size() + deletedFolders_.size();
 }
 
-bool RecordBatch::Flush()
+bool RecordBatch::Flush(bool all)
 {
     bool ok = DeleteRows(std::exchange(deletedFiles_, {}), QStringLiteral("vfs_sync_file"));
     ok = DeleteRows(std::exchange(deletedFolders_, {}), QStringLiteral("vfs_sync_folder")) && ok;
     ok = InsertFolders(std::exchange(folders_, {})) && ok;
     ok = InsertFiles(std::exchange(files_, {})) && ok;
-    ok = UpdateMtimes(std::exchange(mtimes_, {})) && ok;
+    if (all || mtimes_.size() >= std::size_t(MaxRows))
+        ok = UpdateMtimes(std::exchange(mtimes_, {})) && ok;
     if (!ok)
         AppLog.Write(QStringLiteral("PeltaSync:RecordBatch:a statement failed"), LogGeneral);
     return ok;

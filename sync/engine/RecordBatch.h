@@ -35,10 +35,13 @@ public:
     // Rows to delete, by path (kind 1 folder, 2 file).
     void Delete(const QString& path, int kind);
 
+    // Rows to insert or delete that wait (folder times not counted).
     int Pending() const;
-    // Sends everything collected; false when a statement failed (the rest is
-    // still sent; nothing is kept for a later attempt).
-    bool Flush();
+    // Sends what was collected; false when a statement failed (the rest is
+    // still sent; nothing is kept for a later attempt). Folder times, which
+    // only spare a later rescan a look, wait for a full statement's worth
+    // unless all is set.
+    bool Flush(bool all = true);
 
 private:
     bool InsertFiles(const std::vector<PeltaRecVfsSyncFile>& files);

@@ -782,7 +782,7 @@ void RemoteWalk::FlushIfDue()
     const auto now = std::chrono::steady_clock::now();
     if (batch_.Pending() == 0 || (batch_.Pending() < FlushRows && now - lastFlush_ < FlushInterval))
         return;
-    batch_.Flush();
+    batch_.Flush(false);
     lastFlush_ = now;
 }
 

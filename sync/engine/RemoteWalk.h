@@ -53,7 +53,7 @@ class PeltaSync;
 
 class RemoteWalk {
 public:
-    static constexpr int FlushRows = 50;
+    static constexpr int FlushRows = 100;
     static constexpr std::chrono::seconds FlushInterval{1};
 
     RemoteWalk(PeltaSync& engine, bool recursive, bool deleteMissing, bool logExchange);
