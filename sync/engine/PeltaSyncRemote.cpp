@@ -99,19 +99,25 @@ bool PeltaSync::CheckRemoteObject(PeltaRecVfsSyncFile& record)
     record.kind = XFSFolder;
     if (!GetRemoteObject(record))
         return false;
-    FillRecordKeys(record);
-    Guarded("PeltaSync::CheckRemoteObject", [&] { db_->RecAdd(record, true); });
     const auto folders = Folders();
+    const QString& root = folders->SyncFolder();
     const QString full = Full(*folders, record.path);
     status_.FileMon(record.path, PeltaRequestObject::SelfChangeMark, false);
     int error = 0;
-    const bool made = LocalItem::MakeFolder(folders->SyncFolder(), full, error) || error == EEXIST;
-    if (!made)
+    const bool made =
+        LocalItem::MakeFolder(root, full, error) || LocalItem::Stat(root, full).kind == LocalKind::Folder;
+    status_.FileMon(record.path, 1, true);
+    if (!made) {
         Log(QStringLiteral("PeltaSync::CheckRemoteObject:Err:") + full + QLatin1Char(':') +
                 LocalItem::ErrorText(error),
             LogGeneral);
-    status_.FileMon(record.path, 0, false);
-    return made;
+        return false;
+    }
+    // Only a folder that is there gets its record: a stored folder missing
+    // here reads as removed by the user.
+    FillRecordKeys(record);
+    Guarded("PeltaSync::CheckRemoteObject", [&] { db_->RecAdd(record, true); });
+    return true;
 }
 
 // The service's refusal of an immediate registration says that it has what

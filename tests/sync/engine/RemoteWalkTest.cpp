@@ -651,6 +651,24 @@ TEST_F(RemoteWalkTest, AQueuedDownloadOfAChangedFileReplacesItWithoutAConflictCo
     ExpectAgreement();
 }
 
+TEST_F(RemoteWalkTest, AFolderThatCannotBeMadeHereGetsNoRecord)
+{
+    SeedFolder(QStringLiteral("\\A\\B"));
+    MakeFile(QStringLiteral("\\C"), "a file", 1000);
+    SeedFolder(QStringLiteral("\\C"));
+    for (const char* path : {"\\A\\B", "\\C"}) {
+        PeltaRecVfsSyncFile folder;
+        folder.path = QString::fromLatin1(path);
+        EXPECT_FALSE(engine_->CheckRemoteObject(folder)) << path;
+    }
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_folder")), 0);
+    PeltaRecVfsSyncFile folder;
+    folder.path = QStringLiteral("\\A");
+    EXPECT_TRUE(engine_->CheckRemoteObject(folder));
+    EXPECT_TRUE(QFileInfo(Local(QStringLiteral("\\A"))).isDir());
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path from vfs_sync_folder"))), "\\A");
+}
+
 // ---- Registration at once -------------------------------------------------------------------------------
 
 TEST_F(ScriptedWalkTest, AnImmediateRegistrationIsDoneOnlyWhenTheServiceHasTheFolder)
