@@ -69,10 +69,8 @@ PassResult RemoteWalk::Run(const QString& path, int depth, QString& timestamp)
         failed_.Add(given, kWhere, QStringLiteral("not a path of the sync folder"));
         return failed_.Result();
     }
-    if (!Prepare()) {
-        batch_.Flush();
+    if (!Prepare())
         return failed_.Result();
-    }
 
     // Levels wait on a stack; a level's closing step lies below the folders
     // found in it, so it runs once its whole subtree is done.
@@ -102,7 +100,7 @@ PassResult RemoteWalk::Run(const QString& path, int depth, QString& timestamp)
             stack.push_back(below);
         }
     }
-    batch_.Flush();
+    Flush(true);
 
     PassResult result = failed_.Result();
     if (result == PassResult::Complete && badListing_)
@@ -385,6 +383,7 @@ bool RemoteWalk::FolderStillThere(const Level& level, const RemoteListing& listi
         failed_.Add(level.path, kWhere, QStringLiteral("cannot make the folder: ") + LocalItem::ErrorText(error));
         return false;
     }
+    Touched(level.path);
     Log(QStringLiteral("PeltaSync::ResyncRemote::mkdir:") + level.path, LogSync);
     return true;
 }
@@ -414,6 +413,7 @@ void RemoteWalk::FolderEntry(const RemoteEntry& entry, const QString& parentKey,
             failed_.Add(path, kWhere, QStringLiteral("cannot make the folder: ") + LocalItem::ErrorText(error));
             return;
         }
+        Touched(path);
         Log(QStringLiteral("PeltaSync::ResyncRemote::mkdir:") + path, LogSync);
         engine_.SetIcon(path, XICOResync);
         break;
@@ -688,7 +688,11 @@ RemoteWalk::Placement RemoteWalk::PutInPlace(const QString& target, const QStrin
     const QString full = Full(path);
     if (LocalItem::Stat(root_, full).kind == LocalKind::Missing) {
         status.FileMon(path, PeltaRequestObject::SelfChangeMark, false);
-        const bool moved = SafeReplace::MoveNoReplace(root_, target, full, error);
+        bool moved = LocalItem::RenameNoReplace(root_, target, full, error);
+        if (moved)
+            Touched(path);
+        else if (error == EXDEV)
+            moved = SafeReplace::MoveNoReplace(root_, target, full, error);
         status.FileMon(path, 1, true);
         if (moved)
             return Placement::InPlace;
@@ -756,8 +760,7 @@ bool RemoteWalk::QueueDownload(PeltaRecVfsSyncFile record, const StoredFile* sto
     } else {
         record.key = stored->key;
     }
-    batch_.Flush();
-    lastFlush_ = std::chrono::steady_clock::now();
+    Flush(true);
     if (!engine_.QueueFileGet(record))
         failed_.Add(record.path, kWhere, QStringLiteral("the download cannot be queued"));
     return false;
@@ -782,8 +785,29 @@ void RemoteWalk::FlushIfDue()
     const auto now = std::chrono::steady_clock::now();
     if (batch_.Pending() == 0 || (batch_.Pending() < FlushRows && now - lastFlush_ < FlushInterval))
         return;
-    batch_.Flush(false);
-    lastFlush_ = now;
+    Flush(false);
+}
+
+// Records only follow what is safely on the disk: a record of an item that
+// a crash took away would read as removed by the user, and the removal
+// would reach the service.
+void RemoteWalk::Flush(bool all)
+{
+    for (auto item = unsynced_.constBegin(); item != unsynced_.constEnd(); ++item) {
+        int error = 0;
+        if (!LocalItem::SyncParent(root_, item.value(), error))
+            Log(kWhere + QStringLiteral(":cannot flush the folder ") + item.key() + QLatin1Char(':') +
+                    LocalItem::ErrorText(error),
+                LogGeneral);
+    }
+    unsynced_.clear();
+    batch_.Flush(all);
+    lastFlush_ = std::chrono::steady_clock::now();
+}
+
+void RemoteWalk::Touched(const QString& path)
+{
+    unsynced_.insert(ParentOf(path), Full(path));
 }
 
 QString RemoteWalk::Full(const QString& relative) const

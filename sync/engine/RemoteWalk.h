@@ -33,7 +33,8 @@
 // Statements. Every prepared statement costs the agent a pause, so the
 // stored rows and open requests of the walked tree are read once at the
 // start and new records are written in batches (RecordBatch), at the latest
-// every FlushRows records or FlushInterval.
+// every FlushRows records or FlushInterval. The folders that got new items
+// are flushed to the disk once before each batch, not once per item.
 //
 // One object per walk, on the engine's thread.
 
@@ -110,6 +111,11 @@ private:
     bool IsUserChanged(const QString& path) const;
     bool Running();
     void FlushIfDue();
+    // The folders changed since the last flush are flushed to the disk, then
+    // the records are written.
+    void Flush(bool all);
+    // An item made in its folder; the folder is flushed before the records.
+    void Touched(const QString& path);
 
     QString Full(const QString& relative) const;
     static QString Join(const QString& folder, const QString& name);
@@ -134,4 +140,5 @@ private:
     QHash<QString, QStringList> fileChildren_;    // stored files by their folder
     QSet<QString> userChanged_;  // paths of open deletion and move rows
     QSet<QString> listed_;       // the current level's listed paths
+    QHash<QString, QString> unsynced_;  // folder -> the full path of an item made in it
 };
