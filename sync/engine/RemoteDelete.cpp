@@ -70,7 +70,8 @@ bool RemoteDelete::ReadStore(const QString& path)
         return false;
     const QString where = QStringLiteral(" where ") + OpenWork::AtOrBelow(QStringLiteral("path"), path);
     const auto statement = db.NewStatement();
-    int found = db.QueryWith(QStringLiteral("select path, mtime, size, version from vfs_sync_file") + where, *statement);
+    int found =
+        db.QueryWith(QStringLiteral("select path, mtime, size, version from vfs_sync_file") + where, *statement);
     if (found < 0)
         return false;
     while (found > 0 && statement->FetchRow()) {

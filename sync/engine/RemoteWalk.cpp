@@ -123,8 +123,8 @@ bool RemoteWalk::Prepare()
         return false;
     for (QString path = start_;; path = ParentOf(path)) {
         if (IsUserChanged(path)) {
-            failed_.Add(start_, kWhere, QStringLiteral("an open deletion or move of ") + path + QStringLiteral(
-                                                                                                     " waits"));
+            failed_.Add(start_, kWhere,
+                        QStringLiteral("an open deletion or move of ") + path + QStringLiteral(" waits"));
             return false;
         }
         if (path == kRoot)
@@ -148,9 +148,9 @@ bool RemoteWalk::ReadStoredFolders()
     PeltaDb& db = engine_.Db();
     try {
         const auto statement = db.NewStatement();
-        const int found =
-            db.QueryWith(QStringLiteral("select path, key from vfs_sync_folder where ") + Subtree(QStringLiteral("path")),
-                         *statement);
+        const QString sql =
+            QStringLiteral("select path, key from vfs_sync_folder where ") + Subtree(QStringLiteral("path"));
+        const int found = db.QueryWith(sql, *statement);
         if (found < 0) {
             failed_.Add(start_, kWhere, QStringLiteral("stored folders cannot be read"));
             return false;
@@ -218,9 +218,10 @@ bool RemoteWalk::ReadUserChanges()
         above << PeltaRec::Literal(path);
     QString where = OpenWork::AtOrBelow(QStringLiteral("path"), start_) + QStringLiteral(" or ") +
                     OpenWork::AtOrBelow(QStringLiteral("path2"), start_);
-    if (!above.isEmpty())
-        where += QStringLiteral(" or path in (") + above.join(QStringLiteral(", ")) + QStringLiteral(") or path2 in (") +
-                 above.join(QStringLiteral(", ")) + QLatin1Char(')');
+    if (!above.isEmpty()) {
+        const QString list = above.join(QStringLiteral(", "));
+        where += QStringLiteral(" or path in (") + list + QStringLiteral(") or path2 in (") + list + QLatin1Char(')');
+    }
     PeltaDb& db = engine_.Db();
     try {
         const auto statement = db.NewStatement();
@@ -280,7 +281,8 @@ QStringList RemoteWalk::WalkLevel(Level& level)
     if (!objectWalk_ && !partial)
         StoredFolders(level, subfolders);
 
-    Log(kWhere + Depth(level.depth) + level.path + QStringLiteral(", Files: ") + QString::number(listing.Files().size()),
+    Log(kWhere + Depth(level.depth) + level.path + QStringLiteral(", Files: ") +
+            QString::number(listing.Files().size()),
         LogGeneral);
     for (const RemoteEntry& entry : listing.Files()) {
         if (!Running())
@@ -330,8 +332,8 @@ bool RemoteWalk::List(const Level& level, RemoteListing& listing)
         return false;
     }
     if (!api.CallAgentAPI(url, body, logExchange_, reply)) {
-        failed_.Add(level.path, kWhere,
-                    QStringLiteral("the listing failed") + (reply.isEmpty() ? QString() : QStringLiteral(": ") + reply));
+        const QString why = reply.isEmpty() ? QString() : QStringLiteral(": ") + reply;
+        failed_.Add(level.path, kWhere, QStringLiteral("the listing failed") + why);
         return false;
     }
     listing = RemoteListing::Read(reply, objectWalk_ ? ParentOf(level.path) : level.path,

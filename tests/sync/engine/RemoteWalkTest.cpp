@@ -319,14 +319,16 @@ TEST_F(ScriptedWalkTest, BadEntriesAreSkippedAndTheRestGoesOn)
                    R"({"key":"k2","path":"/","name":"..","parent":"0","sn":"1","version":"1","local_mtime":"5"},)"
                    R"({"key":"k3","path":"/..","name":"escape","parent":"0","sn":"1","version":"1","local_mtime":"5"},)"
                    R"({"key":"k4","path":"/","name":"a/b","parent":"0","sn":"1","version":"1","local_mtime":"5"},)"
-                   R"({"key":"k5","path":"/","name":"tab\there","parent":"0","sn":"1","version":"1","local_mtime":"5"},)"
+                   R"({"key":"k5","path":"/","name":"tab\there","parent":"0","sn":"1","version":"1",)"
+                   R"("local_mtime":"5"},)"
                    R"({"key":"k6","path":"/","name":")" +
                    longName +
                    R"(","parent":"0","sn":"1","version":"1","local_mtime":"5"},)"
                    R"({"key":"k7","path":"/","name":"NoVersion","parent":"0","sn":"1","local_mtime":"5"},)"
                    R"({"key":"k8","path":"/","name":"BadTime","parent":"0","sn":"1","version":"1","local_mtime":"x"},)"
                    R"("not an object"],"file":[)"
-                   R"({"key":"k9","path":"/","name":"nosize.txt","parent":"0","sn":"1","version":"1","local_mtime":"5"})"
+                   R"({"key":"k9","path":"/","name":"nosize.txt","parent":"0","sn":"1","version":"1",)"
+                   R"("local_mtime":"5"})"
                    R"(]}})");
     scripted_.Push(R"({"status":"1","timestamp":"8","metadata":{"folder":[],"file":[]}})");
     QString stamp;
