@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -458,8 +459,11 @@ void RemoteWalk::FileEntry(const RemoteEntry& entry, const QString& parentKey)
         Log(kWhere + QStringLiteral(":an open deletion or move waits, left alone:") + path, LogGeneral);
         return;
     }
+    // A copy: the fetch changes the table.
     const auto found = storedFiles_.constFind(path);
-    const StoredFile* stored = found == storedFiles_.constEnd() ? nullptr : &*found;
+    const std::optional<StoredFile> known =
+        found == storedFiles_.constEnd() ? std::nullopt : std::optional<StoredFile>(*found);
+    const StoredFile* stored = known ? &*known : nullptr;
     const LocalFacts local = LocalItem::Stat(root_, Full(path));
     if (local.kind == LocalKind::Unknown) {
         failed_.Add(path, kWhere, QStringLiteral("cannot look at the file: ") + LocalItem::ErrorText(local.error));
