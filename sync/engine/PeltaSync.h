@@ -360,7 +360,7 @@ public:
     // longer has (RemoteDelete): only content known to be the service's
     // former content goes; changed and unsent files stay and are sent again,
     // items with open work (HasOpenWork) are left alone. False for "" and
-    // "", and when nothing could be decided (not mounted, unreadable).
+    // "\", and when nothing could be decided (not mounted, unreadable).
     bool ResyncRemoteDelete(const QString& path, int kind);
     // The deletion guard (OpenWork): a request row still has work to do for
     // path - any action, statuses 1, 3, 5, 6 and 7, the source of a move
