@@ -156,25 +156,32 @@ void PeltaResyncLocalThread::RunJob(ResyncRequests::Request request)
     Log(QStringLiteral("PeltaResyncLocalThread:job:") + XMOName(request.kind) + QLatin1Char(',') + request.path,
         LogGeneral);
     int failed = 0;
-    if (request.stages & ResyncRequests::LocalStage) {
-        if (LocalStage(request) == Outcome::Failed)
-            failed |= ResyncRequests::LocalStage;
-        if (CutShort())
+    for (const int stage : {ResyncRequests::LocalStage, ResyncRequests::JournalStage, ResyncRequests::RemoteStage}) {
+        if (!(request.stages & stage))
+            continue;
+        if (RunStage(stage, request) == Outcome::Failed)
+            failed |= stage;
+        if (CutShort()) {
+            // A folder made again is still to be filled, whatever folder
+            // the settings name now.
+            if (refilling_ && !Terminated())
+                requests_.Ask(XMOResyncRemote, kRoot);
             return;
-    }
-    if (request.stages & ResyncRequests::JournalStage) {
-        if (JournalStage() == Outcome::Failed)
-            failed |= ResyncRequests::JournalStage;
-        if (CutShort())
-            return;
-    }
-    if (request.stages & ResyncRequests::RemoteStage) {
-        if (RemoteStage(request) == Outcome::Failed)
-            failed |= ResyncRequests::RemoteStage;
-        if (CutShort())
-            return;
+        }
     }
     JobEnd(request, failed);
+}
+
+PeltaResyncLocalThread::Outcome PeltaResyncLocalThread::RunStage(int stage, const ResyncRequests::Request& request)
+{
+    switch (stage) {
+    case ResyncRequests::LocalStage:
+        return LocalStage(request);
+    case ResyncRequests::JournalStage:
+        return JournalStage();
+    default:
+        return RemoteStage(request);
+    }
 }
 
 bool PeltaResyncLocalThread::CutShort() const

@@ -109,6 +109,7 @@ private:
     // given up for the walk that refills a removed folder).
     bool FolderReady(const ResyncRequests::Request& request);
     void RunJob(ResyncRequests::Request request);
+    Outcome RunStage(int stage, const ResyncRequests::Request& request);
     // The job ends early: the thread was stopped or the settings changed.
     bool CutShort() const;
 

@@ -274,6 +274,30 @@ TEST_F(PeltaResyncLocalThreadTest, ARemovedFolderIsMadeAgainAndFilledFromTheServ
     EXPECT_NE(Joined(FileRows()).find("\\d\\x.txt"), std::string::npos);
 }
 
+// The walk that fills a folder made again is walked again when a change of
+// the settings abandons it; until one succeeds, rescans that may remove wait.
+TEST_F(PeltaResyncLocalThreadTest, AnAbandonedRefillIsWalkedAgain)
+{
+    ASSERT_TRUE(QDir(SyncRoot()).removeRecursively());
+    remoteScript = [&, walks = 0](PeltaSync& engine, const QString&, bool, QString& stamp) mutable {
+        if (++walks == 1) {
+            while (engine.IsRunning())
+                std::this_thread::sleep_for(1ms);
+            return false;
+        }
+        stamp = QStringLiteral("1700000400.5");
+        return true;
+    };
+    StartResyncLocal();
+    Ask(XMOResyncLocal);
+    ASSERT_TRUE(WaitUntil([&] { return stages_.Count() == 1; }));
+    Ask(XMOResyncLocal);
+    resyncLocal_->ResetConfig(&settings_);
+    ASSERT_TRUE(WaitUntil([&] { return JobsEnded() == 2; }));
+    EXPECT_EQ(Joined(stages_.Calls()),
+              Joined({"remote \\ delete=0", "remote \\ delete=0", "local \\ check=0 remove=1"}));
+}
+
 // A change of sync folder stops the running pass and abandons its job
 // (no walk, no position, no job end); the next job works on the new folder.
 TEST_F(PeltaResyncLocalThreadTest, ANewSyncFolderAbandonsTheRunningJob)
