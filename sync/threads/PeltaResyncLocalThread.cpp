@@ -162,6 +162,7 @@ void PeltaResyncLocalThread::RunJob(ResyncRequests::Request request)
         if (RunStage(stage, request) == Outcome::Failed)
             failed |= stage;
         if (CutShort()) {
+            Log(QStringLiteral("PeltaResyncLocalThread:job cut short:") + KeyOf(request), LogGeneral);
             // A folder made again is still to be filled, whatever folder
             // the settings name now.
             if (refilling_ && !Terminated())
@@ -186,12 +187,7 @@ PeltaResyncLocalThread::Outcome PeltaResyncLocalThread::RunStage(int stage, cons
 
 bool PeltaResyncLocalThread::CutShort() const
 {
-    if (Terminated() || AppState.load() == XAPPExit)
-        return true;
-    if (!restart_.load())
-        return false;
-    Log(QStringLiteral("PeltaResyncLocalThread:settings changed, job abandoned"), LogGeneral);
-    return true;
+    return Terminated() || AppState.load() == XAPPExit || restart_.load();
 }
 
 PeltaResyncLocalThread::Outcome PeltaResyncLocalThread::LocalStage(const ResyncRequests::Request& request)
