@@ -12,6 +12,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <stdio.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -228,9 +231,10 @@ TEST_F(PeltaResyncLocalThreadTest, AnUnmountedFolderPausesUntilItIsBack)
     EXPECT_EQ(form_->Calls(), QStringList{QStringLiteral("unavailable ") + SyncRoot()});
     EXPECT_EQ(stages_.Calls(), QStringList());
 
+    // The disk comes back in place of the empty mount point at once.
     ASSERT_TRUE(QFile::remove(QString::fromUtf8(disk) + QStringLiteral("/b.txt")));
-    ASSERT_TRUE(QDir().rmdir(SyncRoot()));
-    ASSERT_EQ(::rename(disk.constData(), root.constData()), 0);
+    ASSERT_EQ(::renameat2(AT_FDCWD, disk.constData(), AT_FDCWD, root.constData(), RENAME_EXCHANGE), 0);
+    ASSERT_TRUE(QDir().rmdir(QString::fromUtf8(disk)));
     ASSERT_TRUE(WaitUntil([&] { return JobsEnded() == 2; }));
     EXPECT_FALSE(resyncLocal_->Paused());
     EXPECT_EQ(Joined(stages_.Calls()), Joined({"local \\ check=0 remove=1", "local \\ check=0 remove=1"}));
