@@ -261,9 +261,10 @@ bool HttpClient::Prepare(const HttpRequest& request, Transfer& transfer, QString
     // went out on closes before any byte of the reply, giving the body from
     // its start once more. A POST or a PUT may have been carried out by
     // then: one whose body is held in memory opens a connection of its own
-    // and keeps none. A streamed body cannot be given twice (its seek is
-    // refused), so such a request fails instead and may share a connection.
-    if (request.method != HttpRequest::Method::Get && !Streamed(request)) {
+    // and keeps none, unless sending it twice is harmless. A streamed body
+    // cannot be given twice (its seek is refused), so such a request fails
+    // instead and may share a connection.
+    if (request.method != HttpRequest::Method::Get && !request.repeatable && !Streamed(request)) {
         curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
         curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
     }

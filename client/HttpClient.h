@@ -78,6 +78,9 @@ struct HttpRequest {
     // with its status and header lines, before any of its body reaches the
     // sink; returning false aborts.
     std::function<bool(long status, const QList<QByteArray>& headers)> headersDone;
+    // Harmless to send twice (the call only reads): a POST or a PUT so
+    // marked may go out on a kept connection and keep its own.
+    bool repeatable = false;
 };
 
 struct HttpResponse {
@@ -103,10 +106,10 @@ struct HttpResponse {
 // A POST or a PUT is sent at most once; a lost connection is its failure.
 // The library would send a request again by itself when the kept
 // connection it went out on turns out closed, so a POST or PUT whose body
-// is held in memory never goes out on a kept connection and keeps none. A
-// streamed body (a body source, a part with a source) is read only once:
-// once any of it has gone out the request cannot be sent again, so such a
-// request shares the connection.
+// is held in memory never goes out on a kept connection and keeps none,
+// unless the request is marked repeatable. A streamed body (a body source,
+// a part with a source) is read only once: once any of it has gone out the
+// request cannot be sent again, so such a request shares the connection.
 //
 // A request ends when it completes, fails, or is stopped: the abort flag and
 // the request's progress callback are checked at least every PollInterval,

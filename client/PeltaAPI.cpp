@@ -46,6 +46,22 @@ QString MessageOfPairs(const QString& reply)
     return msg;
 }
 
+// Runs the request on the owned client, or on a spare one while another
+// thread holds the owned one.
+HttpResponse PerformOn(HttpClient& owned, std::mutex& mutex, const std::atomic<bool>* abortFlag,
+                       const HttpSettings& settings, const HttpRequest& request)
+{
+    std::unique_lock<std::mutex> lock(mutex, std::try_to_lock);
+    std::optional<HttpClient> spare;
+    HttpClient* client = &owned;
+    if (!lock.owns_lock()) {
+        client = &spare.emplace();
+        client->SetAbortFlag(abortFlag);
+    }
+    client->Configure(settings);
+    return client->Perform(request);
+}
+
 }  // namespace
 
 const QString PeltaAPI::RefusedFieldText = QStringLiteral("request refused: a field would not reach the service intact");
@@ -53,7 +69,10 @@ const QString PeltaAPI::FreshKeyNeededText =
     QStringLiteral("upload refused: the service holds more than the file; start again from 0 under a fresh journal key");
 
 PeltaAPI::PeltaAPI(PeltaReg* reg, PeltaSyncAgentSetting* setting)
-    : reg_(reg), setting_(setting), http_(std::make_unique<HttpClient>())
+    : reg_(reg),
+      setting_(setting),
+      http_(std::make_unique<HttpClient>()),
+      transferHttp_(std::make_unique<HttpClient>())
 {
     http_->SetAbortFlag(&abort_);
 }
@@ -88,18 +107,15 @@ HttpSettings PeltaAPI::FormPostSettings() const
 
 HttpResponse PeltaAPI::PostOnClient(const HttpRequest& request)
 {
-    std::unique_lock<std::mutex> lock(httpMutex_, std::try_to_lock);
-    std::optional<HttpClient> spare;
-    HttpClient* client = http_.get();
-    if (!lock.owns_lock()) {
-        client = &spare.emplace();
-        client->SetAbortFlag(&abort_);
-    }
-    client->Configure(FormPostSettings());
-    return client->Perform(request);
+    return PerformOn(*http_, httpMutex_, &abort_, FormPostSettings(), request);
 }
 
-QString PeltaAPI::HTTPPostForm(const QString& url, const QString& body, bool log)
+HttpResponse PeltaAPI::PerformTransfer(const HttpRequest& request, const HttpSettings& settings)
+{
+    return PerformOn(*transferHttp_, transferMutex_, nullptr, settings, request);
+}
+
+QString PeltaAPI::HTTPPostForm(const QString& url, const QString& body, bool log, CallEffect effect)
 {
     if (log) {
         Log(QStringLiteral("\n") + SecretMask::MaskUrl(url), LogHTTP);
@@ -116,6 +132,7 @@ QString PeltaAPI::HTTPPostForm(const QString& url, const QString& body, bool log
     request.body = FormWireBody(body);
     request.headers = {"Content-Type: application/x-www-form-urlencoded"};
     request.progress = &PeltaAPI::OnFormWork;
+    request.repeatable = effect == CallEffect::OnlyReads;
     const HttpResponse response = PostOnClient(request);
 
     QString reply;
@@ -132,9 +149,9 @@ QString PeltaAPI::HTTPPostForm(const QString& url, const QString& body, bool log
     return reply;
 }
 
-bool PeltaAPI::CallAgentAPI(const QString& url, const QString& body, bool log, QString& out)
+bool PeltaAPI::CallAgentAPI(const QString& url, const QString& body, bool log, QString& out, CallEffect effect)
 {
-    const QString reply = HTTPPostForm(url, body, log);
+    const QString reply = HTTPPostForm(url, body, log, effect);
     QString msg;
     if (CheckStatus(reply, msg)) {
         out = reply;
@@ -165,14 +182,14 @@ bool PeltaAPI::CallAgentAPI(const QString& url, const QString& body, bool log, Q
     return false;
 }
 
-bool PeltaAPI::CallAgentAPIWithParams(const QString& url, const XMap& params, QString& out)
+bool PeltaAPI::CallAgentAPIWithParams(const QString& url, const XMap& params, QString& out, CallEffect effect)
 {
     QString body;
     if (!MapBody("CallAgentAPIWithParams", params, body)) {
         out = RefusedFieldText;
         return false;
     }
-    return CallAgentAPI(url, body, true, out);
+    return CallAgentAPI(url, body, true, out, effect);
 }
 
 QString PeltaAPI::EncodeParams(const XMap& params)

@@ -4,14 +4,17 @@
 // (or of its signed API) into one HTTP request, classifies the reply and
 // keeps the process-wide count of consecutive network failures.
 //
-// Threads: an instance owns one HTTP client that its calls use. The
-// instance is meant for one thread at a time; a call that finds the client
-// busy on another thread runs on a client of its own, so concurrent calls
-// stay correct. Abort() may be called from any thread.
+// Threads: an instance owns two HTTP clients, one for the form posts and
+// one for the transfers, each keeping its connections open between calls.
+// The instance is meant for one thread at a time; a call that finds its
+// client busy on another thread runs on a client of its own, so concurrent
+// calls stay correct. Abort() may be called from any thread.
 //
-// Every form post is sent at most once, on a connection of its own: a post
-// whose connection is lost before the reply may have been carried out, so
-// it is never repeated here (see HttpClient); the caller decides.
+// A form post that changes something at the service is sent at most once,
+// on a connection of its own: a post whose connection is lost before the
+// reply may have been carried out, so it is never repeated here (see
+// HttpClient); the caller decides. A call that only reads (CallEffect::
+// OnlyReads) is harmless to repeat, so it may share a kept connection.
 //
 // Network failures never escape: a failed post gives an empty reply and adds
 // 1 to NetFailCount; a completed one sets it to 0.
@@ -76,20 +79,28 @@ public:
     void SetIdleTimeout(std::chrono::milliseconds timeout) { idleTimeout_ = timeout; }
 
     // ---- The frame -----------------------------------------------------------
+    // What a call does at the service. Only a call that reads nothing but
+    // its answer (a listing, a journal or file check, a size or quota query)
+    // may be sent again by the HTTP library on a kept connection.
+    enum class CallEffect { Changes, OnlyReads };
+
     // One form post of body (wire form below). Empty when the program is
     // exiting or the instance aborted (nothing sent, NetFailCount
     // untouched), or when the post failed (NetFailCount + 1).
-    QString HTTPPostForm(const QString& url, const QString& body, bool log);
+    QString HTTPPostForm(const QString& url, const QString& body, bool log,
+                         CallEffect effect = CallEffect::Changes);
 
     // HTTPPostForm, then the reply classification: true with the reply when
     // its "status" is 1; otherwise false with the service's message (empty
     // when there was no answer or none could be read).
-    bool CallAgentAPI(const QString& url, const QString& body, bool log, QString& out);
+    bool CallAgentAPI(const QString& url, const QString& body, bool log, QString& out,
+                      CallEffect effect = CallEffect::Changes);
 
     // CallAgentAPI of EncodeParams(params), logged. A map that would not
     // reach the service intact (FieldsTravelIntact) is refused: nothing is
     // sent, the refusal is logged and out is RefusedFieldText.
-    bool CallAgentAPIWithParams(const QString& url, const XMap& params, QString& out);
+    bool CallAgentAPIWithParams(const QString& url, const XMap& params, QString& out,
+                                CallEffect effect = CallEffect::Changes);
 
     // "key=value" for each entry in key order, joined by "&"; raw values.
     static QString EncodeParams(const XMap& params);
@@ -152,7 +163,9 @@ public:
     static QString SyncActionWord(int action);
 
     // ---- Uploads and downloads -------------------------------------------------
-    // Every transfer runs on a client of its own with the proxy, the
+    // Every upload runs on a client of its own; the downloads and the PUT
+    // size query share the instance's transfer client, so that calls in a
+    // row keep their connection. Each request carries the proxy, the
     // bandwidth limits (UploadBitRate, DownloadBitRate) and OnTransferWork
     // as its progress handler. A transfer key names the running transfer in
     // RequestObject (the row's relative path), where its cancel flag lives;
@@ -193,7 +206,8 @@ public:
     bool PutFile(const QString& url, const QString& path, QString& reply, std::int64_t start,
                  const QString& transferKey = QString());
 
-    // An empty PUT (the putFile size query). True when it completed.
+    // An empty PUT (the putFile size query), on the transfer client. True
+    // when it completed.
     bool HTTPPut(const QString& url, QString& reply);
 
     // The plain GET of the whole file into a fresh target; a failure leaves
@@ -245,6 +259,9 @@ private:
     // The form-post client settings, with this instance's idle limit.
     HttpSettings FormPostSettings() const;
     HttpResponse PostOnClient(const HttpRequest& request);
+    // The request on the transfer client (a spare one while it is busy),
+    // with no abort flag: a transfer stops by its own progress handler.
+    HttpResponse PerformTransfer(const HttpRequest& request, const HttpSettings& settings);
 
     QString SettingValue(const char* name) const;
     // base + the method's path formatted with (user_id, Unix time).
@@ -261,4 +278,6 @@ private:
 
     std::mutex httpMutex_;  // held while the owned client runs a request
     std::unique_ptr<HttpClient> http_;
+    std::mutex transferMutex_;  // held while the transfer client runs a request
+    std::unique_ptr<HttpClient> transferHttp_;
 };

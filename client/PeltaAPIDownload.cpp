@@ -144,8 +144,10 @@ struct Attempt {
     HttpResponse response;
 };
 
-Attempt RunAttempt(const QString& url, QFile& file, QFile& temp, std::int64_t position, std::int64_t expected,
-                   std::function<bool(std::int64_t, std::int64_t)> progress)
+using Perform = std::function<HttpResponse(const HttpRequest&)>;
+
+Attempt RunAttempt(const Perform& perform, const QString& url, QFile& file, QFile& temp, std::int64_t position,
+                   std::int64_t expected, std::function<bool(std::int64_t, std::int64_t)> progress)
 {
     Attempt attempt;
     bool written = file.seek(position);
@@ -173,9 +175,7 @@ Attempt RunAttempt(const QString& url, QFile& file, QFile& temp, std::int64_t po
         return true;
     };
     request.progress = std::move(progress);
-    HttpClient client;
-    client.Configure(TransferSettings::Download(RangedReadTimeout));
-    attempt.response = client.Perform(request);
+    attempt.response = perform(request);
     attempt.complete = attempt.response.Ok() && written &&
                        (attempt.mode == AttemptMode::Append || attempt.mode == AttemptMode::Whole);
     return attempt;
@@ -245,9 +245,7 @@ bool PeltaAPI::GetFile(const QString& url, const QString& target)
         request.progress = [](std::int64_t received, std::int64_t sent) {
             return OnTransferWork(nullptr, received + sent);
         };
-        HttpClient client;
-        client.Configure(TransferSettings::Download(PlainReadTimeout));
-        const HttpResponse response = client.Perform(request);
+        const HttpResponse response = PerformTransfer(request, TransferSettings::Download(PlainReadTimeout));
         ok = response.Ok() && response.status == 200 && written && FileWriteBack::FlushToDisk(file);
         if (ok) {
             Log(QStringLiteral("GetFile finish"), LogHTTP);
@@ -279,6 +277,9 @@ bool PeltaAPI::HTTPGetFile2(const QString& url, const QString& target, const QSt
 
     TransferScope scope(transferKey);
     RequestObject.ResumeAt(position);
+    const Perform perform = [this](const HttpRequest& request) {
+        return PerformTransfer(request, TransferSettings::Download(RangedReadTimeout));
+    };
     int failed = 0;
     bool ok = false;
     for (;;) {
@@ -297,7 +298,7 @@ bool PeltaAPI::HTTPGetFile2(const QString& url, const QString& target, const QSt
         if (AppState.load() == XAPPExit)
             break;
         QFile temp(tempPath);
-        const Attempt attempt = RunAttempt(url, file, temp, position, expectedSize, scope.Progress());
+        const Attempt attempt = RunAttempt(perform, url, file, temp, position, expectedSize, scope.Progress());
         if (attempt.complete) {
             Log(QStringLiteral("GetFile2 finish"), LogHTTP);
         } else {

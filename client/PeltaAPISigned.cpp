@@ -46,7 +46,7 @@ QString PeltaAPI::SignedCallUrl(const QString& auth, const QString& method)
 bool PeltaAPI::GetQuota(const QString& auth, double& total, double& used, double& maxFileSize, QString& message)
 {
     message.clear();
-    const QString reply = HTTPPostForm(SignedCallUrl(auth, QuotaMethod), QString(), true);
+    const QString reply = HTTPPostForm(SignedCallUrl(auth, QuotaMethod), QString(), true, CallEffect::OnlyReads);
     if (ParseToMap(reply)[QStringLiteral("ok")] == QLatin1String("true")) {
         const XMap rsp = ObjectToMap(ParseFindObject(reply, QStringLiteral("rsp")));
         const std::optional<double> totalValue = Decimal(rsp, "total");

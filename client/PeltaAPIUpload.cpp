@@ -353,9 +353,8 @@ bool PeltaAPI::HTTPPut(const QString& url, QString& reply)
     request.bodySource = [](char*, std::size_t) { return std::size_t(0); };
     request.bodySize = 0;
     request.progress = &PeltaAPI::OnFormWork;
-    HttpClient client;
-    client.Configure(TransferSettings::EmptyPut());
-    const HttpResponse response = client.Perform(request);
+    request.repeatable = true;  // the size query only reads
+    const HttpResponse response = PerformTransfer(request, TransferSettings::EmptyPut());
     if (!response.Ok())
         return false;
     reply = QString::fromUtf8(response.body);

@@ -70,6 +70,9 @@ HttpSettings Download(std::chrono::milliseconds readTimeout)
 {
     HttpSettings settings;
     settings.http10 = true;
+    // An HTTP/1.0 connection closes after its answer unless asked to stay;
+    // downloads in a row then share one.
+    settings.headers = {"Connection: Keep-Alive"};
     settings.connectTimeout = std::chrono::milliseconds(5000);
     settings.readTimeout = readTimeout;
     SetLimits(settings);

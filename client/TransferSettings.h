@@ -14,7 +14,8 @@ HttpSettings MultipartUpload();
 HttpSettings ChunkedPut();
 // The empty PUT of the size query: no limits.
 HttpSettings EmptyPut();
-// The downloads: HTTP 1.0, connect time-out 5000 ms and the read time-out.
+// The downloads: HTTP 1.0 with the connection kept, connect time-out
+// 5000 ms and the read time-out.
 HttpSettings Download(std::chrono::milliseconds readTimeout);
 
 }  // namespace TransferSettings

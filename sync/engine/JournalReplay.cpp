@@ -80,7 +80,7 @@ JsonValue JournalReplay::Ask(const QString& position, int mode)
     if (!engine_.IsRunning())
         return JsonValue();
     QString reply;
-    if (!engine_.Api().CallAgentAPI(url, body, true, reply)) {
+    if (!engine_.Api().CallAgentAPI(url, body, true, reply, PeltaAPI::CallEffect::OnlyReads)) {
         PeltaSync::Log(kWhere + QStringLiteral("getSyncJournal failed:") + reply, LogGeneral);
         return JsonValue();
     }

@@ -72,7 +72,7 @@ PeltaSync::CheckAnswer PeltaSync::AskFileCheck(PeltaRecSyncRequest& request, con
     QString body;
     if (!api_->BuildGetFileCheck(request, url, body))
         return CheckAnswer::Malformed;
-    const QString reply = api_->HTTPPostForm(url, body, true);
+    const QString reply = api_->HTTPPostForm(url, body, true, PeltaAPI::CallEffect::OnlyReads);
     url.clear();
     if (reply.isEmpty()) {
         Log(origin + QStringLiteral(":msg:is nothing, break"), LogSync);

@@ -60,7 +60,7 @@ PeltaSync::Remote PeltaSync::LookUpRemote(PeltaRecVfsSyncFile& record)
     QString body;
     QString reply;
     if (!api_->BuildGetMetadata(folder ? 1 : 2, relative, 0, false, url, body) ||
-        !api_->CallAgentAPI(url, body, true, reply))
+        !api_->CallAgentAPI(url, body, true, reply, PeltaAPI::CallEffect::OnlyReads))
         return Remote::Failed;
     // A reply without its lists, or with an entry that cannot be read, tells
     // nothing about the object: never taken for its absence.

@@ -187,7 +187,7 @@ bool PeltaSync::QuerySentLength(PeltaRecSyncRequest& request, std::int64_t& leng
     } else {
         XMap fields{{QStringLiteral("p_checksum"), QString()}, {QStringLiteral("p_size"), QString()}};
         const QString url = api_->BuildPostFile2(request, TransferActionSize, fields);
-        if (!api_->CallAgentAPIWithParams(url, fields, reply)) {
+        if (!api_->CallAgentAPIWithParams(url, fields, reply, PeltaAPI::CallEffect::OnlyReads)) {
             message = reply;
             return false;
         }

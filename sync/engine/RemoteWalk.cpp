@@ -332,7 +332,7 @@ bool RemoteWalk::List(const Level& level, RemoteListing& listing)
         failed_.Add(level.path, kWhere, QStringLiteral("the listing cannot be asked for"));
         return false;
     }
-    if (!api.CallAgentAPI(url, body, logExchange_, reply)) {
+    if (!api.CallAgentAPI(url, body, logExchange_, reply, PeltaAPI::CallEffect::OnlyReads)) {
         const QString why = reply.isEmpty() ? QString() : QStringLiteral(": ") + reply;
         failed_.Add(level.path, kWhere, QStringLiteral("the listing failed") + why);
         return false;

@@ -12,7 +12,7 @@
 
 namespace {
 
-TEST(HttpClientTest, OnlyABodyHeldInMemoryKeepsOffKeptConnections)
+TEST(HttpClientTest, OnlyABodyHeldInMemoryAndNotRepeatableKeepsOffKeptConnections)
 {
     ScriptedHttpServer server;
     server.SetDefault({200, "ok"});
@@ -29,6 +29,14 @@ TEST(HttpClientTest, OnlyABodyHeldInMemoryKeepsOffKeptConnections)
             return std::size_t(1);
         };
         request.bodySize = 1;
+        return client.Perform(request);
+    };
+    const auto repeatablePost = [&] {
+        HttpRequest request;
+        request.method = HttpRequest::Method::Post;
+        request.url = url;
+        request.body = "a=3";
+        request.repeatable = true;
         return client.Perform(request);
     };
     const auto multipart = [&](bool streamed) {
@@ -57,6 +65,7 @@ TEST(HttpClientTest, OnlyABodyHeldInMemoryKeepsOffKeptConnections)
         {"form POST", [&] { return client.PostForm(url, "a=1"); }, 1, 2},
         {"form POST again", [&] { return client.PostForm(url, "a=2"); }, 1, 3},
         {"multipart POST of text", [&] { return multipart(false); }, 1, 4},
+        {"repeatable form POST", repeatablePost, 0, 4},
         {"streamed PUT", streamedPut, 0, 4},
         {"multipart POST with a streamed part", [&] { return multipart(true); }, 0, 4},
         {"GET after them", [&] { return client.Get(url); }, 0, 4},

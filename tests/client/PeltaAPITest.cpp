@@ -142,6 +142,38 @@ TEST_F(PeltaAPITest, APostThatLostItsConnectionIsNotSentAgain)
     EXPECT_EQ(service_.State().Journal(UserId).size(), 1u);
 }
 
+TEST_F(PeltaAPITest, OnlyCallsThatReadShareAConnection)
+{
+    using Effect = PeltaAPI::CallEffect;
+    scripted_.SetDefault({200, R"({"status":"1"})"});
+    const QString url = QString::fromLatin1(scripted_.BaseUrl()) + QStringLiteral("/call");
+    const struct {
+        const char* name;
+        Effect effect;
+        int accepted;  // by the server so far
+    } steps[] = {
+        {"a read", Effect::OnlyReads, 1},
+        {"another read", Effect::OnlyReads, 1},
+        {"a change", Effect::Changes, 2},
+        {"a change again", Effect::Changes, 3},
+        {"a read after them", Effect::OnlyReads, 3},
+    };
+    QString out;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        EXPECT_TRUE(api_->CallAgentAPI(url, AgentBody(), false, out, step.effect)) << out.toStdString();
+        EXPECT_EQ(scripted_.AcceptedConnections(), step.accepted);
+    }
+
+    // A read whose kept connection closes before the reply is sent again
+    // on a new one, which is harmless.
+    const std::size_t before = scripted_.Requests().size();
+    scripted_.Push({200, QByteArray(), true});
+    EXPECT_TRUE(api_->CallAgentAPI(url, AgentBody(), false, out, Effect::OnlyReads)) << out.toStdString();
+    EXPECT_EQ(scripted_.Requests().size() - before, 2u);
+    EXPECT_EQ(scripted_.AcceptedConnections(), 4);
+}
+
 TEST_F(PeltaAPITest, WireFormEncodesAfterTheFirstEquals)
 {
     const struct {

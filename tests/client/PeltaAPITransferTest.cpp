@@ -2,6 +2,7 @@
 // through cuts and resumes, faults of the hosts are survived or reported,
 // and each transfer's key and cancel flag stay its own.
 
+#include "tests/client/ScriptedHttpServer.h"
 #include "tests/client/ServiceFixture.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/PatternData.h"
@@ -494,6 +495,20 @@ TEST_F(PeltaAPITransferTest, ProgressCountsKeptBytesAndResetsOnSuccess)
     EXPECT_FALSE(RequestObject.IsTransferring());
     EXPECT_EQ(ReadFileBytes(target), content);
     EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("_v")));
+}
+
+TEST_F(PeltaAPITransferTest, DownloadsInARowShareOneConnection)
+{
+    ScriptedHttpServer server;
+    const QByteArray content = PatternData(100);
+    server.SetDefault({200, content});
+    const QString url = QString::fromLatin1(server.BaseUrl()) + QStringLiteral("/file");
+    EXPECT_TRUE(api_->GetFile(url, dir_.filePath(QStringLiteral("1.bin"))));
+    EXPECT_TRUE(api_->GetFile(url, dir_.filePath(QStringLiteral("2.bin"))));
+    EXPECT_TRUE(api_->HTTPGetFile2(url, dir_.filePath(QStringLiteral("3.bin")), QString(), content.size()));
+    EXPECT_EQ(ReadFileBytes(dir_.filePath(QStringLiteral("3.bin"))), content);
+    EXPECT_EQ(server.Requests().size(), 3u);
+    EXPECT_EQ(server.AcceptedConnections(), 1);
 }
 
 TEST_F(PeltaAPITransferTest, PlainGetKeepsNothingOfAFailure)

@@ -160,7 +160,15 @@ void ScriptedHttpServer::Serve(int socket)
             ::shutdown(socket, SHUT_RDWR);
             return;
         }
+        // An HTTP/1.0 request keeps its connection only when it asks to.
+        const bool close = request.requestLine.endsWith("HTTP/1.0") &&
+                           !request.headers.contains(QByteArray("Connection: Keep-Alive"));
         SendAll(socket, "HTTP/1.1 " + QByteArray::number(reply.status) + " Scripted\r\nContent-Type: text/plain\r\n"
-                            + "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n\r\n" + reply.body);
+                            + (close ? "Connection: close\r\n" : "") + "Content-Length: "
+                            + QByteArray::number(reply.body.size()) + "\r\n\r\n" + reply.body);
+        if (close) {
+            ::shutdown(socket, SHUT_RDWR);
+            return;
+        }
     }
 }

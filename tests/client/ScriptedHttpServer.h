@@ -2,7 +2,7 @@
 
 // A minimal HTTP/1.1 server on 127.0.0.1 for the client's tests: it answers
 // every request with the next scripted reply (or the default one), keeps
-// connections alive, records each request as it arrived and counts the
+// connections alive (an HTTP/1.0 one only when it asks to), records each request as it arrived and counts the
 // connections it accepted. Replies the fake service cannot give (any body,
 // any status) come from here.
 

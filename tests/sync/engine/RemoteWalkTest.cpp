@@ -627,13 +627,16 @@ TEST_F(RemoteWalkTest, ADirectFetchWhoseCheckFailsLeavesADownloadRow)
 {
     SeedFile(QStringLiteral("\\a.txt"), "alpha", 1000);
     StoreFileRecord(QStringLiteral("\\a.txt"), QString(), 0, 0);
-    service_.Faults().SetNext("getFileCheck", Fault::DropBeforeReply());
+    // Always: a check that only reads is sent once more when its kept
+    // connection closes before the reply.
+    service_.Faults().SetAlways("getFileCheck", Fault::DropBeforeReply());
     PeltaRecVfsSyncFile record;
     record.kind = XFSFile;
     record.path = QStringLiteral("\\a.txt");
     ASSERT_TRUE(engine_->GetRemoteObject(record));
     EXPECT_FALSE(engine_->GetFileDirect(record, false));
     EXPECT_EQ(Joined(Requests()), "5|\\a.txt||5");
+    service_.Faults().ClearAll();
     Drive();
     EXPECT_EQ(ReadFileBytes(Local(QStringLiteral("\\a.txt"))), "alpha");
 }
