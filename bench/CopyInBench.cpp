@@ -15,6 +15,8 @@
 //
 // Usage: copy_in_bench [runs] [pause ms]   (defaults 3 and 100)
 
+#include "bench/support/BenchHome.h"
+#include "bench/support/PreparedStatementCount.h"
 #include "foundation/Constants.h"
 #include "foundation/PeltaRequestObject.h"
 #include "foundation/PeltaTrackConflict.h"
@@ -38,7 +40,6 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <atomic>
@@ -48,22 +49,6 @@
 #include <memory>
 #include <thread>
 #include <vector>
-
-namespace {
-
-std::atomic<long> preparedStatements{0};
-
-}  // namespace
-
-extern "C" {
-int __real_sqlite3_prepare16_v2(sqlite3* db, const void* sql, int bytes, sqlite3_stmt** statement, const void** tail);
-
-int __wrap_sqlite3_prepare16_v2(sqlite3* db, const void* sql, int bytes, sqlite3_stmt** statement, const void** tail)
-{
-    preparedStatements.fetch_add(1);
-    return __real_sqlite3_prepare16_v2(db, sql, bytes, statement, tail);
-}
-}
 
 namespace {
 
@@ -149,7 +134,7 @@ public:
             markers.push_back(reg_->MarkerFolder() + QLatin1Char('.') +
                               Md5Hex(folder + QStringLiteral("\\file-%1.txt").arg(n, 4, 10, QLatin1Char('0'))) +
                               QStringLiteral(".1"));
-        const long before = preparedStatements.load();
+        const long before = PreparedStatementCount::Now();
         const auto start = Clock::now();
         for (int n = 0; n < kFiles; ++n) {
             const QString name = QStringLiteral("/file-%1.txt").arg(n, 4, 10, QLatin1Char('0'));
@@ -168,7 +153,7 @@ public:
         }
         const std::chrono::duration<double> elapsed = Clock::now() - start;
         sample.seconds = elapsed.count();
-        sample.statementsPerFile = double(preparedStatements.load() - before) / kFiles;
+        sample.statementsPerFile = double(PreparedStatementCount::Now() - before) / kFiles;
         std::this_thread::sleep_for(std::chrono::seconds(3));  // the last request row and any late event
         const QString under = QStringLiteral("'") + folder + QStringLiteral("\\%'");
         const auto statement = engine_->Db().NewStatement();
@@ -212,23 +197,18 @@ int main(int argc, char** argv)
 {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const int pauseMs = argc > 2 ? std::max(0, std::atoi(argv[2])) : 100;
-    QTemporaryDir home;
-    if (!home.isValid()) {
+    BenchHome home;
+    if (!home.IsValid()) {
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
     }
-    qputenv("TESSARON_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
-    qputenv("HOME", (home.path() + QStringLiteral("/home")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    QDir().mkpath(home.path() + QStringLiteral("/home"));
-    InitProcessState();
     UploadMethod = UploadMethodPostFile2;
     Lithos::SQLiteStatement::SetPauseDuration(std::chrono::milliseconds(pauseMs));
     std::printf("%d small files copied into the sync folder at once; pause after each prepare: %d ms, merging "
                 "hold %lld ms\n",
                 kFiles, pauseMs, static_cast<long long>(PeltaSyncPreThread::DefaultHold.count()));
 
-    Bench bench(home.path());
+    Bench bench(home.Path());
     bench.PrepareRuns(runs);
     if (!bench.StartRoad()) {
         std::printf("the monitor did not start\n");

@@ -14,6 +14,11 @@
 //   engine_transfer_bench [size in MiB, default 256] [rounds, default 5]
 //                         [pause after each prepare in ms, default the agent's]
 
+#include "bench/support/BenchHome.h"
+#include "bench/support/FakeProcess.h"
+#include "bench/support/PatternFile.h"
+#include "bench/support/PreparedStatementCount.h"
+#include "bench/support/ResidentMemory.h"
 #include "client/PeltaAPI.h"
 #include "fakeservice/FakeService.h"
 #include "fakeservice/TestAccount.h"
@@ -30,7 +35,6 @@
 #include "sync/rules/UploadSnapshot.h"
 #include "sync/threads/RequestSteps.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -39,17 +43,11 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -57,69 +55,9 @@
 
 namespace {
 
-std::atomic<long> prepares{0};
-
-}  // namespace
-
-extern "C" {
-int __real_sqlite3_prepare16_v2(sqlite3* db, const void* sql, int bytes, sqlite3_stmt** statement, const void** tail);
-
-int __wrap_sqlite3_prepare16_v2(sqlite3* db, const void* sql, int bytes, sqlite3_stmt** statement, const void** tail)
-{
-    ++prepares;
-    return __real_sqlite3_prepare16_v2(db, sql, bytes, statement, tail);
-}
-}
-
-namespace {
-
 constexpr qint64 MiB = 1048576;
 const QString& UserId = TestAccount::UserId;
 const QString AgentKey = QStringLiteral("5f2b9c0e7d1a43b8a6c4e2f0d9b7a531");
-
-void FillPattern(char* data, qint64 from, qint64 count)
-{
-    for (qint64 i = 0; i < count; ++i) {
-        const qint64 at = from + i;
-        data[i] = char((at * 31 + at / 251) % 256);
-    }
-}
-
-QByteArray PatternMd5(qint64 size)
-{
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    QByteArray block(MiB, Qt::Uninitialized);
-    for (qint64 at = 0; at < size; at += MiB) {
-        const qint64 n = std::min(MiB, size - at);
-        FillPattern(block.data(), at, n);
-        hash.addData(QByteArrayView(block.constData(), n));
-    }
-    return hash.result().toHex();
-}
-
-QByteArray FileMd5(const QString& path)
-{
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        return "<unreadable>";
-    return hash.result().toHex();
-}
-
-bool WritePatternFile(const QString& path, qint64 size)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QByteArray block(MiB, Qt::Uninitialized);
-    for (qint64 at = 0; at < size; at += MiB) {
-        const qint64 n = std::min(MiB, size - at);
-        FillPattern(block.data(), at, n);
-        if (file.write(block.constData(), n) != n)
-            return false;
-    }
-    return true;
-}
 
 // ---- The fake's process ----------------------------------------------------------
 
@@ -129,7 +67,7 @@ std::string Reply(FakeService& service, const QStringList& words)
     if (command == u"seed") {  // seed <service path> <size>
         const qint64 size = words.value(2).toLongLong();
         QByteArray content(size, Qt::Uninitialized);
-        FillPattern(content.data(), 0, size);
+        PatternFile::Fill(content.data(), 0, size);
         return service.State().SeedFile(UserId, words.value(1), content, 100) ? "ok" : "error";
     }
     if (command == u"url") {  // url <service path>
@@ -172,96 +110,13 @@ int RunFake(int commands, int replies)
     if (!service.IsRunning() || !service.State().AddAccount(account))
         return 1;
     service.State().RegisterAgent(UserId, FakeAgent{AgentKey, QStringLiteral("YmVuY2g"), QString(), QString()});
-    std::unique_ptr<FILE, decltype(&std::fclose)> in(fdopen(commands, "r"), &std::fclose);
-    std::unique_ptr<FILE, decltype(&std::fclose)> out(fdopen(replies, "w"), &std::fclose);
-    std::fprintf(out.get(), "%s %s\n", service.BaseUrl().c_str(), service.UploadUrl().c_str());
-    std::fflush(out.get());
-    char line[4096];
-    while (std::fgets(line, sizeof line, in.get())) {
-        const QStringList words = QString::fromUtf8(line).trimmed().split(u' ');
-        if (words.value(0) == u"quit")
-            break;
-        std::fprintf(out.get(), "%s\n", Reply(service, words).c_str());
-        std::fflush(out.get());
-    }
+    FakeProcess::Serve(commands, replies, {service.BaseUrl(), service.UploadUrl()},
+                       [&service](const QStringList& words) { return Reply(service, words); });
     service.Stop();
     return 0;
 }
 
-class FakeProcess {
-public:
-    bool Start()
-    {
-        int commands[2];
-        int replies[2];
-        if (pipe(commands) != 0 || pipe(replies) != 0)
-            return false;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(commands[1]);
-            close(replies[0]);
-            std::_Exit(RunFake(commands[0], replies[1]));
-        }
-        close(commands[0]);
-        close(replies[1]);
-        out_.reset(fdopen(commands[1], "w"));
-        in_.reset(fdopen(replies[0], "r"));
-        const QStringList urls = ReadLine().split(u' ');
-        base_ = urls.value(0);
-        upload_ = urls.value(1);
-        return pid_ > 0 && !upload_.isEmpty();
-    }
-
-    ~FakeProcess()
-    {
-        if (pid_ <= 0)
-            return;
-        std::fprintf(out_.get(), "quit\n");
-        out_.reset();
-        waitpid(pid_, nullptr, 0);
-    }
-
-    QString Ask(const QString& command)
-    {
-        std::fprintf(out_.get(), "%s\n", qPrintable(command));
-        std::fflush(out_.get());
-        return ReadLine();
-    }
-
-    const QString& Base() const { return base_; }
-    const QString& Upload() const { return upload_; }
-
-private:
-    QString ReadLine()
-    {
-        char line[4096];
-        return std::fgets(line, sizeof line, in_.get()) ? QString::fromUtf8(line).trimmed() : QString();
-    }
-
-    pid_t pid_ = -1;
-    std::unique_ptr<FILE, decltype(&std::fclose)> out_{nullptr, &std::fclose};
-    std::unique_ptr<FILE, decltype(&std::fclose)> in_{nullptr, &std::fclose};
-    QString base_;
-    QString upload_;
-};
-
 // ---- Measuring ---------------------------------------------------------------------
-
-qint64 StatusKb(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0)
-            return std::atoll(line.c_str() + std::strlen(field));
-    }
-    return -1;
-}
-
-void ResetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 struct Run {
     bool ok = false;
@@ -274,14 +129,14 @@ struct Run {
 Run Measure(const std::function<bool()>& transfer)
 {
     Run run;
-    ResetPeak();
-    run.baseKb = StatusKb("VmRSS:");
-    const long before = prepares.load();
+    ResidentMemory::ResetPeak();
+    run.baseKb = ResidentMemory::NowKb();
+    const long before = PreparedStatementCount::Now();
     const auto start = std::chrono::steady_clock::now();
     run.ok = transfer();
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.prepares = prepares.load() - before;
-    run.peakKb = StatusKb("VmHWM:");
+    run.prepares = PreparedStatementCount::Now() - before;
+    run.peakKb = ResidentMemory::PeakKb();
     return run;
 }
 
@@ -526,11 +381,11 @@ private:
 void RunBench(Bench& bench, FakeProcess& fake, qint64 size, int rounds)
 {
     const QString pattern = bench.Path("pattern.bin");
-    if (!WritePatternFile(pattern, size)) {
+    if (!PatternFile::Write(pattern, size)) {
         std::printf("cannot write %s\n", qPrintable(pattern));
         return;
     }
-    const QByteArray md5 = PatternMd5(size);
+    const QByteArray md5 = PatternFile::Md5(size);
     std::printf("Engine path against the client alone and curl, %lld MiB on loopback, %d rounds, pause after each "
                 "prepare %lld ms:\n",
                 size / MiB, rounds, static_cast<long long>(Lithos::SQLiteStatement::PauseDuration().count()));
@@ -572,7 +427,7 @@ void RunBench(Bench& bench, FakeProcess& fake, qint64 size, int rounds)
         }
         ::sync();
         Run run = bench.EngineDownload(name);
-        run.ok = run.ok && FileMd5(bench.Local(name)) == md5;
+        run.ok = run.ok && PatternFile::FileMd5(bench.Local(name)) == md5;
         engineDown.runs.push_back(run);
         QFile::remove(bench.Local(name));
 
@@ -580,12 +435,12 @@ void RunBench(Bench& bench, FakeProcess& fake, qint64 size, int rounds)
         QFile::remove(target);
         ::sync();
         run = bench.ClientDownload(QLatin1Char('/') + name, target, size);
-        run.ok = run.ok && FileMd5(target) == md5;
+        run.ok = run.ok && PatternFile::FileMd5(target) == md5;
         clientDown.runs.push_back(run);
         QFile::remove(target);
         ::sync();
         run = bench.CurlDownload(QLatin1Char('/') + name, target);
-        run.ok = run.ok && FileMd5(target) == md5;
+        run.ok = run.ok && PatternFile::FileMd5(target) == md5;
         curlDown.runs.push_back(run);
         QFile::remove(target);
         AppLog.TakeBuffer();
@@ -613,7 +468,7 @@ int main(int argc, char** argv)
     if (argc > 3)
         Lithos::SQLiteStatement::SetPauseDuration(std::chrono::milliseconds(std::max(0, std::atoi(argv[3]))));
     FakeProcess fake;  // forked before any thread of this process starts
-    if (!fake.Start()) {
+    if (!fake.Start(&RunFake, 2)) {
         std::fprintf(stderr, "the fake service did not start\n");
         return 1;
     }

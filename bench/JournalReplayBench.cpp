@@ -14,6 +14,8 @@
 //
 // Usage: journal_replay_bench [runs]   (default 5)
 
+#include "bench/support/BenchHome.h"
+#include "bench/support/ResidentMemory.h"
 #include "client/PeltaAPI.h"
 #include "foundation/PeltaRequestObject.h"
 #include "foundation/PeltaTrackConflict.h"
@@ -39,8 +41,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -49,23 +49,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-long long StatusKb(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0)
-            return std::atoll(line.c_str() + std::strlen(field));
-    }
-    return -1;
-}
-
-// VmHWM falls back to the current resident size.
-void ResetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 // A getSyncJournal reply of n folder edits by another agent.
 std::string JournalReply(int n)
@@ -133,14 +116,14 @@ public:
     Sample Measure()
     {
         AppLog.TakeBuffer();
-        ResetPeak();
-        const long long baseKb = StatusKb("VmRSS:");
+        ResidentMemory::ResetPeak();
+        const long long baseKb = ResidentMemory::NowKb();
         const auto start = Clock::now();
         Sample sample;
         sample.result = engine_->ResyncJournal(QStringLiteral("1700000000.000000"), 1, true);
         const std::chrono::duration<double, std::milli> elapsed = Clock::now() - start;
         sample.milliseconds = elapsed.count();
-        sample.growthKb = StatusKb("VmHWM:") - baseKb;
+        sample.growthKb = ResidentMemory::PeakKb() - baseKb;
         AppLog.TakeBuffer();
         return sample;
     }
@@ -181,16 +164,11 @@ void Print(int entries, std::size_t replyBytes, std::vector<Sample> samples)
 int main(int argc, char** argv)
 {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    QTemporaryDir home;
-    if (!home.isValid()) {
+    BenchHome home;
+    if (!home.IsValid()) {
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
     }
-    qputenv("TESSARON_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
-    qputenv("HOME", (home.path() + QStringLiteral("/home")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    QDir().mkpath(home.path() + QStringLiteral("/home"));
-    InitProcessState();
     AppState = XAPPOnline;
     Lithos::SQLiteStatement::SetPauseDuration(std::chrono::milliseconds(0));
 
@@ -198,7 +176,7 @@ int main(int argc, char** argv)
     ServiceUrl = server.Base();
     ApiMethodMap.clear();
     PeltaReg::FillApiMethodMap(ApiMethodMap);
-    Bench bench(home.path());
+    Bench bench(home.Path());
 
     for (const int entries : {1000, 10000, 50000}) {
         std::string body = JournalReply(entries);

@@ -10,6 +10,8 @@
 //
 // Usage: local_change_bench [runs]   (default 3)
 
+#include "bench/support/BenchHome.h"
+#include "bench/support/PreparedStatementCount.h"
 #include "foundation/PeltaRequestObject.h"
 #include "foundation/PeltaTrackConflict.h"
 #include "foundation/ProcessState.h"
@@ -27,7 +29,6 @@
 #include <QString>
 #include <QTemporaryDir>
 
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <atomic>
@@ -37,22 +38,6 @@
 #include <functional>
 #include <memory>
 #include <vector>
-
-namespace {
-
-std::atomic<long> preparedStatements{0};
-
-}  // namespace
-
-extern "C" {
-int __real_sqlite3_prepare16_v2(sqlite3* db, const void* sql, int bytes, sqlite3_stmt** statement, const void** tail);
-
-int __wrap_sqlite3_prepare16_v2(sqlite3* db, const void* sql, int bytes, sqlite3_stmt** statement, const void** tail)
-{
-    preparedStatements.fetch_add(1);
-    return __real_sqlite3_prepare16_v2(db, sql, bytes, statement, tail);
-}
-}
 
 namespace {
 
@@ -132,11 +117,11 @@ private:
 
 Sample Measure(const std::function<void()>& operation)
 {
-    const long before = preparedStatements.load();
+    const long before = PreparedStatementCount::Now();
     const auto start = Clock::now();
     operation();
     const std::chrono::duration<double, std::milli> elapsed = Clock::now() - start;
-    return {preparedStatements.load() - before, elapsed.count()};
+    return {PreparedStatementCount::Now() - before, elapsed.count()};
 }
 
 void Print(const char* name, std::vector<Sample> samples)
@@ -164,20 +149,15 @@ void Print(const char* name, std::vector<Sample> samples)
 int main(int argc, char** argv)
 {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    QTemporaryDir home;
-    if (!home.isValid()) {
+    BenchHome home;
+    if (!home.IsValid()) {
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
     }
-    qputenv("TESSARON_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
-    qputenv("HOME", (home.path() + QStringLiteral("/home")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    QDir().mkpath(home.path() + QStringLiteral("/home"));
-    InitProcessState();
     UploadMethod = UploadMethodPostFile2;
     Lithos::SQLiteStatement::SetPauseDuration(Lithos::SQLiteStatement::DefaultPause);
 
-    Bench bench(home.path());
+    Bench bench(home.Path());
     PeltaSync& engine = bench.Engine();
     std::printf("pause after each prepare: %lld ms\n",
                 static_cast<long long>(Lithos::SQLiteStatement::PauseDuration().count()));

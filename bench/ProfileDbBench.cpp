@@ -8,6 +8,7 @@
 // once with the statements' pause as the agent runs with it and once
 // without, which leaves the pure query cost.
 
+#include "bench/support/PreparedStatementCount.h"
 #include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
 #include "foundation/settings/PeltaSyncAgentSetting.h"
@@ -16,7 +17,6 @@
 #include <QString>
 #include <QTemporaryDir>
 
-#include <sqlite3.h>
 
 #include <atomic>
 #include <chrono>
@@ -24,22 +24,6 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
-
-namespace {
-
-std::atomic<long> preparedStatements{0};
-
-}  // namespace
-
-extern "C" {
-int __real_sqlite3_prepare16_v2(sqlite3* db, const void* sql, int bytes, sqlite3_stmt** statement, const void** tail);
-
-int __wrap_sqlite3_prepare16_v2(sqlite3* db, const void* sql, int bytes, sqlite3_stmt** statement, const void** tail)
-{
-    preparedStatements.fetch_add(1);
-    return __real_sqlite3_prepare16_v2(db, sql, bytes, statement, tail);
-}
-}
 
 namespace {
 
@@ -95,12 +79,12 @@ struct Measure {
 // Runs the operation `calls` times; statements prepared and time per call.
 Measure Run(int calls, const std::function<void()>& operation)
 {
-    const long before = preparedStatements.load();
+    const long before = PreparedStatementCount::Now();
     const auto start = Clock::now();
     for (int n = 0; n < calls; ++n)
         operation();
     const std::chrono::duration<double, std::milli> elapsed = Clock::now() - start;
-    return {(preparedStatements.load() - before) / calls, elapsed.count() / calls};
+    return {(PreparedStatementCount::Now() - before) / calls, elapsed.count() / calls};
 }
 
 void Print(const char* name, std::chrono::milliseconds pause, int calls, const Measure& measure, const char* note = "")

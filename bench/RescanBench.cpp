@@ -15,6 +15,9 @@
 //
 // Usage: rescan_bench [runs]   (default 3)
 
+#include "bench/support/BenchHome.h"
+#include "bench/support/PreparedStatementCount.h"
+#include "bench/support/ResidentMemory.h"
 #include "foundation/PeltaRequestObject.h"
 #include "foundation/PeltaTrackConflict.h"
 #include "foundation/ProcessState.h"
@@ -34,37 +37,18 @@
 #include <QString>
 #include <QTemporaryDir>
 
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
-
-namespace {
-
-std::atomic<long> preparedStatements{0};
-
-}  // namespace
-
-extern "C" {
-int __real_sqlite3_prepare16_v2(sqlite3* db, const void* sql, int bytes, sqlite3_stmt** statement, const void** tail);
-
-int __wrap_sqlite3_prepare16_v2(sqlite3* db, const void* sql, int bytes, sqlite3_stmt** statement, const void** tail)
-{
-    preparedStatements.fetch_add(1);
-    return __real_sqlite3_prepare16_v2(db, sql, bytes, statement, tail);
-}
-}
 
 namespace {
 
@@ -83,23 +67,6 @@ struct Sample {
     long long requests = 0;
     PassResult result = PassResult::Failed;
 };
-
-long long StatusKb(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0)
-            return std::atoll(line.c_str() + std::strlen(field));
-    }
-    return -1;
-}
-
-// VmHWM falls back to the current resident size.
-void ResetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 class Bench {
 public:
@@ -198,16 +165,16 @@ private:
 Sample Measure(Bench& bench, bool checkFile, bool removeMissing)
 {
     AppLog.TakeBuffer();
-    ResetPeak();
-    const long long baseKb = StatusKb("VmRSS:");
-    const long before = preparedStatements.load();
+    ResidentMemory::ResetPeak();
+    const long long baseKb = ResidentMemory::NowKb();
+    const long before = PreparedStatementCount::Now();
     const auto start = Clock::now();
     Sample sample;
     sample.result = bench.Engine().ResyncLocal(QStringLiteral("\\"), checkFile, removeMissing);
     const std::chrono::duration<double, std::milli> elapsed = Clock::now() - start;
     sample.milliseconds = elapsed.count();
-    sample.statements = preparedStatements.load() - before;
-    sample.peakKb = StatusKb("VmHWM:");
+    sample.statements = PreparedStatementCount::Now() - before;
+    sample.peakKb = ResidentMemory::PeakKb();
     sample.baseKb = baseKb;
     sample.requests = bench.OpenRequests();
     AppLog.TakeBuffer();
@@ -239,23 +206,18 @@ void Print(const char* name, std::vector<Sample> samples)
 int main(int argc, char** argv)
 {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    QTemporaryDir home;
-    if (!home.isValid()) {
+    BenchHome home;
+    if (!home.IsValid()) {
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
     }
-    qputenv("TESSARON_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
-    qputenv("HOME", (home.path() + QStringLiteral("/home")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    QDir().mkpath(home.path() + QStringLiteral("/home"));
-    InitProcessState();
 
     Lithos::SQLiteStatement::SetPauseDuration(std::chrono::milliseconds(0));
-    Bench bench(home.path());
+    Bench bench(home.Path());
     bench.MakeSynchronisedTree();
     std::printf("tree: %d folders, %d files, store filled to match; resident before the passes %.1f MiB\n",
                 kTopFolders * (1 + kSubfolders), kTopFolders * (1 + kSubfolders) * kFilesPerFolder,
-                StatusKb("VmRSS:") / 1024.0);
+                ResidentMemory::NowKb() / 1024.0);
 
     for (const auto pause : {std::chrono::milliseconds(0), Lithos::SQLiteStatement::DefaultPause}) {
         Lithos::SQLiteStatement::SetPauseDuration(pause);

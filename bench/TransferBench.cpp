@@ -25,6 +25,9 @@
 // part: "uploads" or "downloads" runs only those ways of the throughput
 // part; without it everything runs.
 
+#include "bench/support/FakeProcess.h"
+#include "bench/support/PatternFile.h"
+#include "bench/support/ResidentMemory.h"
 #include "client/PeltaAPI.h"
 #include "foundation/crypto/Crypto.h"
 #include "foundation/settings/PeltaReg.h"
@@ -43,7 +46,6 @@
 
 #include <httplib.h>
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -53,15 +55,12 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -76,61 +75,16 @@ const QString& AccessKey = TestAccount::AccessKey;
 const QString& AccessChecksum = TestAccount::AccessChecksum;
 const QString AgentKey = QStringLiteral("5f2b9c0e7d1a43b8a6c4e2f0d9b7a531");
 
-// The bench content: byte i of every file is a function of i alone.
-void FillPattern(char* data, qint64 from, qint64 count)
-{
-    for (qint64 i = 0; i < count; ++i) {
-        const qint64 at = from + i;
-        data[i] = char((at * 31 + at / 251) % 256);
-    }
-}
-
 FakeContent PatternContent(qint64 size)
 {
     FakeContent content;
     QByteArray block(MiB, Qt::Uninitialized);
     for (qint64 at = 0; at < size; at += MiB) {
         const qint64 n = std::min(MiB, size - at);
-        FillPattern(block.data(), at, n);
+        PatternFile::Fill(block.data(), at, n);
         content.Append(block.constData(), n);
     }
     return content;
-}
-
-QByteArray PatternMd5(qint64 size)
-{
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    QByteArray block(MiB, Qt::Uninitialized);
-    for (qint64 at = 0; at < size; at += MiB) {
-        const qint64 n = std::min(MiB, size - at);
-        FillPattern(block.data(), at, n);
-        hash.addData(QByteArrayView(block.constData(), n));
-    }
-    return hash.result().toHex();
-}
-
-QByteArray FileMd5(const QString& path)
-{
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        return "<unreadable>";
-    return hash.result().toHex();
-}
-
-bool WritePatternFile(const QString& path, qint64 size)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QByteArray block(MiB, Qt::Uninitialized);
-    for (qint64 at = 0; at < size; at += MiB) {
-        const qint64 n = std::min(MiB, size - at);
-        FillPattern(block.data(), at, n);
-        if (file.write(block.constData(), n) != n)
-            return false;
-    }
-    return true;
 }
 
 // The file cut into the parts that the agent's resumable upload sends from
@@ -334,101 +288,13 @@ int RunFake(int commands, int replies)
     service.State().RegisterAgent(UserId, FakeAgent{AgentKey, QStringLiteral("YmVuY2g"), QString(), QString()});
     TrivialServer trivial;
     FakeSide side(service, trivial);
-    std::unique_ptr<FILE, decltype(&std::fclose)> in(fdopen(commands, "r"), &std::fclose);
-    std::unique_ptr<FILE, decltype(&std::fclose)> out(fdopen(replies, "w"), &std::fclose);
-    std::fprintf(out.get(), "%s %s %s\n", service.BaseUrl().c_str(), service.UploadUrl().c_str(),
-                 trivial.Url().c_str());
-    std::fflush(out.get());
-    char line[4096];
-    while (std::fgets(line, sizeof line, in.get())) {
-        const QStringList words = QString::fromUtf8(line).trimmed().split(u' ');
-        if (words.value(0) == u"quit")
-            break;
-        std::fprintf(out.get(), "%s\n", side.Reply(words).c_str());
-        std::fflush(out.get());
-    }
+    FakeProcess::Serve(commands, replies, {service.BaseUrl(), service.UploadUrl(), trivial.Url()},
+                       [&side](const QStringList& words) { return side.Reply(words); });
     service.Stop();
     return 0;
 }
 
-class FakeProcess {
-public:
-    bool Start()
-    {
-        int commands[2];
-        int replies[2];
-        if (pipe(commands) != 0 || pipe(replies) != 0)
-            return false;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(commands[1]);
-            close(replies[0]);
-            std::_Exit(RunFake(commands[0], replies[1]));
-        }
-        close(commands[0]);
-        close(replies[1]);
-        out_.reset(fdopen(commands[1], "w"));
-        in_.reset(fdopen(replies[0], "r"));
-        const QStringList urls = ReadLine().split(u' ');
-        base_ = urls.value(0);
-        upload_ = urls.value(1);
-        trivial_ = urls.value(2);
-        return pid_ > 0 && !trivial_.isEmpty();
-    }
-
-    ~FakeProcess()
-    {
-        if (pid_ <= 0)
-            return;
-        Ask(QStringLiteral("quit"));
-        out_.reset();
-        waitpid(pid_, nullptr, 0);
-    }
-
-    QString Ask(const QString& command)
-    {
-        std::fprintf(out_.get(), "%s\n", qPrintable(command));
-        std::fflush(out_.get());
-        return command == u"quit" ? QString() : ReadLine();
-    }
-
-    const QString& Base() const { return base_; }
-    const QString& Upload() const { return upload_; }
-    const QString& Trivial() const { return trivial_; }
-
-private:
-    QString ReadLine()
-    {
-        char line[4096];
-        return std::fgets(line, sizeof line, in_.get()) ? QString::fromUtf8(line).trimmed() : QString();
-    }
-
-    pid_t pid_ = -1;
-    std::unique_ptr<FILE, decltype(&std::fclose)> out_{nullptr, &std::fclose};
-    std::unique_ptr<FILE, decltype(&std::fclose)> in_{nullptr, &std::fclose};
-    QString base_;
-    QString upload_;
-    QString trivial_;
-};
-
 // ---- Measuring ---------------------------------------------------------------
-
-qint64 StatusKb(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0)
-            return std::atoll(line.c_str() + std::strlen(field));
-    }
-    return -1;
-}
-
-// Starts a fresh peak: VmHWM falls back to the current resident size.
-void ResetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 struct Run {
     bool ok = false;
@@ -447,12 +313,12 @@ template <typename F>
 Run MeasureAgent(F&& transfer)
 {
     Run run;
-    ResetPeak();
-    const qint64 before = StatusKb("VmRSS:");
+    ResidentMemory::ResetPeak();
+    const qint64 before = ResidentMemory::NowKb();
     const auto start = std::chrono::steady_clock::now();
     run.ok = transfer();
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.growthKb = StatusKb("VmHWM:") - before;
+    run.growthKb = ResidentMemory::PeakKb() - before;
     return run;
 }
 
@@ -619,7 +485,7 @@ public:
     }
 
     QString Seed(qint64 size) { return fake_.Ask(QStringLiteral("seed %1").arg(size)); }
-    QString TrivialUrl() const { return fake_.Trivial(); }
+    QString TrivialUrl() const { return fake_.Address(2); }
 
     PeltaAPI& Api() { return *api_; }
     QString Path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
@@ -710,11 +576,11 @@ enum class Part { All, Uploads, Downloads };
 void Throughput(Bench& bench, qint64 size, int rounds, Part part)
 {
     const QString file = bench.Path("up.bin");
-    if (!WritePatternFile(file, size)) {
+    if (!PatternFile::Write(file, size)) {
         std::printf("cannot write %s\n", qPrintable(file));
         return;
     }
-    const QByteArray md5 = PatternMd5(size);
+    const QByteArray md5 = PatternFile::Md5(size);
     // The part size starts at one chunk when the program starts, grows by one
     // chunk with every part sent up to its largest, and stays there.
     const std::int64_t largestPart = PeltaAPI::MaxChunksPerPart * PeltaAPI::TransferChunk;
@@ -743,7 +609,7 @@ void Throughput(Bench& bench, qint64 size, int rounds, Part part)
         return [&bench, &md5, target, get] {
             Settle(target);
             Run run = bench.Counted(get);
-            run.ok = run.ok && FileMd5(target) == md5;
+            run.ok = run.ok && PatternFile::FileMd5(target) == md5;
             QFile::remove(target);
             return run;
         };
@@ -856,8 +722,8 @@ void Limited(Bench& bench)
 {
     constexpr qint64 size = 8 * MiB;
     const QString file = bench.Path("limited.bin");
-    WritePatternFile(file, size);
-    const QByteArray md5 = PatternMd5(size);
+    PatternFile::Write(file, size);
+    const QByteArray md5 = PatternFile::Md5(size);
     UploadBitRate = 8 * MiB;  // 1 MiB/s, in bits per second
     DownloadBitRate = 8 * MiB;
     std::printf("Bandwidth limit of 1 MiB/s, %lld MiB:\n", size / MiB);
@@ -874,7 +740,7 @@ void Limited(Bench& bench)
     Run down = bench.Counted([&] {
         return MeasureAgent([&] { return bench.Api().HTTPGetFile2(url, target, QStringLiteral("\\l.bin"), size); });
     });
-    down.ok = down.ok && FileMd5(target) == md5;
+    down.ok = down.ok && PatternFile::FileMd5(target) == md5;
     PrintOne("download, agent ranged GET", down.wireBytes, down);
     std::printf("  achieved / limit: upload %.3f, download %.3f (goal within 0.90 .. 1.10)\n",
                 Rate(up.wireBytes, up.seconds), Rate(down.wireBytes, down.seconds));
@@ -885,7 +751,7 @@ void Limited(Bench& bench)
 void Resume(Bench& bench, FakeProcess& fake, qint64 size)
 {
     const QString file = bench.Path("up.bin");
-    const QByteArray md5 = PatternMd5(size);
+    const QByteArray md5 = PatternFile::Md5(size);
     std::printf("Resume after a cut at half of %lld MiB:\n", size / MiB);
 
     // Parts of 16 MiB: the part that starts at half the file is cut midway.
@@ -921,7 +787,7 @@ void Resume(Bench& bench, FakeProcess& fake, qint64 size)
     std::printf("  download: cut after %lld bytes, second attempt asked from %lld; %lld bytes on the wire in all "
                 "(%lld beyond the file: the dropped tail of the cut attempt), %s, content %s\n",
                 size / 2, resumedAt, sent, sent - size, ok ? "succeeded" : "FAILED",
-                FileMd5(target) == md5 ? "identical" : "DIFFERENT");
+                PatternFile::FileMd5(target) == md5 ? "identical" : "DIFFERENT");
 }
 
 }  // namespace
@@ -931,7 +797,7 @@ int main(int argc, char** argv)
     const qint64 sizeMiB = argc > 1 ? std::atoll(argv[1]) : 256;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     FakeProcess fake;  // forked before any thread of this process starts
-    if (!fake.Start()) {
+    if (!fake.Start(&RunFake, 3)) {
         std::fprintf(stderr, "the fake service did not start\n");
         return 1;
     }

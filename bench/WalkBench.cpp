@@ -15,6 +15,10 @@
 //
 //   walk_bench [runs per pause, default 3] [pause in ms, default both 100 and 0]
 
+#include "bench/support/BenchHome.h"
+#include "bench/support/FakeProcess.h"
+#include "bench/support/PreparedStatementCount.h"
+#include "bench/support/ResidentMemory.h"
 #include "client/PeltaAPI.h"
 #include "fakeservice/FakeService.h"
 #include "fakeservice/TestAccount.h"
@@ -35,38 +39,24 @@
 #include <QTemporaryDir>
 
 #include <dlfcn.h>
-#include <sqlite3.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
-std::atomic<long> prepares{0};
 std::atomic<long> connects{0};
 
 }  // namespace
 
 extern "C" {
-int __real_sqlite3_prepare16_v2(sqlite3* db, const void* sql, int bytes, sqlite3_stmt** statement, const void** tail);
-
-int __wrap_sqlite3_prepare16_v2(sqlite3* db, const void* sql, int bytes, sqlite3_stmt** statement, const void** tail)
-{
-    ++prepares;
-    return __real_sqlite3_prepare16_v2(db, sql, bytes, statement, tail);
-}
-
 // Every TCP connection the HTTP library opens passes here first.
 int connect(int fd, const struct sockaddr* address, socklen_t length)
 {
@@ -131,96 +121,13 @@ int RunFake(int commands, int replies)
     if (!service.IsRunning() || !service.State().AddAccount(TestAccount::Spec()))
         return 1;
     service.State().RegisterAgent(UserId, FakeAgent{AgentKey, QStringLiteral("YmVuY2g"), QString(), QString()});
-    std::unique_ptr<FILE, decltype(&std::fclose)> in(fdopen(commands, "r"), &std::fclose);
-    std::unique_ptr<FILE, decltype(&std::fclose)> out(fdopen(replies, "w"), &std::fclose);
-    std::fprintf(out.get(), "%s %s\n", service.BaseUrl().c_str(), service.UploadUrl().c_str());
-    std::fflush(out.get());
-    char line[4096];
-    while (std::fgets(line, sizeof line, in.get())) {
-        const QStringList words = QString::fromUtf8(line).trimmed().split(u' ');
-        if (words.value(0) == u"quit")
-            break;
-        std::fprintf(out.get(), "%s\n", Reply(service, words).c_str());
-        std::fflush(out.get());
-    }
+    FakeProcess::Serve(commands, replies, {service.BaseUrl(), service.UploadUrl()},
+                       [&service](const QStringList& words) { return Reply(service, words); });
     service.Stop();
     return 0;
 }
 
-class FakeProcess {
-public:
-    bool Start()
-    {
-        int commands[2];
-        int replies[2];
-        if (pipe(commands) != 0 || pipe(replies) != 0)
-            return false;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(commands[1]);
-            close(replies[0]);
-            std::_Exit(RunFake(commands[0], replies[1]));
-        }
-        close(commands[0]);
-        close(replies[1]);
-        out_.reset(fdopen(commands[1], "w"));
-        in_.reset(fdopen(replies[0], "r"));
-        const QStringList urls = ReadLine().split(u' ');
-        base_ = urls.value(0);
-        upload_ = urls.value(1);
-        return pid_ > 0 && !upload_.isEmpty();
-    }
-
-    ~FakeProcess()
-    {
-        if (pid_ <= 0)
-            return;
-        std::fprintf(out_.get(), "quit\n");
-        out_.reset();
-        waitpid(pid_, nullptr, 0);
-    }
-
-    QString Ask(const QString& command)
-    {
-        std::fprintf(out_.get(), "%s\n", qPrintable(command));
-        std::fflush(out_.get());
-        return ReadLine();
-    }
-
-    const QString& Base() const { return base_; }
-    const QString& Upload() const { return upload_; }
-
-private:
-    QString ReadLine()
-    {
-        char line[4096];
-        return std::fgets(line, sizeof line, in_.get()) ? QString::fromUtf8(line).trimmed() : QString();
-    }
-
-    pid_t pid_ = -1;
-    std::unique_ptr<FILE, decltype(&std::fclose)> out_{nullptr, &std::fclose};
-    std::unique_ptr<FILE, decltype(&std::fclose)> in_{nullptr, &std::fclose};
-    QString base_;
-    QString upload_;
-};
-
 // ---- Measuring ---------------------------------------------------------------------
-
-long long StatusKb(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0)
-            return std::atoll(line.c_str() + std::strlen(field));
-    }
-    return -1;
-}
-
-void ResetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 struct Calls {
     long long total = 0;
@@ -295,16 +202,16 @@ public:
         AppLog.TakeBuffer();
         const Calls before = Calls::Parse(fake_.Ask(QStringLiteral("calls")));
         Sample sample;
-        ResetPeak();
-        sample.baseKb = StatusKb("VmRSS:");
-        const long preparedBefore = prepares.load();
+        ResidentMemory::ResetPeak();
+        sample.baseKb = ResidentMemory::NowKb();
+        const long preparedBefore = PreparedStatementCount::Now();
         const long connectsBefore = connects.load();
         const auto start = std::chrono::steady_clock::now();
         QString stamp;
         sample.complete = engine_->ResyncRemote(QStringLiteral("\\"), true, false, true, stamp, 1);
         sample.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        sample.peakKb = StatusKb("VmHWM:");
-        sample.statements = prepares.load() - preparedBefore;
+        sample.peakKb = ResidentMemory::PeakKb();
+        sample.statements = PreparedStatementCount::Now() - preparedBefore;
         sample.connections = connects.load() - connectsBefore;
         sample.calls = Calls::Parse(fake_.Ask(QStringLiteral("calls"))) - before;
         sample.whole = Count() == kTopFolders * (1 + kSubfolders) * (1 + kFilesPerFolder);
@@ -368,19 +275,14 @@ int main(int argc, char** argv)
     if (argc > 2)
         pauses = {std::chrono::milliseconds(std::max(0, std::atoi(argv[2])))};
     FakeProcess fake;  // forked before any thread of this process starts
-    if (!fake.Start()) {
+    if (!fake.Start(&RunFake, 2)) {
         std::fprintf(stderr, "the fake service did not start\n");
         return 1;
     }
     const QString seeded = fake.Ask(QStringLiteral("seed"));
-    QTemporaryDir dir;
-    qputenv("TESSARON_HOME", dir.filePath(QStringLiteral("data")).toUtf8());
-    qputenv("HOME", dir.filePath(QStringLiteral("home")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toUtf8());
-    QDir().mkpath(dir.filePath(QStringLiteral("home")));
-    InitProcessState();
-    Bench bench(fake, dir);
-    if (!dir.isValid() || !seeded.startsWith(u"ok") || !bench.Setup()) {
+    BenchHome home;
+    Bench bench(fake, home.Dir());
+    if (!home.IsValid() || !seeded.startsWith(u"ok") || !bench.Setup()) {
         std::fprintf(stderr, "set-up failed (%s)\n", qPrintable(seeded));
         return 1;
     }
