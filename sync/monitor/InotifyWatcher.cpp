@@ -3,6 +3,7 @@
 #include "foundation/Constants.h"
 #include "foundation/log/PeltaLog.h"
 #include "sync/monitor/MonitorPath.h"
+#include "sync/rules/FileKind.h"
 
 #include <QFile>
 
@@ -34,17 +35,6 @@ const QString RootPath = QStringLiteral("\\");
 QString ErrorText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-QString TypeName(mode_t mode)
-{
-    if (S_ISLNK(mode))
-        return QStringLiteral("symbolic link");
-    if (S_ISFIFO(mode))
-        return QStringLiteral("FIFO");
-    if (S_ISSOCK(mode))
-        return QStringLiteral("socket");
-    return QStringLiteral("device or special file");
 }
 
 }  // namespace
@@ -146,7 +136,7 @@ void InotifyWatcher::ListFolder(int dirFd, const QString& path, WatchTable& tabl
             continue;
         }
         if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
-            Log(QStringLiteral("Monitor: skipped ") + TypeName(info.st_mode) + QStringLiteral(": ") + child);
+            Log(QStringLiteral("Monitor: skipped ") + FileKind::Name(info.st_mode) + QStringLiteral(": ") + child);
             continue;
         }
         if (into != nullptr && !IsOwnChange(child)) {
@@ -231,7 +221,7 @@ InotifyWatcher::ItemType InotifyWatcher::Probe(const QString& path, QString& kin
         return ItemType::File;
     if (S_ISDIR(info.st_mode))
         return ItemType::Folder;
-    kindName = TypeName(info.st_mode);
+    kindName = FileKind::Name(info.st_mode);
     return ItemType::Other;
 }
 

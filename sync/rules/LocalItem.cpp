@@ -1,5 +1,6 @@
 #include "sync/rules/LocalItem.h"
 
+#include "sync/rules/FileKind.h"
 #include "sync/rules/PathGuard.h"
 
 #include <QByteArrayList>
@@ -17,19 +18,6 @@ namespace {
 
 constexpr unsigned kStatxMask = STATX_BASIC_STATS | STATX_BTIME;
 
-QString WhatIs(mode_t mode)
-{
-    if (S_ISLNK(mode))
-        return QStringLiteral("symbolic link");
-    if (S_ISFIFO(mode))
-        return QStringLiteral("FIFO");
-    if (S_ISSOCK(mode))
-        return QStringLiteral("socket");
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return QStringLiteral("device");
-    return QStringLiteral("not a regular file or folder");
-}
-
 LocalFacts FactsOfStatx(const struct statx& info)
 {
     LocalFacts facts;
@@ -41,7 +29,7 @@ LocalFacts FactsOfStatx(const struct statx& info)
         facts.kind = LocalKind::Folder;
     } else {
         facts.kind = LocalKind::Other;
-        facts.what = WhatIs(mode);
+        facts.what = FileKind::Name(mode);
         return facts;
     }
     facts.mtime = info.stx_mtime.tv_sec;

@@ -1,6 +1,7 @@
 #include "sync/rules/LocalListing.h"
 
 #include "foundation/log/PeltaLog.h"
+#include "sync/rules/FileKind.h"
 #include "sync/rules/PathGuard.h"
 
 #include <QByteArray>
@@ -34,19 +35,6 @@ struct DirCloser {
     void operator()(DIR* dir) const noexcept { ::closedir(dir); }
 };
 using Dir = std::unique_ptr<DIR, DirCloser>;
-
-QString WhatIs(mode_t mode)
-{
-    if (S_ISLNK(mode))
-        return QStringLiteral("symbolic link");
-    if (S_ISFIFO(mode))
-        return QStringLiteral("FIFO");
-    if (S_ISSOCK(mode))
-        return QStringLiteral("socket");
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return QStringLiteral("device");
-    return QStringLiteral("not a regular file or folder");
-}
 
 void Log(const QString& where, const QString& text, const QString& path)
 {
@@ -142,7 +130,7 @@ void LocalListing::ReadEntries(int folderFd, const QString& full, const QString&
         } else if (S_ISDIR(info.stx_mode)) {
             item.kind = LocalKind::Folder;
         } else {
-            Log(where, QStringLiteral("skipped ") + WhatIs(info.stx_mode), prefix + name);
+            Log(where, QStringLiteral("skipped ") + FileKind::Name(info.stx_mode), prefix + name);
             continue;
         }
         items_.push_back(std::move(item));
