@@ -103,63 +103,68 @@ QString LocalRescan::SubtreeCondition() const
            QString::number(prefix.toUcs4().size()) + QStringLiteral(")=") + PeltaRec::Literal(prefix);
 }
 
-bool LocalRescan::ReadStoredFolders()
+bool LocalRescan::ReadRows(const QString& folder, const QString& sql, const char* what, const RowReader& take)
 {
-    Log(QStringLiteral("PeltaSync::ResyncLocal::GetDbAllFolderList"), LogDebug);
+    const QString failure = QLatin1String(what) + QStringLiteral(" cannot be read");
     PeltaDb& db = engine_.Db();
     try {
         const auto statement = db.NewStatement();
-        if (db.QueryWith(QStringLiteral("select path, key, mtime from vfs_sync_folder") + SubtreeCondition(),
-                         *statement) < 0) {
-            failed_.Add(start_, kWhere, QStringLiteral("stored folders cannot be read"));
+        if (db.QueryWith(sql, *statement) < 0) {
+            failed_.Add(folder, kWhere, failure);
             return false;
         }
-        while (statement->FetchRow()) {
-            const QString path = db.ColumnText(QStringLiteral("path"), *statement);
-            if (path == kRoot || !PathGuard::CheckRelative(path).isEmpty()) {
-                PathGuard::LogRefused(kWhere, path, QStringLiteral("stored folder row with a bad path"));
-                continue;
-            }
-            storedFolders_.insert(path, {db.ColumnText(QStringLiteral("key"), *statement),
-                                         db.GetColumnInt(QStringLiteral("mtime"), *statement)});
-        }
-    } catch (const Lithos::SQLiteException& failure) {
-        failed_.Add(start_, kWhere, StoreFailure("stored folders cannot be read", failure));
+        while (statement->FetchRow())
+            take(db, *statement);
+    } catch (const Lithos::SQLiteException& error) {
+        failed_.Add(folder, kWhere, failure + QStringLiteral(": ") + QString::fromStdString(error.Message()));
         return false;
     }
     return true;
+}
+
+LocalRescan::StoredFile LocalRescan::FileOfRow(PeltaDb& db, Lithos::SQLiteStatement& row)
+{
+    StoredFile file;
+    file.mtime = db.GetColumnInt(QStringLiteral("mtime"), row);
+    file.size = row.GetColumnInt64ByName("size");
+    file.committed = !db.ColumnText(QStringLiteral("version"), row).isEmpty();
+    return file;
+}
+
+// A stored path that may be walked; one that may not is logged.
+bool LocalRescan::UsablePath(const QString& path, const char* row)
+{
+    if (path != kRoot && PathGuard::CheckRelative(path).isEmpty())
+        return true;
+    PathGuard::LogRefused(kWhere, path, QLatin1String(row) + QStringLiteral(" row with a bad path"));
+    return false;
+}
+
+bool LocalRescan::ReadStoredFolders()
+{
+    Log(QStringLiteral("PeltaSync::ResyncLocal::GetDbAllFolderList"), LogDebug);
+    return ReadRows(start_, QStringLiteral("select path, key, mtime from vfs_sync_folder") + SubtreeCondition(),
+                    "stored folders", [this](PeltaDb& db, Lithos::SQLiteStatement& row) {
+                        const QString path = db.ColumnText(QStringLiteral("path"), row);
+                        if (UsablePath(path, "stored folder"))
+                            storedFolders_.insert(path, {db.ColumnText(QStringLiteral("key"), row),
+                                                         db.GetColumnInt(QStringLiteral("mtime"), row)});
+                    });
 }
 
 // The rows of every stored file below the start folder, so that the walk
 // finds files changed in place without a query per folder.
 bool LocalRescan::ReadStoredFiles()
 {
-    PeltaDb& db = engine_.Db();
-    try {
-        const auto statement = db.NewStatement();
-        if (db.QueryWith(QStringLiteral("select path, mtime, size, version from vfs_sync_file") + SubtreeCondition(),
-                         *statement) < 0) {
-            failed_.Add(start_, kWhere, QStringLiteral("stored files cannot be read"));
-            return false;
-        }
-        while (statement->FetchRow()) {
-            const QString path = db.ColumnText(QStringLiteral("path"), *statement);
-            if (path == kRoot || !PathGuard::CheckRelative(path).isEmpty()) {
-                PathGuard::LogRefused(kWhere, path, QStringLiteral("stored file row with a bad path"));
-                continue;
-            }
-            StoredFile file;
-            file.mtime = db.GetColumnInt(QStringLiteral("mtime"), *statement);
-            file.size = statement->GetColumnInt64ByName("size");
-            file.committed = !db.ColumnText(QStringLiteral("version"), *statement).isEmpty();
-            storedFiles_.insert(path, file);
-            ++storedFileCount_[ParentOf(path)];
-        }
-    } catch (const Lithos::SQLiteException& failure) {
-        failed_.Add(start_, kWhere, StoreFailure("stored files cannot be read", failure));
-        return false;
-    }
-    return true;
+    return ReadRows(start_,
+                    QStringLiteral("select path, mtime, size, version from vfs_sync_file") + SubtreeCondition(),
+                    "stored files", [this](PeltaDb& db, Lithos::SQLiteStatement& row) {
+                        const QString path = db.ColumnText(QStringLiteral("path"), row);
+                        if (!UsablePath(path, "stored file"))
+                            return;
+                        storedFiles_.insert(path, FileOfRow(db, row));
+                        ++storedFileCount_[ParentOf(path)];
+                    });
 }
 
 // ---- Walk phase --------------------------------------------------------------------
@@ -321,22 +326,15 @@ bool LocalRescan::FolderKey(const QString& folder, QString& key, bool& hasRow)
     if (known != storedFolders_.constEnd()) {
         key = known->key;
     } else {
-        PeltaDb& db = engine_.Db();
-        try {
-            const auto statement = db.NewStatement();
-            const int found = db.QueryWith(
-                QStringLiteral("select key from vfs_sync_folder where path=") + PeltaRec::Literal(folder), *statement);
-            if (found < 0) {
-                failed_.Add(folder, kWhere, QStringLiteral("stored folder cannot be read"));
-                return false;
-            }
-            hasRow = found > 0 && statement->FetchRow();
-            if (hasRow)
-                key = db.ColumnText(QStringLiteral("key"), *statement);
-        } catch (const Lithos::SQLiteException& failure) {
-            failed_.Add(folder, kWhere, StoreFailure("stored folder cannot be read", failure));
+        hasRow = false;
+        const bool read = ReadRows(
+            folder, QStringLiteral("select key from vfs_sync_folder where path=") + PeltaRec::Literal(folder),
+            "stored folder", [&](PeltaDb& db, Lithos::SQLiteStatement& row) {
+                if (!std::exchange(hasRow, true))
+                    key = db.ColumnText(QStringLiteral("key"), row);
+            });
+        if (!read)
             return false;
-        }
     }
     if (hasRow && !RecordKey::IsValid(key)) {
         failed_.Add(folder, kWhere, QStringLiteral("stored folder key is not a key"));
@@ -345,67 +343,42 @@ bool LocalRescan::FolderKey(const QString& folder, QString& key, bool& hasRow)
     return true;
 }
 
+// A stored child's name that may be used; one that may not is logged.
+bool LocalRescan::UsableName(const QString& folder, const QString& name, const char* row)
+{
+    const QString reason = PathGuard::CheckName(name);
+    if (reason.isEmpty())
+        return true;
+    PathGuard::LogRefused(kWhere, Join(folder, name), QLatin1String(row) + QStringLiteral(" row: ") + reason);
+    return false;
+}
+
 bool LocalRescan::ReadChildFolders(const QString& folder, const QString& key, StoredChildren& stored)
 {
-    PeltaDb& db = engine_.Db();
-    try {
-        const auto statement = db.NewStatement();
-        if (db.QueryWith(QStringLiteral("select name, mtime from vfs_sync_folder where parent=") +
-                             PeltaRec::Literal(key),
-                         *statement) < 0) {
-            failed_.Add(folder, kWhere, QStringLiteral("stored subfolders cannot be read"));
-            return false;
-        }
-        while (statement->FetchRow()) {
-            const QString name = db.ColumnText(QStringLiteral("name"), *statement);
-            const QString reason = PathGuard::CheckName(name);
-            if (!reason.isEmpty()) {
-                PathGuard::LogRefused(kWhere, Join(folder, name), QStringLiteral("stored folder row: ") + reason);
-                continue;
-            }
-            if (!stored.folderNames.contains(name)) {
-                stored.folderNames.insert(name);
-                stored.folders.append(name);
-            }
-        }
-    } catch (const Lithos::SQLiteException& failure) {
-        failed_.Add(folder, kWhere, StoreFailure("stored subfolders cannot be read", failure));
-        return false;
-    }
-    return true;
+    return ReadRows(folder, QStringLiteral("select name, mtime from vfs_sync_folder where parent=") + PeltaRec::Literal(key),
+                    "stored subfolders", [&](PeltaDb& db, Lithos::SQLiteStatement& row) {
+                        const QString name = db.ColumnText(QStringLiteral("name"), row);
+                        if (!UsableName(folder, name, "stored folder") || stored.folderNames.contains(name))
+                            return;
+                        stored.folderNames.insert(name);
+                        stored.folders.append(name);
+                    });
 }
 
 bool LocalRescan::ReadChildFiles(const QString& folder, const QString& key, StoredChildren& stored)
 {
-    PeltaDb& db = engine_.Db();
-    try {
-        const auto statement = db.NewStatement();
-        if (db.QueryWith(QStringLiteral("select name, mtime, size, version from vfs_sync_file where parent=") +
-                             PeltaRec::Literal(key),
-                         *statement) < 0) {
-            failed_.Add(folder, kWhere, QStringLiteral("stored files cannot be read"));
-            return false;
-        }
-        while (statement->FetchRow()) {
-            const QString name = db.ColumnText(QStringLiteral("name"), *statement);
-            const QString reason = PathGuard::CheckName(name);
-            if (!reason.isEmpty()) {
-                PathGuard::LogRefused(kWhere, Join(folder, name), QStringLiteral("stored file row: ") + reason);
-                continue;
-            }
-            StoredFile file;
-            file.mtime = db.GetColumnInt(QStringLiteral("mtime"), *statement);
-            file.size = statement->GetColumnInt64ByName("size");
-            file.committed = !db.ColumnText(QStringLiteral("version"), *statement).isEmpty();
-            if (!stored.fileByName.contains(name))
-                stored.files.emplace_back(name, file);
-            stored.fileByName.insert(name, file);
-        }
-    } catch (const Lithos::SQLiteException& failure) {
-        failed_.Add(folder, kWhere, StoreFailure("stored files cannot be read", failure));
-        return false;
-    }
-    return true;
+    return ReadRows(folder,
+                    QStringLiteral("select name, mtime, size, version from vfs_sync_file where parent=") +
+                        PeltaRec::Literal(key),
+                    "stored files", [&](PeltaDb& db, Lithos::SQLiteStatement& row) {
+                        const QString name = db.ColumnText(QStringLiteral("name"), row);
+                        if (!UsableName(folder, name, "stored file"))
+                            return;
+                        const StoredFile file = FileOfRow(db, row);
+                        if (!stored.fileByName.contains(name))
+                            stored.files.emplace_back(name, file);
+                        stored.fileByName.insert(name, file);
+                    });
 }
 
 void LocalRescan::AddNewFolders(const QString& folder, const LocalListing& listing, const StoredChildren& stored)

@@ -41,10 +41,16 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <utility>
 #include <vector>
 
+class PeltaDb;
 class PeltaSync;
+
+namespace Lithos {
+class SQLiteStatement;
+}  // namespace Lithos
 
 class LocalRescan {
 public:
@@ -75,6 +81,14 @@ private:
     };
 
     bool Start();
+    // Runs sql and hands each row to take. A query that fails or throws is
+    // a failed read of the folder, "<what> cannot be read": false.
+    using RowReader = std::function<void(PeltaDb& db, Lithos::SQLiteStatement& row)>;
+    bool ReadRows(const QString& folder, const QString& sql, const char* what, const RowReader& take);
+    // The stored file of a row holding its mtime, size and version.
+    static StoredFile FileOfRow(PeltaDb& db, Lithos::SQLiteStatement& row);
+    static bool UsablePath(const QString& path, const char* row);
+    static bool UsableName(const QString& folder, const QString& name, const char* row);
     bool ReadStoredFolders();
     bool ReadStoredFiles();
     QString SubtreeCondition() const;
