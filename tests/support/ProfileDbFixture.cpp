@@ -1,9 +1,7 @@
 #include "tests/support/ProfileDbFixture.h"
 
-#include "foundation/db/LithosSQLiteException.h"
-#include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/ProcessState.h"
-
+#include "tests/support/PeltaDbQuery.h"
 
 const QString ProfileDbFixture::AgentKey = QStringLiteral("0123456789abcdef0123456789abcdef");
 
@@ -36,32 +34,17 @@ QString ProfileDbFixture::DbPath() const
 
 double ProfileDbFixture::Number(const QString& sql)
 {
-    return db_->NewStatement()->QueryDouble(sql);
+    return PeltaDbQuery::Number(*db_, sql);
 }
 
 QStringList ProfileDbFixture::Rows(const QString& sql)
 {
-    QStringList rows;
-    const auto statement = db_->NewStatement();
-    statement->Prepare(sql);
-    while (statement->FetchRow()) {
-        QStringList columns;
-        for (int index = 0; index < statement->GetColumnCount(); ++index) {
-            const QString value = statement->GetColumnString16(index);
-            columns << (value.isNull() ? QStringLiteral("NULL") : value);
-        }
-        rows << columns.join(QLatin1Char('|'));
-    }
-    return rows;
+    return PeltaDbQuery::Rows(*db_, sql);
 }
 
 void ProfileDbFixture::Run(const QString& sql)
 {
-    try {
-        db_->NewStatement()->ExecuteOnce(sql);
-    } catch (const Lithos::SQLiteException& failure) {
-        ADD_FAILURE() << sql.toStdString() << ": " << failure.Message();
-    }
+    PeltaDbQuery::Run(*db_, sql);
 }
 
 QStringList ProfileDbFixture::Messages() const

@@ -1,11 +1,10 @@
 #include "tests/sync/SyncFixture.h"
 
 #include "foundation/crypto/Crypto.h"
-#include "foundation/db/LithosSQLiteException.h"
-#include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
 #include "foundation/log/PeltaLog.h"
 #include "tests/support/FileContents.h"
+#include "tests/support/PeltaDbQuery.h"
 
 #include <QDir>
 #include <QFile>
@@ -96,32 +95,17 @@ void SyncFixture::Move(const QString& from, const QString& to)
 
 QStringList SyncFixture::Rows(const QString& sql)
 {
-    QStringList rows;
-    const auto statement = engine_->Db().NewStatement();
-    statement->Prepare(sql);
-    while (statement->FetchRow()) {
-        QStringList columns;
-        for (int index = 0; index < statement->GetColumnCount(); ++index) {
-            const QString value = statement->GetColumnString16(index);
-            columns << (value.isNull() ? QStringLiteral("NULL") : value);
-        }
-        rows << columns.join(QLatin1Char('|'));
-    }
-    return rows;
+    return PeltaDbQuery::Rows(engine_->Db(), sql);
 }
 
 double SyncFixture::Number(const QString& sql)
 {
-    return engine_->Db().NewStatement()->QueryDouble(sql);
+    return PeltaDbQuery::Number(engine_->Db(), sql);
 }
 
 void SyncFixture::Run(const QString& sql)
 {
-    try {
-        engine_->Db().NewStatement()->ExecuteOnce(sql);
-    } catch (const Lithos::SQLiteException& failure) {
-        ADD_FAILURE() << sql.toStdString() << ": " << failure.Message();
-    }
+    PeltaDbQuery::Run(engine_->Db(), sql);
 }
 
 QStringList SyncFixture::FileRows()

@@ -15,11 +15,11 @@
 #include "sync/rules/MountedFolder.h"
 #include "tests/support/FileContents.h"
 #include "tests/sync/ScriptedService.h"
+#include "tests/sync/TreeListing.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -32,18 +32,10 @@
 namespace {
 
 const QString kOtherAgent = QStringLiteral("another-agent");
+const TreeListing::Form kTreeForm{QLatin1Char('\\'), false};
 
-QString ServicePathOf(const QString& relative)
-{
-    QString path = relative;
-    return path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-}
-
-QString RelativeOf(const QString& servicePath)
-{
-    QString path = servicePath;
-    return path.replace(QLatin1Char('/'), QLatin1Char('\\'));
-}
+constexpr auto ServicePathOf = &TreeListing::ServicePathOf;
+constexpr auto RelativeOf = &TreeListing::RelativeOf;
 
 // Records what the replay tells the application: the tray's busy state and
 // the settings it stores. onBusy runs when the tray is told "busy".
@@ -187,35 +179,8 @@ protected:
 
     // "\path|content" of every local file and "\path\" of every folder, the
     // cache folder aside.
-    QStringList LocalTree() const
-    {
-        QStringList tree;
-        QDirIterator it(SyncRoot(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString full = it.next();
-            const QString relative = RelativeOf(full.mid(SyncRoot().size()));
-            if (relative.startsWith(QLatin1Char('\\') + CacheFolderName))
-                continue;
-            tree << (it.fileInfo().isDir() ? relative + QLatin1Char('\\')
-                                           : relative + QLatin1Char('|') + QString::fromUtf8(ReadFileBytes(full)));
-        }
-        tree.sort();
-        return tree;
-    }
-    QStringList ServiceTree()
-    {
-        QStringList tree;
-        for (const FakeItem& item : service_.State().Items(UserId)) {
-            if (item.recycled)
-                continue;
-            const QString relative = RelativeOf(item.path);
-            tree << (item.isFolder ? relative + QLatin1Char('\\')
-                                   : relative + QLatin1Char('|') + QString::fromUtf8(item.content.Bytes()));
-        }
-        tree.sort();
-        return tree;
-    }
+    QStringList LocalTree() const { return TreeListing::Local(SyncRoot(), kTreeForm); }
+    QStringList ServiceTree() { return TreeListing::Service(service_.State(), UserId, kTreeForm); }
     // "\path|version" of every stored file and "\path\" of every folder; the
     // same of the service's live items.
     QStringList StoredTree()

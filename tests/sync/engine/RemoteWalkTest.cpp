@@ -11,11 +11,11 @@
 #include "tests/support/FileContents.h"
 #include "tests/support/PatternData.h"
 #include "tests/sync/ScriptedService.h"
+#include "tests/sync/TreeListing.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 
 #include <sys/stat.h>
@@ -24,18 +24,10 @@ namespace {
 
 constexpr qint64 kMiB = 1048576;
 const QString kOtherAgent = QStringLiteral("another-agent");
+const TreeListing::Form kTreeForm{QLatin1Char('/'), true};
 
-QString ServicePathOf(const QString& relative)
-{
-    QString path = relative;
-    return path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-}
-
-QString RelativeOf(const QString& servicePath)
-{
-    QString path = servicePath;
-    return path.replace(QLatin1Char('/'), QLatin1Char('\\'));
-}
+constexpr auto ServicePathOf = &TreeListing::ServicePathOf;
+constexpr auto RelativeOf = &TreeListing::RelativeOf;
 
 class RemoteWalkTest : public EngineServiceFixture {
 protected:
@@ -82,39 +74,8 @@ protected:
 
     // "path/" for folders, "path|content|mtime" for files; the cache folder
     // left out.
-    QStringList LocalTree() const
-    {
-        QStringList tree;
-        QDirIterator items(SyncRoot(), QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
-                           QDirIterator::Subdirectories);
-        while (items.hasNext()) {
-            const QString full = items.next();
-            const QString relative = RelativeOf(full.mid(SyncRoot().size()));
-            if (relative.startsWith(QLatin1Char('\\') + CacheFolderName))
-                continue;
-            const QFileInfo info(full);
-            tree << (info.isDir() ? relative + QLatin1Char('/')
-                                  : relative + QLatin1Char('|') + QString::fromUtf8(ReadFileBytes(full)) +
-                                        QLatin1Char('|') + QString::number(info.lastModified().toSecsSinceEpoch()));
-        }
-        tree.sort();
-        return tree;
-    }
-
-    QStringList ServiceTree()
-    {
-        QStringList tree;
-        for (const FakeItem& item : service_.State().Items(UserId)) {
-            if (item.recycled || item.path == QLatin1String("/"))
-                continue;
-            const QString relative = RelativeOf(item.path);
-            tree << (item.isFolder ? relative + QLatin1Char('/')
-                                   : relative + QLatin1Char('|') + QString::fromUtf8(item.content.Bytes()) +
-                                         QLatin1Char('|') + QString::number(item.localMtime));
-        }
-        tree.sort();
-        return tree;
-    }
+    QStringList LocalTree() const { return TreeListing::Local(SyncRoot(), kTreeForm); }
+    QStringList ServiceTree() { return TreeListing::Service(service_.State(), UserId, kTreeForm); }
 
     // The folder, the store and the service hold the same items; every file
     // record has the service's version and the local file's size and time.
