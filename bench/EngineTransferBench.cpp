@@ -210,11 +210,7 @@ public:
 
     bool Setup()
     {
-        ServiceUrl = fake_.Base();
-        UploadUrl = fake_.Upload();
-        ApiMethodMap.clear();
-        PeltaReg::FillApiMethodMap(ApiMethodMap);
-        AppState = XAPPOnline;
+        fake_.AimProcessHere();
         syncFolder_ = dir_.filePath(QStringLiteral("sync"));
         if (!QDir().mkpath(syncFolder_))
             return false;

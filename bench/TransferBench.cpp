@@ -375,11 +375,7 @@ public:
 
     bool Setup()
     {
-        ServiceUrl = fake_.Base();
-        UploadUrl = fake_.Upload();
-        ApiMethodMap.clear();
-        PeltaReg::FillApiMethodMap(ApiMethodMap);
-        AppState = XAPPOnline;
+        fake_.AimProcessHere();
         LogMask = 0x7FFFFFFF;
         reg_ = std::make_unique<PeltaReg>(*store_);
         if (!reg_->SetAccessKey(AccessKey, UnixTimeNow() + 36000, AccessChecksum))

@@ -165,11 +165,7 @@ public:
 
     bool Setup()
     {
-        ServiceUrl = fake_.Base();
-        UploadUrl = fake_.Upload();
-        ApiMethodMap.clear();
-        PeltaReg::FillApiMethodMap(ApiMethodMap);
-        AppState = XAPPOnline;
+        fake_.AimProcessHere();
         root_ = dir_.filePath(QStringLiteral("sync"));
         if (!QDir().mkpath(root_))
             return false;

@@ -1,5 +1,8 @@
 #include "bench/support/FakeProcess.h"
 
+#include "foundation/ProcessState.h"
+#include "foundation/settings/PeltaReg.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,6 +42,15 @@ QString FakeProcess::Ask(const QString& command)
     std::fprintf(out_.get(), "%s\n", qPrintable(command));
     std::fflush(out_.get());
     return ReadLine();
+}
+
+void FakeProcess::AimProcessHere() const
+{
+    ServiceUrl = Base();
+    UploadUrl = Upload();
+    ApiMethodMap.clear();
+    PeltaReg::FillApiMethodMap(ApiMethodMap);
+    AppState = XAPPOnline;
 }
 
 QString FakeProcess::ReadLine()

@@ -42,6 +42,10 @@ public:
     QString Base() const { return Address(0); }
     QString Upload() const { return Address(1); }
 
+    // Points this process at the child: the service and upload addresses
+    // (the first two), the agent interface's method paths, online.
+    void AimProcessHere() const;
+
     // The child's side: writes the addresses, then answers every command
     // line until "quit" or the end of the commands.
     static void Serve(int commands, int replies, const std::vector<std::string>& addresses, const Answer& answer);

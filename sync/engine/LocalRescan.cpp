@@ -169,17 +169,23 @@ bool LocalRescan::ReadStoredFiles()
 
 // ---- Walk phase --------------------------------------------------------------------
 
+bool LocalRescan::Drain(std::deque<QString>& queue, void (LocalRescan::*visit)(const QString&))
+{
+    while (!queue.empty()) {
+        if (!Running())
+            return false;
+        const QString folder = queue.front();
+        queue.pop_front();
+        if (!Skipped(folder))
+            (this->*visit)(folder);
+    }
+    return true;
+}
+
 void LocalRescan::Walk()
 {
     Log(QStringLiteral("PeltaSync::ResyncLocal::ProcessFSFolderList"), LogDebug);
-    while (!walk_.empty()) {
-        if (!Running())
-            return;
-        const QString folder = walk_.front();
-        walk_.pop_front();
-        if (!Skipped(folder))
-            WalkFolder(folder);
-    }
+    Drain(walk_, &LocalRescan::WalkFolder);
 }
 
 void LocalRescan::WalkFolder(const QString& folder)
@@ -246,14 +252,8 @@ bool LocalRescan::FilesDiffer(const QString& folder, const LocalListing& listing
 void LocalRescan::Details()
 {
     do {
-        while (!detail_.empty()) {
-            if (!Running())
-                return;
-            const QString folder = detail_.front();
-            detail_.pop_front();
-            if (!Skipped(folder))
-                Examine(folder);
-        }
+        if (!Drain(detail_, &LocalRescan::Examine))
+            return;
     } while (ConfirmVanished());
 }
 

@@ -93,6 +93,9 @@ private:
     bool ReadStoredFiles();
     QString SubtreeCondition() const;
 
+    // Takes folders from the front of the queue, each not skipped to visit,
+    // until it is empty (true) or the pass stops (false).
+    bool Drain(std::deque<QString>& queue, void (LocalRescan::*visit)(const QString&));
     void Walk();
     void WalkFolder(const QString& folder);
     bool FilesDiffer(const QString& folder, const LocalListing& listing) const;
