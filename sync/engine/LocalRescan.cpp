@@ -233,18 +233,29 @@ bool LocalRescan::FilesDiffer(const QString& folder, const LocalListing& listing
     }
     if (matched != storedFileCount_.value(folder))
         return true;
+    bool differs = false;
+    ForListedFiles(folder, listing, [&](const LocalEntry& entry, const QString& child) {
+        const auto stored = storedFiles_.constFind(child);
+        differs = !SameAsStored(stored == storedFiles_.constEnd() ? nullptr : &*stored, entry);
+        return !differs;
+    });
+    return differs;
+}
+
+void LocalRescan::ForListedFiles(const QString& folder, const LocalListing& listing, const FileVisit& visit)
+{
     for (const LocalEntry& entry : listing.Items()) {
         if (entry.kind != LocalKind::File)
             continue;
         const QString child = Join(folder, entry.name);
-        if (PeltaSync::IsIgnoredFile(child))
-            continue;
-        const auto stored = storedFiles_.constFind(child);
-        if (stored == storedFiles_.constEnd() || !stored->committed || stored->size != entry.size ||
-            stored->mtime != StoredTime(entry.mtime))
-            return true;
+        if (!PeltaSync::IsIgnoredFile(child) && !visit(entry, child))
+            return;
     }
-    return false;
+}
+
+bool LocalRescan::SameAsStored(const StoredFile* row, const LocalEntry& entry)
+{
+    return row != nullptr && row->committed && row->size == entry.size && row->mtime == StoredTime(entry.mtime);
 }
 
 // ---- Detail phase --------------------------------------------------------------------
@@ -399,18 +410,12 @@ QStringList LocalRescan::ChangedFiles(const QString& folder, const LocalListing&
                                       const StoredChildren& stored) const
 {
     QStringList adds;
-    for (const LocalEntry& entry : listing.Items()) {
-        if (entry.kind != LocalKind::File)
-            continue;
-        const QString child = Join(folder, entry.name);
-        if (PeltaSync::IsIgnoredFile(child))
-            continue;
+    ForListedFiles(folder, listing, [&](const LocalEntry& entry, const QString& child) {
         const auto row = stored.fileByName.constFind(entry.name);
-        const bool unchanged = row != stored.fileByName.constEnd() && row->committed && row->size == entry.size &&
-                               row->mtime == StoredTime(entry.mtime);
-        if (!unchanged)
+        if (!SameAsStored(row == stored.fileByName.constEnd() ? nullptr : &*row, entry))
             adds.append(child);
-    }
+        return true;
+    });
     return adds;
 }
 

@@ -99,6 +99,11 @@ private:
     void Walk();
     void WalkFolder(const QString& folder);
     bool FilesDiffer(const QString& folder, const LocalListing& listing) const;
+    // Each listed file whose path is not ignored, until visit returns false.
+    using FileVisit = std::function<bool(const LocalEntry& entry, const QString& child)>;
+    static void ForListedFiles(const QString& folder, const LocalListing& listing, const FileVisit& visit);
+    // The row holds what the disk shows: committed, the same size and time.
+    static bool SameAsStored(const StoredFile* row, const LocalEntry& entry);
 
     void Details();
     void Examine(const QString& folder);
