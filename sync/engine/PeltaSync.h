@@ -119,6 +119,9 @@ public:
     bool AbortRaised() const { return abort_.load(); }
     // Only the engine's owner lowers the flag.
     void ClearAbort() { abort_.store(false); }
+    // Stops a running pass at its next abort test (the owning thread is
+    // being stopped). Any thread.
+    void RaiseAbort() { abort_.store(true); }
 
     static void Log(const QString& text, int category);
     // The value of a flat map's entry; "" when there is none.
