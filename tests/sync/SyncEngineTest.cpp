@@ -487,7 +487,7 @@ TEST_F(SyncEngineTest, AnUnmountedSyncFolderPausesSyncingUntilItIsBack)
     ASSERT_TRUE(WaitRetrying([&] {
         return QFileInfo(folder + QStringLiteral("/while-away.txt")).isFile();
     }));
-    ASSERT_TRUE(WaitUntil([&] { return rootWatches_.load() > watches; }, kLong));
+    ASSERT_TRUE(WaitUntil([&] { return rootWatches_.load() > watches; }, kLong)) << DumpLog();
     EXPECT_GE(threadNotices_->Count(QStringLiteral("SyncFolderAvailable")), 1);
     EXPECT_TRUE(ServiceHas(QStringLiteral("/on-disk.txt"), "on the disk"));
     ASSERT_TRUE(WriteFileBytes(folder + QStringLiteral("/back.txt"), "back again"));
