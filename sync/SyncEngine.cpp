@@ -96,6 +96,8 @@ private:
     void SendPost();
     // The sync folder is back after it was not mounted.
     void FolderBack();
+    // The monitor has ended and every event it reported is a row by now.
+    bool EventsSettled();
 
     PeltaSyncAgentSetting& settings_;
     SyncEngineOptions options_;
@@ -129,6 +131,7 @@ SyncEngine::Threads::Threads(PeltaReg& reg, PeltaSyncAgentSetting& settings, std
 {
     options_.monitor.notice = notices_;
     options_.queueSub.committed = [this] { SendPost(); };
+    options_.resyncLocal.eventsSettled = [this] { return EventsSettled(); };
     notices_->SetMonitorStarter([this] { StartDirectoryMonitor(true); });
     notices_->SetFolderBack([this] { FolderBack(); });
     EngineNotices::Install(notices_);
@@ -331,6 +334,28 @@ void SyncEngine::Threads::ReloadProxy()
     std::lock_guard lock(pushLock_);
     if (push_)
         push_->ReloadProxy();
+}
+
+bool SyncEngine::Threads::EventsSettled()
+{
+    {
+        std::lock_guard lock(monitorLock_);
+        if (monitor_ && monitor_->Running())
+            return false;
+    }
+    {
+        std::lock_guard lock(csFSQueue);
+        if (FSQueue.Count() > 0)
+            return false;
+    }
+    if (!pre_ || pre_->Holding())
+        return false;
+    {
+        std::lock_guard lock(csFSFinalQueue);
+        if (FSFinalQueue.Count() > 0)
+            return false;
+    }
+    return !final_->Applying();
 }
 
 bool SyncEngine::Threads::Quiet()

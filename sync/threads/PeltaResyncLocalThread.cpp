@@ -3,6 +3,9 @@
 #include "client/PeltaAPI.h"
 #include "foundation/Constants.h"
 #include "foundation/ProcessState.h"
+#include "foundation/db/LithosSQLiteException.h"
+#include "foundation/db/LithosSQLiteStatement.h"
+#include "foundation/db/PeltaDb.h"
 #include "foundation/log/PeltaLog.h"
 #include "foundation/settings/PeltaSyncAgentSetting.h"
 #include "sync/engine/EngineNotices.h"
@@ -120,7 +123,21 @@ bool PeltaResyncLocalThread::FolderReady(const ResyncRequests::Request& request)
         break;
     }
     // Removed by the user: made again and filled from the service. What
-    // the rescans would take for deletions is only the folder's absence.
+    // the rescans would take for deletions is only the folder's absence,
+    // and so are the deletions the monitor saw while the folder went: once
+    // they are all rows, those rows are cancelled.
+    if (options_.eventsSettled && !options_.eventsSettled()) {
+        if (settlingSince_ == SteadyTime{})
+            settlingSince_ = now;
+        if (now - settlingSince_ < MaxSettleWait) {
+            requests_.Retry(request, now + std::min<std::chrono::milliseconds>(SettleCheck, options_.mountCheck));
+            return false;
+        }
+        Log(QStringLiteral("PeltaResyncLocalThread:the monitor's last changes did not settle, made again anyway"),
+            LogGeneral);
+    }
+    settlingSince_ = SteadyTime{};
+    CancelDeletions();
     if (!mounted_->Recreate()) {
         requests_.Retry(request, now + options_.mountCheck);
         return false;
@@ -136,6 +153,21 @@ bool PeltaResyncLocalThread::FolderReady(const ResyncRequests::Request& request)
     if (!ResyncRequests::MayRemove(request.kind))
         requests_.Retry(request, SteadyTime{});
     return false;
+}
+
+void PeltaResyncLocalThread::CancelDeletions()
+{
+    const QString sql = QStringLiteral("update sync_request set status=") +
+                        QString::number(PeltaSync::RequestCancelled) +
+                        QStringLiteral(" where commit_time is null and status<10 and action in (") +
+                        QString::number(XSYNCFileDel) + QLatin1Char(',') + QString::number(XSYNCFolderDel) +
+                        QLatin1Char(')');
+    try {
+        engine_->Db().NewStatement()->ExecuteOnce(sql);
+        Log(QStringLiteral("PeltaResyncLocalThread:sync folder removed, its deletions are not sent"), LogGeneral);
+    } catch (const Lithos::SQLiteException& failure) {
+        Log(QStringLiteral("PeltaResyncLocalThread:deletions not cancelled:") + QString::fromStdString(failure.Message()), LogGeneral);
+    }
 }
 
 void PeltaResyncLocalThread::RunJob(ResyncRequests::Request request)
