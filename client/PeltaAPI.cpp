@@ -75,6 +75,7 @@ PeltaAPI::PeltaAPI(PeltaReg* reg, PeltaSyncAgentSetting* setting)
       transferHttp_(std::make_unique<HttpClient>())
 {
     http_->SetAbortFlag(&abort_);
+    transferHttp_->SetAbortFlag(&abort_);
 }
 
 PeltaAPI::~PeltaAPI() = default;
@@ -88,6 +89,7 @@ void PeltaAPI::Abort()
 {
     abort_ = true;
     http_->Wake();
+    transferHttp_->Wake();
 }
 
 void PeltaAPI::ClearAbort()
@@ -112,7 +114,7 @@ HttpResponse PeltaAPI::PostOnClient(const HttpRequest& request)
 
 HttpResponse PeltaAPI::PerformTransfer(const HttpRequest& request, const HttpSettings& settings)
 {
-    return PerformOn(*transferHttp_, transferMutex_, nullptr, settings, request);
+    return PerformOn(*transferHttp_, transferMutex_, &abort_, settings, request);
 }
 
 QString PeltaAPI::HTTPPostForm(const QString& url, const QString& body, bool log, CallEffect effect)

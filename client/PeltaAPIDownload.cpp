@@ -231,7 +231,7 @@ bool PeltaAPI::GetFile(const QString& url, const QString& target)
         return false;
     Log(QStringLiteral("GetFile start"), LogHTTP);
     bool ok = false;
-    if (AppState.load() != XAPPExit) {
+    if (AppState.load() != XAPPExit && !Aborted()) {
         bool written = true;
         FileWriteBack writeBack;
         HttpRequest request;
@@ -295,7 +295,7 @@ bool PeltaAPI::HTTPGetFile2(const QString& url, const QString& target, const QSt
             break;
         }
         Log(QStringLiteral("GetFile2 start at:%1").arg(position), LogHTTP);
-        if (AppState.load() == XAPPExit)
+        if (AppState.load() == XAPPExit || Aborted())
             break;
         QFile temp(tempPath);
         const Attempt attempt = RunAttempt(perform, url, file, temp, position, expectedSize, scope.Progress());
@@ -306,7 +306,7 @@ bool PeltaAPI::HTTPGetFile2(const QString& url, const QString& target, const QSt
                     .arg(AttemptError(attempt.response, attempt.mode), HeaderLines(attempt.response)),
                 LogSync);
             ++failed;
-            if (AppState.load() == XAPPExit)
+            if (AppState.load() == XAPPExit || Aborted())
                 break;
         }
         if (attempt.mode == AttemptMode::Changed) {

@@ -51,3 +51,28 @@ Event::WaitResult Event::Wait(int timeoutMs)
     ConsumeLocked();
     return WaitResult::Signalled;
 }
+
+Event::WaitResult Event::WaitUnless(int timeoutMs, const std::atomic<bool>& cancel)
+{
+    std::unique_lock lock(mutex_);
+    const auto woken = [&] { return cancel.load() || signalled_; };
+    if (timeoutMs < 0) {
+        cv_.wait(lock, woken);
+    } else {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        if (!cv_.wait_until(lock, deadline, woken))
+            return WaitResult::TimedOut;
+    }
+    if (cancel.load())
+        return WaitResult::TimedOut;
+    ConsumeLocked();
+    return WaitResult::Signalled;
+}
+
+void Event::Interrupt()
+{
+    // Under the lock, so a wait that has just found its flag low is asleep
+    // by now and hears it.
+    std::lock_guard lock(mutex_);
+    cv_.notify_all();
+}

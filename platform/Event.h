@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -28,6 +29,12 @@ public:
 
     // Waits up to timeoutMs milliseconds (Infinite: without limit).
     WaitResult Wait(int timeoutMs = Infinite);
+    // The same, but ends as timed out, leaving the event as it is, once
+    // cancel is true; whoever raises cancel calls Interrupt() afterwards so
+    // that the wait looks at it.
+    WaitResult WaitUnless(int timeoutMs, const std::atomic<bool>& cancel);
+    // Wakes every wait so that it looks at its cancel flag again.
+    void Interrupt();
 
     bool IsSignalled() const;
     const QString& Name() const { return name_; }

@@ -5,11 +5,6 @@
 #include <algorithm>
 #include <chrono>
 
-namespace {
-// WaitFor looks at the terminate flag at least this often.
-constexpr int WaitSliceMs = 50;
-}  // namespace
-
 WorkerThread::WorkerThread(QString name)
     : name_(std::move(name)), wake_(QStringLiteral("WorkerThread.wake"), Event::ResetKind::Manual)
 {
@@ -33,6 +28,9 @@ void WorkerThread::Terminate()
 {
     terminated_ = true;
     wake_.Set();
+    // The event WaitFor waits on lives as long as this object is used.
+    if (Event* event = waiting_.load())
+        event->Interrupt();
 }
 
 void WorkerThread::Join()
@@ -57,21 +55,12 @@ void WorkerThread::Run()
 
 bool WorkerThread::WaitFor(Event& event, int timeoutMs)
 {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
-    while (!Terminated()) {
-        int slice = WaitSliceMs;
-        if (timeoutMs != Event::Infinite) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0)
-                return false;
-            slice = static_cast<int>(std::min<long long>(left, WaitSliceMs));
-        }
-        if (event.Wait(slice) == Event::WaitResult::Signalled)
-            return true;
-    }
-    return false;
+    if (Terminated())
+        return false;
+    waiting_ = &event;
+    const Event::WaitResult result = event.WaitUnless(timeoutMs, terminated_);
+    waiting_ = nullptr;
+    return result == Event::WaitResult::Signalled;
 }
 
 bool WorkerThread::Sleep(int ms)

@@ -9,7 +9,7 @@
 
 // The base of the agent's worker threads: a std::thread that runs Execute()
 // once, an atomic terminate flag that Execute() polls, and waits that also
-// end when the thread is told to terminate.
+// end when the thread is told to terminate (without waking meanwhile).
 //
 // The creator owns the object: it calls Start(), later Terminate() and
 // Join(). The object never deletes itself. The destructor of a derived class
@@ -55,6 +55,7 @@ private:
     const QString name_;
     std::atomic<bool> terminated_{false};
     std::atomic<bool> running_{false};
-    Event wake_;  // set by Terminate(): ends Sleep and WaitFor
+    Event wake_;                          // set by Terminate(): ends Sleep
+    std::atomic<Event*> waiting_{nullptr};  // what WaitFor waits on, woken by Terminate()
     std::thread thread_;
 };

@@ -1,10 +1,15 @@
 #include "sync/threads/PeltaResyncLocalThread.h"
 
+#include "client/PeltaAPI.h"
 #include "foundation/Constants.h"
 #include "foundation/ProcessState.h"
+#include "foundation/db/LithosSQLiteException.h"
+#include "foundation/db/LithosSQLiteStatement.h"
+#include "foundation/db/PeltaDb.h"
 #include "foundation/log/PeltaLog.h"
 #include "foundation/settings/PeltaSyncAgentSetting.h"
 #include "sync/engine/EngineNotices.h"
+#include "sync/threads/InstalledFolderNotice.h"
 
 #include <algorithm>
 #include <climits>
@@ -12,21 +17,6 @@
 namespace {
 
 const QString kRoot = QStringLiteral("\\");
-
-// What the folder check tells, handed to the notices installed at the time.
-class InstalledFolderNotice : public SyncFolderNotice {
-public:
-    void SyncFolderUnavailable(const QString& folder, const QString& reason) override
-    {
-        if (const auto notices = EngineNotices::Installed())
-            notices->SyncFolderUnavailable(folder, reason);
-    }
-    void SyncFolderAvailable(const QString& folder) override
-    {
-        if (const auto notices = EngineNotices::Installed())
-            notices->SyncFolderAvailable(folder);
-    }
-};
 
 bool IsPosition(const QString& stamp)
 {
@@ -65,6 +55,7 @@ void PeltaResyncLocalThread::Terminate()
 {
     WorkerThread::Terminate();
     engine_->RaiseAbort();
+    engine_->Api().Abort();  // a held exchange of a walk ends at once
 }
 
 void PeltaResyncLocalThread::HandOver(ResyncRequests& requests, int kind, const QString& path)
@@ -132,7 +123,21 @@ bool PeltaResyncLocalThread::FolderReady(const ResyncRequests::Request& request)
         break;
     }
     // Removed by the user: made again and filled from the service. What
-    // the rescans would take for deletions is only the folder's absence.
+    // the rescans would take for deletions is only the folder's absence,
+    // and so are the deletions the monitor saw while the folder went: once
+    // they are all rows, those rows are cancelled.
+    if (options_.eventsSettled && !options_.eventsSettled()) {
+        if (settlingSince_ == SteadyTime{})
+            settlingSince_ = now;
+        if (now - settlingSince_ < MaxSettleWait) {
+            requests_.Retry(request, now + std::min<std::chrono::milliseconds>(SettleCheck, options_.mountCheck));
+            return false;
+        }
+        Log(QStringLiteral("PeltaResyncLocalThread:the monitor's last changes did not settle, made again anyway"),
+            LogGeneral);
+    }
+    settlingSince_ = SteadyTime{};
+    CancelDeletions();
     if (!mounted_->Recreate()) {
         requests_.Retry(request, now + options_.mountCheck);
         return false;
@@ -148,6 +153,21 @@ bool PeltaResyncLocalThread::FolderReady(const ResyncRequests::Request& request)
     if (!ResyncRequests::MayRemove(request.kind))
         requests_.Retry(request, SteadyTime{});
     return false;
+}
+
+void PeltaResyncLocalThread::CancelDeletions()
+{
+    const QString sql = QStringLiteral("update sync_request set status=") +
+                        QString::number(PeltaSync::RequestCancelled) +
+                        QStringLiteral(" where commit_time is null and status<10 and action in (") +
+                        QString::number(XSYNCFileDel) + QLatin1Char(',') + QString::number(XSYNCFolderDel) +
+                        QLatin1Char(')');
+    try {
+        engine_->Db().NewStatement()->ExecuteOnce(sql);
+        Log(QStringLiteral("PeltaResyncLocalThread:sync folder removed, its deletions are not sent"), LogGeneral);
+    } catch (const Lithos::SQLiteException& failure) {
+        Log(QStringLiteral("PeltaResyncLocalThread:deletions not cancelled:") + QString::fromStdString(failure.Message()), LogGeneral);
+    }
 }
 
 void PeltaResyncLocalThread::RunJob(ResyncRequests::Request request)

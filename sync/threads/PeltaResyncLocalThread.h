@@ -75,7 +75,16 @@ public:
         RetryDelay::Duration retryCap = RetryDelay::DefaultCap;
         std::chrono::milliseconds mountCheck = DefaultMountCheck;
         Stages stages;
+        // Whether every change the directory monitor reported has been
+        // turned into request rows (its queues drained, nothing held, the
+        // monitor of the removed folder ended); empty: always. A folder the
+        // user removed is made again only then, after its deletion rows are
+        // cancelled, so no deletion reported while it went reaches the
+        // service.
+        std::function<bool()> eventsSettled;
     };
+    static constexpr std::chrono::milliseconds SettleCheck{200};
+    static constexpr std::chrono::seconds MaxSettleWait{30};
 
     // The thread's own engine is built on formEngine's settings facade,
     // settings store, status object and conflict tracker. requests is shared
@@ -108,6 +117,10 @@ private:
     // The folder is there for the job; otherwise the job is put back (or
     // given up for the walk that refills a removed folder).
     bool FolderReady(const ResyncRequests::Request& request);
+    // Since when a removed folder waits for the monitor's last changes.
+    SteadyTime settlingSince_{};
+    // Cancels every open deletion row (the sync folder was removed).
+    void CancelDeletions();
     void RunJob(ResyncRequests::Request request);
     Outcome RunStage(int stage, const ResyncRequests::Request& request);
     // The job ends early: the thread was stopped or the settings changed.
