@@ -56,14 +56,20 @@ protected:
     QStringList Check();
 
     // Items in the sync folder by service path.
-    QString Full(const QString& servicePath) const { return SyncRoot() + servicePath; }
-    TreeSnapshot LocalTree() const { return TreeSnapshot::OfLocal(SyncRoot()); }
-    TreeSnapshot ServiceTree() const { return TreeSnapshot::OfService(service_.State(), UserId); }
+    QString Full(const QString& servicePath) const { return root_ + servicePath; }
+    TreeSnapshot LocalTree() const { return TreeSnapshot::OfLocal(root_); }
+    TreeSnapshot ServiceTree() { return TreeSnapshot::OfService(service_.State(), UserId); }
+
+    // Binds the engine to another sync folder (before it starts).
+    void UseSyncFolder(const QString& folder);
+    const QString& Root() const { return root_; }
 
     // A line of the run's trace.
     void Trace(const QString& line);
     // The trace and where the engine's log was written.
-    std::string Report(std::uint64_t seed, const QStringList& failures);
+    std::string Report(const QString& run, const QStringList& failures);
+    // Faults off, the engine run until quiet, then the four checks.
+    void SettleAndCheck(const QString& run);
 
     SyncEngineOptions options_;
     std::unique_ptr<SyncEngine> sync_;
@@ -72,7 +78,7 @@ protected:
     QStringList trace_;
     QString log_;
 
-private:
+    // Single operations; each returns what happened, for the trace.
     QString Apply(const Operation& op, int step);
     QString LocalWrite(const QString& path, const QByteArray& content, int step);
     QString LocalMakeFolder(const Operation& op, int step);
@@ -84,10 +90,16 @@ private:
     QString RestartDuring(const std::string& method);
     void SetPushSilent(bool silent);
 
+private:
     QStringList CheckRows();
     QStringList CheckCacheFolder();
     QStringList CheckDuplicates();
     QStringList CheckRecords();
 
+    QString root_;
     std::atomic<int> rootWatches_{0};
+
+protected:
+    // The time the next local write gets (one second later than the last).
+    std::int64_t localMtime_ = 1700000000;
 };
