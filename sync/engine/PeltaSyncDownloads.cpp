@@ -376,8 +376,12 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
     const SafeReplace::Result result = SafeReplace::Apply(folders->SyncFolder(), incoming, full, facts, uploadOpen,
                                                           QDateTime::currentDateTime());
     // Change events of the move that arrive within the next seconds are the
-    // engine's own.
-    status_.FileMon(relative, 1, true);
+    // engine's own. When nothing was moved onto the path, the next change
+    // there is the user's and must not be taken for one of ours.
+    if (result.outcome == SafeReplace::Outcome::Replaced)
+        status_.FileMon(relative, 1, true);
+    else
+        status_.FileMon(relative, 0, false);
     if (error != nullptr)
         *error = result.error;
     if (result.outcome != SafeReplace::Outcome::KeptLocal)

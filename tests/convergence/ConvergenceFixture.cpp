@@ -123,9 +123,19 @@ void ConvergenceFixture::StartEngine(SyncEngine::FirstCommand first)
     const int started = threadNotices_->Count(QStringLiteral("SetResyncMenu(1)"));
     sync_->Start(first);
     ASSERT_TRUE(sync_->Running());
-    ASSERT_TRUE(WaitUntil([&] { return rootWatches_.load() > watches; }, kStartLimit)) << "the monitor never watched";
-    ASSERT_TRUE(WaitUntil([&] { return threadNotices_->Count(QStringLiteral("SetResyncMenu(1)")) > started; },
-                          kStartLimit))
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            log_ += TakeLog();
+            return rootWatches_.load() > watches;
+        },
+        kStartLimit))
+        << "the monitor never watched";
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            log_ += TakeLog();
+            return threadNotices_->Count(QStringLiteral("SetResyncMenu(1)")) > started;
+        },
+        kStartLimit))
         << "the start-up job never ended";
 }
 
@@ -176,6 +186,7 @@ bool ConvergenceFixture::WaitQuiet(std::chrono::milliseconds limit)
     TreeSnapshot remote;
     auto lastNotice = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() < deadline) {
+        log_ += TakeLog();
         RetriesDue();
         const auto now = std::chrono::steady_clock::now();
         const bool calm = Unquiet().isEmpty();
@@ -359,9 +370,15 @@ QString ConvergenceFixture::Apply(const Operation& op, int step)
         return QStringLiteral("done");
     case Kind::RestartDuring:
         return RestartDuring(op.method);
-    case Kind::Pause:
-        std::this_thread::sleep_for(std::chrono::milliseconds(op.pauseMs));
+    case Kind::Pause: {
+        // In slices, so that the log's buffer never overflows.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(op.pauseMs);
+        while (std::chrono::steady_clock::now() < until) {
+            log_ += TakeLog();
+            std::this_thread::sleep_for(20ms);
+        }
         return QStringLiteral("done");
+    }
     case Kind::Settle:
         return WaitQuiet(kSettleLimit) ? QStringLiteral("quiet") : QStringLiteral("still busy: ") + Unquiet();
     }

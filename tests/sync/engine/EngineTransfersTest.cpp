@@ -322,6 +322,18 @@ TEST_F(EngineTransfersTest, ADownloadNeverReplacesALocallyChangedFile)
         << Joined(RowStates());
 }
 
+// A download kept beside a locally changed file did not touch that file:
+// the user's next change of it is the user's, not taken for the engine's own.
+TEST_F(EngineTransfersTest, TheNextChangeOfAFileKeptBesideADownloadIsTheUsers)
+{
+    QueueServiceFile(QStringLiteral("\\k.txt"), "the service's", 700, QStringLiteral("1"), 500, 5);
+    MakeFile(QStringLiteral("\\k.txt"), "changed here", 800);
+    Drive();
+    ASSERT_EQ(ConflictCopies().size(), 1) << Joined(ConflictCopies());
+    EXPECT_FALSE(status_->IsFileMonitored(QStringLiteral("\\k.txt")));
+    EXPECT_TRUE(status_->IsFileMonitored(QStringLiteral("\\") + ConflictCopies().value(0)));
+}
+
 TEST_F(EngineTransfersTest, ADownloadNeverReplacesAFileWithAnOpenUpload)
 {
     MakeFile(QStringLiteral("\\u.txt"), "local", 500);
