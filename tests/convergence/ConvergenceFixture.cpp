@@ -29,8 +29,6 @@ namespace {
 constexpr std::chrono::milliseconds kStartLimit{30000};
 constexpr std::chrono::milliseconds kSettleLimit{20000};
 constexpr std::chrono::milliseconds kFinalLimit{120000};
-// How long everything must stay unchanged to count as quiet.
-constexpr std::chrono::milliseconds kQuietFor{1500};
 
 QString WatchedPath(const char* path)
 {
@@ -177,7 +175,7 @@ QString ConvergenceFixture::Unquiet()
     return reasons.join(QStringLiteral(" | "));
 }
 
-bool ConvergenceFixture::WaitQuiet(std::chrono::milliseconds limit)
+bool ConvergenceFixture::WaitQuiet(std::chrono::milliseconds limit, std::chrono::milliseconds quietFor)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     auto quietSince = std::chrono::steady_clock::now();
@@ -198,7 +196,7 @@ bool ConvergenceFixture::WaitQuiet(std::chrono::milliseconds limit)
         quiet = calm;
         local = std::move(localNow);
         remote = std::move(remoteNow);
-        if (same && now - quietSince >= kQuietFor)
+        if (same && now - quietSince >= quietFor)
             return true;
         if (!calm && now - lastNotice >= 1s) {
             // What the second computer's SEND would bring; a notice that a

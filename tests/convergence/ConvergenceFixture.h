@@ -48,7 +48,8 @@ protected:
 
     // Waits until nothing is open or queued, the journal position is at the
     // service's last commit and both trees stayed unchanged for a while.
-    bool WaitQuiet(std::chrono::milliseconds limit);
+    bool WaitQuiet(std::chrono::milliseconds limit,
+                   std::chrono::milliseconds quietFor = std::chrono::milliseconds(1500));
     // What keeps the engine from being quiet, for a failure message.
     QString Unquiet();
 
