@@ -5,6 +5,7 @@
 
 #include "tests/sync/EngineServiceFixture.h"
 
+#include "foundation/Constants.h"
 #include "foundation/db/PeltaDb.h"
 #include "foundation/ProcessState.h"
 #include "sync/rules/FileInUse.h"
@@ -293,10 +294,17 @@ TEST_F(EngineTransfersTest, AnUnchangedFileIsNotDownloaded)
     record.path = QStringLiteral("\\d.txt");
     ASSERT_TRUE(engine_->Db().RecGet(record));
     ASSERT_TRUE(engine_->Db().AddSyncRequest(record, XSYNCFileGet, false));
+    // What an earlier, failed attempt of the row left in the cache folder.
+    const QString part = SyncRoot() + QLatin1Char('/') + CacheFolderName + QStringLiteral("/.") + record.key;
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(part).path()));
+    ASSERT_TRUE(WriteFileBytes(part, "sa"));
+    ASSERT_TRUE(WriteFileBytes(part + QStringLiteral("_v"), version.toUtf8()));
     Drive();
     EXPECT_EQ(Calls("download"), 1u);
     EXPECT_EQ(Joined(RowStates()), "5|8|0\n5|12|0");
     EXPECT_TRUE(TakeLog().contains(QStringLiteral("GetFile:\\d.txt:file not change, skip")));
+    EXPECT_FALSE(QFileInfo::exists(part));
+    EXPECT_FALSE(QFileInfo::exists(part + QStringLiteral("_v")));
 }
 
 // The local file changed since its record: it stays, the download is kept
