@@ -235,6 +235,9 @@ bool PeltaDb::RecAdd(PeltaRecVfsSyncFile& record, bool updateWhenPresent)
     Log(QStringLiteral("DB:RecAdd:start:") + record.path + QLatin1Char(':') +
         (record.kind == XFSFile ? QStringLiteral("file") : QStringLiteral("folder")));
     bool result = false;
+    // The test for a record already there and the insert are one step, so
+    // two engines adding the same path never make two records.
+    const FileLock hold(*this);
     if (!RecExists(record.path, record.kind)) {
         Log(QStringLiteral("DB:RecAdd:Start Add"));
         result = RecInsert(record);

@@ -17,6 +17,14 @@
 
 namespace {
 
+// A download's file in the cache folder and its notes.
+void RemoveDownloadParts(const QString& root, const QString& target)
+{
+    int ignored = 0;
+    for (const QString& name : {target, target + QStringLiteral("_v"), target + QStringLiteral("_t")})
+        LocalItem::RemoveFile(root, name, ignored);
+}
+
 const QString kRoot = QStringLiteral("\\");
 const QString kFileNotFound = QStringLiteral("file not found in metadata");
 
@@ -193,8 +201,11 @@ bool PeltaSync::FetchQueued(PeltaRecSyncRequest& request, bool mayWrite, PeltaRe
     if (localExists && stored.size == size && stored.version == version && now.mtime == stored.mtime &&
         now.size == stored.size) {
         Log(QStringLiteral("GetFile:") + request.path + QStringLiteral(":file not change, skip"), LogGeneral);
-        if (mayWrite)
+        if (mayWrite) {
             CancelRequest(request);
+            // What an earlier attempt of this row fetched is not needed.
+            RemoveDownloadParts(folders->SyncFolder(), target);
+        }
         SetIcon(request.path, XICOSync);
         return false;
     }
@@ -384,8 +395,12 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
     const SafeReplace::Result result = SafeReplace::Apply(folders->SyncFolder(), incoming, full, facts, uploadOpen,
                                                           QDateTime::currentDateTime());
     // Change events of the move that arrive within the next seconds are the
-    // engine's own.
-    status_.FileMon(relative, 1, true);
+    // engine's own. When nothing was moved onto the path, the next change
+    // there is the user's and must not be taken for one of ours.
+    if (result.outcome == SafeReplace::Outcome::Replaced)
+        status_.FileMon(relative, 1, true);
+    else
+        status_.FileMon(relative, 0, false);
     if (error != nullptr)
         *error = result.error;
     if (result.outcome != SafeReplace::Outcome::KeptLocal)
@@ -432,10 +447,7 @@ void PeltaSync::DropWaitingDownload(const QString& path, const QString& key)
 {
     Guarded("PeltaSync:DropWaitingDownload", [&] { db_->CancelPathRequests(path, XSYNCFileGet); });
     const QString root = SyncFolder();
-    const QString target = DownloadTarget(key);
-    int ignored = 0;
-    for (const QString& name : {target, target + QStringLiteral("_v"), target + QStringLiteral("_t")})
-        LocalItem::RemoveFile(root, name, ignored);
+    RemoveDownloadParts(root, DownloadTarget(key));
     conflicts_.Remove(path);
     SetFileMessage(path, 0);
 }

@@ -13,7 +13,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <cstdint>
+#include <latch>
+#include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -320,6 +324,34 @@ TEST_F(PeltaDbTest, RecAddInsertsOnceThenSkipsOrUpdates)
     EXPECT_TRUE(db_->RecAdd(folder, false));
     EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_folder")), 1);
     EXPECT_TRUE(Messages().isEmpty());
+}
+
+// Engines on several threads, each on its own connection, add the same
+// paths at once: each path gets one record.
+TEST_F(PeltaDbTest, ConcurrentRecAddsMakeOneRecordPerPath)
+{
+    constexpr int kPaths = 60;
+    constexpr int kWriters = 4;
+    Lithos::SQLiteStatement::SetPauseDuration(std::chrono::milliseconds(0));
+    std::vector<std::unique_ptr<PeltaDb>> dbs;
+    for (int index = 0; index < kWriters; ++index)
+        dbs.push_back(NewDb());
+    std::latch start(kWriters);
+    std::vector<std::thread> writers;
+    for (int index = 0; index < kWriters; ++index) {
+        writers.emplace_back([&, index] {
+            start.arrive_and_wait();
+            for (int n = 0; n < kPaths; ++n) {
+                PeltaRecVfsSyncFile record =
+                    Record(XFSFile, QStringLiteral("k%1").arg(n), QStringLiteral("\\f%1.txt").arg(n));
+                dbs[std::size_t(index)]->RecAdd(record, true);
+            }
+        });
+    }
+    for (std::thread& writer : writers)
+        writer.join();
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file")), kPaths);
+    EXPECT_EQ(Number(QStringLiteral("select count(distinct path) from vfs_sync_file")), kPaths);
 }
 
 TEST_F(PeltaDbTest, RecGetOfAMissingRowIsNotFoundWithoutError)

@@ -5,6 +5,7 @@
 
 #include "tests/sync/EngineServiceFixture.h"
 
+#include "foundation/Constants.h"
 #include "foundation/db/PeltaDb.h"
 #include "foundation/ProcessState.h"
 #include "sync/rules/FileInUse.h"
@@ -293,10 +294,17 @@ TEST_F(EngineTransfersTest, AnUnchangedFileIsNotDownloaded)
     record.path = QStringLiteral("\\d.txt");
     ASSERT_TRUE(engine_->Db().RecGet(record));
     ASSERT_TRUE(engine_->Db().AddSyncRequest(record, XSYNCFileGet, false));
+    // What an earlier, failed attempt of the row left in the cache folder.
+    const QString part = SyncRoot() + QLatin1Char('/') + CacheFolderName + QStringLiteral("/.") + record.key;
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(part).path()));
+    ASSERT_TRUE(WriteFileBytes(part, "sa"));
+    ASSERT_TRUE(WriteFileBytes(part + QStringLiteral("_v"), version.toUtf8()));
     Drive();
     EXPECT_EQ(Calls("download"), 1u);
     EXPECT_EQ(Joined(RowStates()), "5|8|0\n5|12|0");
     EXPECT_TRUE(TakeLog().contains(QStringLiteral("GetFile:\\d.txt:file not change, skip")));
+    EXPECT_FALSE(QFileInfo::exists(part));
+    EXPECT_FALSE(QFileInfo::exists(part + QStringLiteral("_v")));
 }
 
 // The local file changed since its record: it stays, the download is kept
@@ -320,6 +328,18 @@ TEST_F(EngineTransfersTest, ADownloadNeverReplacesALocallyChangedFile)
     EXPECT_EQ(service_.State().Items(UserId).size(), 2u);
     EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where status in (1, 3, 5, 6, 7)")), 0)
         << Joined(RowStates());
+}
+
+// A download kept beside a locally changed file did not touch that file:
+// the user's next change of it is the user's, not taken for the engine's own.
+TEST_F(EngineTransfersTest, TheNextChangeOfAFileKeptBesideADownloadIsTheUsers)
+{
+    QueueServiceFile(QStringLiteral("\\k.txt"), "the service's", 700, QStringLiteral("1"), 500, 5);
+    MakeFile(QStringLiteral("\\k.txt"), "changed here", 800);
+    Drive();
+    ASSERT_EQ(ConflictCopies().size(), 1) << Joined(ConflictCopies());
+    EXPECT_FALSE(status_->IsFileMonitored(QStringLiteral("\\k.txt")));
+    EXPECT_TRUE(status_->IsFileMonitored(QStringLiteral("\\") + ConflictCopies().value(0)));
 }
 
 TEST_F(EngineTransfersTest, ADownloadNeverReplacesAFileWithAnOpenUpload)
