@@ -63,6 +63,10 @@ enum XMOKind : int {
     XMOResyncRemote = 9,
     XMOResyncFull = 10,
     XMOResyncAppStart = 12,
+    // A rescan of a folder that restores what the disk lacks instead of
+    // removing it (after a replayed folder move whose files may not have
+    // arrived yet).
+    XMOResyncLocalNoRemoval = 13,
 };
 
 enum XICOState : int {

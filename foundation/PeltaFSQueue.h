@@ -17,9 +17,4 @@ public:
     int status = 0;  // an XMOKind
     QString path;
     QString path2;   // the new path of a rename or move
-    // For XMOResyncLocal: whether the rescan may take stored items that the
-    // disk lacks for local deletions. Off for a folder whose rows arrived
-    // before its content (a folder move replayed from the journal): its
-    // missing items are restored instead.
-    bool removeMissing = true;
 };

@@ -119,6 +119,9 @@ public:
     bool AbortRaised() const { return abort_.load(); }
     // Only the engine's owner lowers the flag.
     void ClearAbort() { abort_.store(false); }
+    // Stops a running pass at its next abort test (the owning thread is
+    // being stopped). Any thread.
+    void RaiseAbort() { abort_.store(true); }
 
     static void Log(const QString& text, int category);
     // The value of a flat map's entry; "" when there is none.
@@ -346,9 +349,27 @@ public:
     // The journal key, checksum and expiry of a setSyncJournal reply into
     // the request; false when a field is missing or of the wrong kind.
     static bool ReadJournalReply(const QString& reply, PeltaRecSyncRequest& request);
-    // The remote walk of a folder or of one object (depth 0).
+    // The remote walk (RemoteWalk) of a folder, with every folder below it
+    // when recursive, or of one object (depth 0, or not recursive). True only
+    // when the whole walk was complete: every listing read and usable, no
+    // entry skipped, nothing left undone for a failed read, the engine not
+    // stopped. timestamp, when it is empty, takes the first listing's time
+    // stamp, but only a walk that returns true hands it back: after false it
+    // holds what the caller passed in. A partial walk is no journal position,
+    // and callers store the timestamp only after true.
     bool ResyncRemote(const QString& path, bool recursive, bool deleteMissing, bool logExchange, QString& timestamp,
                       int depth);
+    // Removes locally an item (kind 1 folder, 2 file) that the service no
+    // longer has (RemoteDelete): only content known to be the service's
+    // former content goes; changed and unsent files stay and are sent again,
+    // items with open work (HasOpenWork) are left alone. False for "" and
+    // "\", and when nothing could be decided (not mounted, unreadable).
+    bool ResyncRemoteDelete(const QString& path, int kind);
+    // The deletion guard (OpenWork): a request row still has work to do for
+    // path - any action, statuses 1, 3, 5, 6 and 7, the source of a move
+    // included. No remote change removes an item while this holds. A store
+    // that cannot be read counts as work to do.
+    bool HasOpenWork(const QString& path);
     // The journal since position: mode 1 replays it, mode 2 only counts it
     // (JournalReplay). flag is not used.
     int ResyncJournal(const QString& position, int mode, bool flag);
@@ -370,6 +391,9 @@ public:
     static constexpr int JournalLongCount = 50;
 
 private:
+    friend class RemoteWalk;
+    friend class RemoteDelete;
+
     struct StoredRow {
         QString key;
         QString path;
@@ -457,6 +481,7 @@ private:
     // ---- The service's view ----
     enum class Remote { Listed, Absent, Failed };
     Remote LookUpRemote(PeltaRecVfsSyncFile& record);
+    bool NothingMoreNeeded(PeltaRecSyncRequest& request, const QString& message);
 
     std::unique_ptr<PeltaDb> db_;
     PeltaReg* const reg_;

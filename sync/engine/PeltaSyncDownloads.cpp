@@ -479,8 +479,11 @@ bool PeltaSync::GetFileDirect(PeltaRecVfsSyncFile& record, bool queueOnly)
         if (answer == CheckAnswer::Refused && temporary.serverMsg == kFileNotFound) {
             QString timestamp;
             ResyncRemote(stored.path, false, false, true, timestamp, 0);
+            return false;
         }
-        return false;
+        // The record is written already: without a download row a later
+        // rescan would take the missing file for a deletion.
+        return LeaveToDownloadRow(record);
     }
     if (readable && Int(metadata, "size") == stored.size && Field(metadata, "version") == stored.version &&
         now.mtime == stored.mtime && now.size == stored.size)

@@ -1,6 +1,7 @@
 // PeltaSync: the service's view of single items - one object's metadata, the
 // immediate registration of a folder, the creation of a folder the service
-// lists - and the entry point of the remote walk.
+// lists - the remote walk and the local removal of what the service no
+// longer has, and the deletion guard.
 
 #include "sync/engine/PeltaSync.h"
 
@@ -8,6 +9,10 @@
 #include "foundation/Constants.h"
 #include "foundation/db/PeltaDb.h"
 #include "foundation/settings/PeltaSyncAgentSetting.h"
+#include "sync/engine/OpenWork.h"
+#include "sync/engine/RemoteDelete.h"
+#include "sync/engine/RemoteListing.h"
+#include "sync/engine/RemoteWalk.h"
 #include "sync/engine/SyncFolders.h"
 #include "sync/rules/LocalItem.h"
 #include "sync/rules/PathGuard.h"
@@ -18,13 +23,6 @@
 namespace {
 
 const QString kRoot = QStringLiteral("\\");
-
-// The service's form of a relative folder path: "/" for the sync folder.
-QString ServiceFolder(const QString& relative)
-{
-    QString folder = relative;
-    return folder.replace(QLatin1Char('\\'), QLatin1Char('/'));
-}
 
 bool ReadInteger(const XMap& map, const char* name, std::int64_t& value)
 {
@@ -64,42 +62,31 @@ PeltaSync::Remote PeltaSync::LookUpRemote(PeltaRecVfsSyncFile& record)
     if (!api_->BuildGetMetadata(folder ? 1 : 2, relative, 0, false, url, body) ||
         !api_->CallAgentAPI(url, body, true, reply))
         return Remote::Failed;
-    const std::optional<JsonValue> entries =
-        PeltaJSON::ParseFindObject(reply, QStringLiteral("metadata")).FindArray(folder ? QStringLiteral("folder")
-                                                                                         : QStringLiteral("file"));
-    if (!entries) {
-        Log(QStringLiteral("PeltaSync::GetRemoteObject:reply without its list:") + relative, LogGeneral);
+    // A reply without its lists, or with an entry that cannot be read, tells
+    // nothing about the object: never taken for its absence.
+    const RemoteListing listing = RemoteListing::Read(reply, QString(), relative);
+    if (!listing.IsUsable() || listing.Skipped() > 0) {
+        Log(QStringLiteral("PeltaSync::GetRemoteObject:reply not usable:") + relative + QLatin1Char(':') +
+                (listing.IsUsable() ? QStringLiteral("entries skipped") : listing.Reason()),
+            LogGeneral);
         return Remote::Failed;
     }
+    const std::vector<RemoteEntry>& entries = folder ? listing.Folders() : listing.Files();
+    if (entries.empty())
+        return Remote::Absent;
+    const RemoteEntry& entry = entries.front();
     const qsizetype cut = relative.lastIndexOf(QLatin1Char('\\'));
-    const QString holder = ServiceFolder(cut <= 0 ? kRoot : relative.left(cut));
-    const QString name = relative.mid(cut + 1);
-    for (const JsonValue& entry : *entries) {
-        const XMap fields = entry.ObjectToMap();
-        if (Field(fields, "path") != holder || Field(fields, "name") != name)
-            continue;
-        std::int64_t mtime = 0;
-        std::int64_t size = 0;
-        const QString version = Field(fields, "version");
-        if (version.isEmpty() || version.startsWith(QLatin1Char(':')) || !ReadInteger(fields, "local_mtime", mtime) ||
-            (!folder && !ReadInteger(fields, "size", size))) {
-            Log(QStringLiteral("PeltaSync::GetRemoteObject:entry without its fields:") + relative, LogGeneral);
-            return Remote::Failed;
-        }
-        const QString parent = Field(fields, "parent");
-        record.path = relative;
-        record.key = RecordKey(relative);
-        record.name = name;
-        record.sn = Field(fields, "sn");
-        record.parent = parent == SyncRootParentKey ? kRoot : parent;
-        record.version = version;
-        record.mtime = static_cast<std::int32_t>(mtime);
-        record.ctime = static_cast<std::int32_t>(mtime);
-        record.size = size;
-        record.found = true;
-        return Remote::Listed;
-    }
-    return Remote::Absent;
+    record.path = relative;
+    record.key = RecordKey(relative);
+    record.name = entry.name;
+    record.sn = userSn_;
+    record.parent = cut <= 0 ? kRoot : RecordKey(relative.left(cut));
+    record.version = entry.version;
+    record.mtime = static_cast<std::int32_t>(entry.mtime);
+    record.ctime = record.mtime;
+    record.size = folder ? 0 : entry.size;
+    record.found = true;
+    return Remote::Listed;
 }
 
 bool PeltaSync::GetRemoteObject(PeltaRecVfsSyncFile& record)
@@ -112,19 +99,36 @@ bool PeltaSync::CheckRemoteObject(PeltaRecVfsSyncFile& record)
     record.kind = XFSFolder;
     if (!GetRemoteObject(record))
         return false;
-    FillRecordKeys(record);
-    Guarded("PeltaSync::CheckRemoteObject", [&] { db_->RecAdd(record, true); });
     const auto folders = Folders();
+    const QString& root = folders->SyncFolder();
     const QString full = Full(*folders, record.path);
     status_.FileMon(record.path, PeltaRequestObject::SelfChangeMark, false);
     int error = 0;
-    const bool made = LocalItem::MakeFolder(folders->SyncFolder(), full, error) || error == EEXIST;
-    if (!made)
+    const bool made =
+        LocalItem::MakeFolder(root, full, error) || LocalItem::Stat(root, full).kind == LocalKind::Folder;
+    status_.FileMon(record.path, 1, true);
+    if (!made) {
         Log(QStringLiteral("PeltaSync::CheckRemoteObject:Err:") + full + QLatin1Char(':') +
                 LocalItem::ErrorText(error),
             LogGeneral);
-    status_.FileMon(record.path, 0, false);
-    return made;
+        return false;
+    }
+    // Only a folder that is there gets its record: a stored folder missing
+    // here reads as removed by the user.
+    FillRecordKeys(record);
+    Guarded("PeltaSync::CheckRemoteObject", [&] { db_->RecAdd(record, true); });
+    return true;
+}
+
+// The service's refusal of an immediate registration says that it has what
+// was asked for already (or that it no longer matters). A refusal that only
+// asks for a new registration is no such answer: the folder is not there.
+bool PeltaSync::NothingMoreNeeded(PeltaRecSyncRequest& request, const QString& message)
+{
+    if (message.isEmpty())
+        return false;
+    JournalErrorEffect effect = JournalErrorEffect::None;
+    return !HandleJournalError(request, message, &effect) && effect != JournalErrorEffect::Register;
 }
 
 bool PeltaSync::SyncObjectNow(const QString& path, int action)
@@ -153,7 +157,7 @@ bool PeltaSync::SyncObjectNow(const QString& path, int action)
     if (!api_->BuildSetSyncJournal(request, url, body))
         return false;
     if (!api_->CallAgentAPI(url, body, true, reply)) {
-        if (!reply.isEmpty() && !HandleJournalError(request, reply))
+        if (NothingMoreNeeded(request, reply))
             return true;
         Log(QStringLiteral("PeltaSync:SyncObjectNow:setSyncJournal:錯誤訊息：") + reply, LogGeneral);
         return false;
@@ -173,7 +177,7 @@ bool PeltaSync::SyncObjectNow(const QString& path, int action)
             });
         return true;
     }
-    if (!reply.isEmpty() && !HandleJournalError(request, reply))
+    if (NothingMoreNeeded(request, reply))
         return true;
     Log(QStringLiteral("PeltaSync:SyncObjectNow:setSyncJournal:錯誤訊息：") + reply, LogGeneral);
     if (!reply.isEmpty())
@@ -181,16 +185,28 @@ bool PeltaSync::SyncObjectNow(const QString& path, int action)
     return false;
 }
 
-// The walk itself is not here yet: this only logs its start, so a folder
-// that the service holds under another name is not walked until it is.
-bool PeltaSync::ResyncRemote(const QString& path, bool /*recursive*/, bool /*deleteMissing*/, bool /*logExchange*/,
-                             QString& /*timestamp*/, int depth)
+bool PeltaSync::ResyncRemote(const QString& path, bool recursive, bool deleteMissing, bool logExchange,
+                             QString& timestamp, int depth)
 {
-    const QString walked = path.isEmpty() || path == QLatin1String("0") ? kRoot : path;
-    Log(QStringLiteral("PeltaSync::ResyncRemote(") + QString::number(depth) + QStringLiteral(") Start ") + walked +
-            QStringLiteral(", ") + walked,
-        LogGeneral);
+    const QString given = timestamp;
+    RemoteWalk walk(*this, recursive, deleteMissing, logExchange);
+    if (walk.Run(path, depth, timestamp) == PassResult::Complete)
+        return true;
+    timestamp = given;
     return false;
+}
+
+bool PeltaSync::ResyncRemoteDelete(const QString& path, int kind)
+{
+    if (path.isEmpty() || path == kRoot)
+        return false;
+    RemoteDelete removal(*this);
+    return removal.Run(path, kind);
+}
+
+bool PeltaSync::HasOpenWork(const QString& path)
+{
+    return OpenWork::On(*db_, path);
 }
 
 bool PeltaSync::ReadJournalReply(const QString& reply, PeltaRecSyncRequest& request)

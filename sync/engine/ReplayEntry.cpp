@@ -447,8 +447,7 @@ void ReplayEntry::WalkDestination(const QString& dest)
 
 void ReplayEntry::QueueRestoringRescan(const QString& path)
 {
-    auto item = std::make_unique<PeltaFSQueue>(XMOResyncLocal, path);
-    item->removeMissing = false;
+    auto item = std::make_unique<PeltaFSQueue>(XMOResyncLocalNoRemoval, path);
     {
         std::lock_guard lock(csFSFinalQueue);
         FSFinalQueue.Push(std::move(item));

@@ -696,15 +696,15 @@ TEST_F(JournalReplayTest, AFolderMovedWhileMissingHereQueuesARescanThatRestores)
     EXPECT_TRUE(LocalFolder(QStringLiteral("\\C")));
     const std::vector<PeltaFSQueue> items = TakeFinalQueue();
     ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].status, XMOResyncLocal);
+    EXPECT_EQ(items[0].status, XMOResyncLocalNoRemoval);
     EXPECT_EQ(items[0].path, QStringLiteral("\\C"));
-    EXPECT_FALSE(items[0].removeMissing);
     EXPECT_EQ(evtFSFinalQueue.Wait(0), Event::WaitResult::Signalled);
 
-    // The rescan the item asks for.
-    engine_->ResyncLocal(items[0].path, true, items[0].removeMissing);
+    // The rescan the item asks for removes nothing; the walk of the moved
+    // folder has brought its file back.
+    engine_->ResyncLocal(items[0].path, true, false);
     EXPECT_EQ(Joined(RequestsFor(XSYNCFileDel)) + Joined(RequestsFor(XSYNCFolderDel)), "");
-    EXPECT_EQ(Joined(RequestsFor(XSYNCFileGet)), "\\C\\x.txt");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\C\\x.txt")), "x");
 }
 
 // ---- Replies the fake never gives ------------------------------------------------------------
