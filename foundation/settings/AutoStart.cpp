@@ -57,6 +57,11 @@ QString AutoStartEntryPath()
     return ConfigHome() + QStringLiteral("/autostart/") + ProgramName + QStringLiteral(".desktop");
 }
 
+QString DesktopExecArgument(const QString& path)
+{
+    return QuotedExecArgument(path);
+}
+
 bool AutoStartEntryExists()
 {
     return QFileInfo::exists(AutoStartEntryPath());

@@ -17,6 +17,11 @@ bool AutoStartEntryExists();
 // an Exec line (empty, relative, or holding a control character).
 QString AutoStartEntryText(const QString& executablePath);
 
+// The path as one double-quoted argument of a desktop entry's Exec line,
+// escaped for that line; also used by the other desktop entries the agent
+// writes.
+QString DesktopExecArgument(const QString& path);
+
 // Writes the entry for the executable, creating the autostart folder when
 // missing. The file is written under a temporary name and renamed, so a
 // reader never sees half an entry. False (logged) when it cannot be written.

@@ -1,0 +1,122 @@
+#include "shell/entry/ProgramEntry.h"
+
+#include "shell/control/TFrmControl.h"
+#include "shell/entry/CommandLine.h"
+#include "shell/entry/InstanceLock.h"
+#include "shell/entry/StopSignals.h"
+#include "shell/tray/DesktopOpener.h"
+#include "shell/tray/TrayView.h"
+#ifdef TESSARON_HAVE_SYNC_ENGINE
+#include "shell/engine/SyncEngineControl.h"
+#endif
+
+#include "foundation/Constants.h"
+#include "foundation/log/PeltaLog.h"
+#include "foundation/settings/DataFolder.h"
+#include "foundation/text/Xi18n.h"
+#include "platform/RegistryStore.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+void Say(const QString& text)
+{
+    std::fprintf(stderr, "tessaron: %s\n", qPrintable(text));
+    AppLog.Write(QStringLiteral("ProgramEntry: ") + text, LogGeneral);
+}
+
+// Without a display the agent runs on Qt's offscreen platform: no tray, no
+// windows, the log on the terminal.
+bool NoDisplay()
+{
+    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// The sync folder as the registry holds it; empty when there is none.
+QString RegistrySyncFolder()
+{
+    return RegistryStore::Shared().ReadString(ProgramRegKey, QStringLiteral("sync_folder")).value_or(QString());
+}
+
+void ShowHomeFolder()
+{
+    const QString folder = RegistrySyncFolder();
+    if (!folder.isEmpty() && QFileInfo(folder).isDir())
+        DesktopOpener::ShowFolder(folder);
+}
+
+bool DataFolderUsable()
+{
+    const QFileInfo data(DataFolder());
+    if (data.isDir() && data.isWritable())
+        return true;
+    Say(QStringLiteral("the data folder %1 cannot be made or written; the agent cannot run").arg(data.filePath()));
+    return false;
+}
+
+TFrmControl::Options ControlOptions(bool logToTerminal)
+{
+    TFrmControl::Options options;
+    options.logToTerminal = logToTerminal;
+#ifdef TESSARON_HAVE_SYNC_ENGINE
+    options.engineFactory = [](PeltaReg& reg, PeltaSyncAgentSetting& settings, std::shared_ptr<EngineNotices> notices) {
+        return std::make_unique<SyncEngineControl>(reg, settings, std::move(notices));
+    };
+#endif
+    return options;
+}
+
+}  // namespace
+
+int ProgramEntry::Run(int argc, char** argv)
+{
+    const CommandLine commandLine(argc, argv);
+    const bool headless = NoDisplay() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (headless)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Pelta"));
+    QApplication::setApplicationName(QStringLiteral("Tessaron"));
+    QApplication::setApplicationDisplayName(Xi18n::Text(XText::_APPName));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    if (!DataFolderUsable())
+        return 1;
+    InstanceLock lock;
+    if (commandLine.mode() == CommandLine::Mode::Update) {
+        if (!lock.WaitAndAcquire(std::chrono::seconds(UpdateWaitSeconds))) {
+            Say(QStringLiteral("the running agent did not end within %1 s; this start ends").arg(UpdateWaitSeconds));
+            return 1;
+        }
+    } else if (!lock.TryAcquire()) {
+        if (commandLine.mode() == CommandLine::Mode::Home)
+            ShowHomeFolder();
+        Say(QStringLiteral("the agent runs already (%1)").arg(lock.Path()));
+        return 0;
+    } else if (commandLine.mode() == CommandLine::Mode::Home) {
+        ShowHomeFolder();
+    }
+
+    const bool offscreen = QApplication::platformName() == QLatin1String("offscreen");
+    TrayView view(TrayView::Options{!offscreen, !offscreen});
+    TFrmControl control(view, ControlOptions(!view.HasTray()));
+    view.Bind(control);
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &control,
+                     [&control](int) { control.GotoStep(XGOExit); });
+    AppLog.Write(QStringLiteral("From Create Success"), LogGeneral);
+    if (headless)
+        AppLog.Write(QStringLiteral("ProgramEntry: no display; the agent runs without a tray"), LogGeneral);
+
+    control.GotoStep(XGOSplash);
+    QApplication::exec();
+    control.FormClose();
+    return 0;
+}
