@@ -376,6 +376,37 @@ void TFrmWizard::GotoPage(const QString& name)
     }
 }
 
+void TFrmWizard::PreviewPage(const QString& name)
+{
+    lastPage_ = name;
+    for (int i = 0; i < notebook_->count(); ++i) {
+        if (notebook_->widget(i)->objectName() == name)
+            notebook_->setCurrentIndex(i);
+    }
+    EnableButtons(true);
+    btnNext_->setText(NextCaption);
+    btnPrev_->setVisible(name == PageStep1 || name == PageStep2);
+    progress_->setVisible(false);
+    if (name == PageSetting) {
+        memoSetting_->setPlainText(FormatText(T(XText::_ML0501), {edtLogin_->text()}));
+        rbReuse_->setChecked(true);
+    } else if (name == PageStep1) {
+        rbCustom_->setChecked(true);
+        edtChosenFolder_->setText(chosenFolder_);
+        folderPanel_->setVisible(true);
+    } else if (name == PageStep2) {
+        memoPlace_->setPlainText(FolderPlace(chosenFolder_));
+        memoStep2Folder_->setPlainText(chosenFolder_);
+    } else if (name == PageDone) {
+        btnNext_->setText(T(XText::_ML0502));
+        btnPrev_->setVisible(false);
+        progress_->setVisible(true);
+        progress_->setRange(0, 4);
+        progress_->setValue(4);
+        SetStatus(lblDoneStatus_, T(XText::_ML0504));
+    }
+}
+
 void TFrmWizard::EnableButtons(bool on)
 {
     btnNext_->setEnabled(on);

@@ -67,6 +67,9 @@ public:
     // For the program, the tests and the screenshots.
     QString PageName() const;
     void GotoPage(const QString& name);
+    // Shows a page as the user sees it without running what entering it
+    // does (no sign-in, no binding): for pictures of the pages.
+    void PreviewPage(const QString& name);
     bool Finished() const { return finished_; }
     bool LoginBusy() const { return loginBusy_; }
     const QString& ChosenFolder() const { return chosenFolder_; }
