@@ -66,8 +66,9 @@ public:
 
     void SetAgentSetting(PeltaSyncAgentSetting* setting);
 
-    // Stops the pending call at once (a failure like any other) and keeps
-    // later calls from being sent until ClearAbort(). Any thread.
+    // Stops the pending call at once (a failure like any other), a running
+    // upload or download of this instance included, and keeps later calls
+    // from being sent until ClearAbort(). Any thread.
     void Abort();
     void ClearAbort();
     bool Aborted() const { return abort_.load(); }

@@ -145,7 +145,7 @@ struct Attempt {
 };
 
 Attempt RunAttempt(const QString& url, QFile& file, QFile& temp, std::int64_t position, std::int64_t expected,
-                   std::function<bool(std::int64_t, std::int64_t)> progress)
+                   std::function<bool(std::int64_t, std::int64_t)> progress, const std::atomic<bool>* abort)
 {
     Attempt attempt;
     bool written = file.seek(position);
@@ -174,6 +174,7 @@ Attempt RunAttempt(const QString& url, QFile& file, QFile& temp, std::int64_t po
     };
     request.progress = std::move(progress);
     HttpClient client;
+    client.SetAbortFlag(abort);
     client.Configure(TransferSettings::Download(RangedReadTimeout));
     attempt.response = client.Perform(request);
     attempt.complete = attempt.response.Ok() && written &&
@@ -231,7 +232,7 @@ bool PeltaAPI::GetFile(const QString& url, const QString& target)
         return false;
     Log(QStringLiteral("GetFile start"), LogHTTP);
     bool ok = false;
-    if (AppState.load() != XAPPExit) {
+    if (AppState.load() != XAPPExit && !Aborted()) {
         bool written = true;
         FileWriteBack writeBack;
         HttpRequest request;
@@ -246,6 +247,7 @@ bool PeltaAPI::GetFile(const QString& url, const QString& target)
             return OnTransferWork(nullptr, received + sent);
         };
         HttpClient client;
+        client.SetAbortFlag(&abort_);
         client.Configure(TransferSettings::Download(PlainReadTimeout));
         const HttpResponse response = client.Perform(request);
         ok = response.Ok() && response.status == 200 && written && FileWriteBack::FlushToDisk(file);
@@ -294,10 +296,10 @@ bool PeltaAPI::HTTPGetFile2(const QString& url, const QString& target, const QSt
             break;
         }
         Log(QStringLiteral("GetFile2 start at:%1").arg(position), LogHTTP);
-        if (AppState.load() == XAPPExit)
+        if (AppState.load() == XAPPExit || Aborted())
             break;
         QFile temp(tempPath);
-        const Attempt attempt = RunAttempt(url, file, temp, position, expectedSize, scope.Progress());
+        const Attempt attempt = RunAttempt(url, file, temp, position, expectedSize, scope.Progress(), &abort_);
         if (attempt.complete) {
             Log(QStringLiteral("GetFile2 finish"), LogHTTP);
         } else {
@@ -305,7 +307,7 @@ bool PeltaAPI::HTTPGetFile2(const QString& url, const QString& target, const QSt
                     .arg(AttemptError(attempt.response, attempt.mode), HeaderLines(attempt.response)),
                 LogSync);
             ++failed;
-            if (AppState.load() == XAPPExit)
+            if (AppState.load() == XAPPExit || Aborted())
                 break;
         }
         if (attempt.mode == AttemptMode::Changed) {

@@ -183,10 +183,11 @@ bool PeltaAPI::HTTPPost(const QString& url, const QString& path, QString& reply,
     AddFieldParts(fields, request.parts);
     request.parts.append(FilePart(QFileInfo(path).fileName().toUtf8(), "application/octet-stream", slice));
     request.progress = scope.Progress();
-    if (AppState.load() == XAPPExit)
+    if (AppState.load() == XAPPExit || Aborted())
         return false;
 
     HttpClient client;
+    client.SetAbortFlag(&abort_);
     client.Configure(TransferSettings::MultipartUpload());
     const HttpResponse response = client.Perform(request);
     reply = QString::fromUtf8(response.body);
@@ -224,11 +225,12 @@ bool PeltaAPI::PostFile2(const QString& url, const QString& path, const QString&
     const std::int64_t size = file.size();
 
     HttpClient client;
+    client.SetAbortFlag(&abort_);
     client.Configure(TransferSettings::MultipartUpload());
     std::int64_t position = start;
     std::int64_t sentTotal = 0;
     do {
-        if (AppState.load() == XAPPExit)
+        if (AppState.load() == XAPPExit || Aborted())
             return false;
         if (SizeNow(path) != size) {
             LogChangedFile(path, size);
@@ -306,6 +308,7 @@ bool PeltaAPI::PutFile(const QString& url, const QString& path, QString& reply, 
     const std::int64_t size = file.size();
 
     HttpClient client;
+    client.SetAbortFlag(&abort_);
     client.Configure(TransferSettings::ChunkedPut());
     for (std::int64_t position = start; position < size;) {
         const std::int64_t n = std::min(TransferChunk, size - position);
@@ -345,7 +348,7 @@ bool PeltaAPI::HTTPPut(const QString& url, QString& reply)
 {
     Log(QStringLiteral(" ") + Masked(url));
     reply.clear();
-    if (AppState.load() == XAPPExit)
+    if (AppState.load() == XAPPExit || Aborted())
         return false;
     HttpRequest request;
     request.method = HttpRequest::Method::Put;
@@ -354,6 +357,7 @@ bool PeltaAPI::HTTPPut(const QString& url, QString& reply)
     request.bodySize = 0;
     request.progress = &PeltaAPI::OnFormWork;
     HttpClient client;
+    client.SetAbortFlag(&abort_);
     client.Configure(TransferSettings::EmptyPut());
     const HttpResponse response = client.Perform(request);
     if (!response.Ok())

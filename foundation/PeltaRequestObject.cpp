@@ -329,18 +329,6 @@ void PeltaRequestObject::FolderAddMark(const QString& folder)
     folderAdds_[folder] = clock_();
 }
 
-bool PeltaRequestObject::FolderAddRelease(const QString& folder)
-{
-    std::lock_guard lock(mutex_);
-    const auto found = folderAdds_.find(folder);
-    if (found == folderAdds_.end())
-        return false;
-    if (SecondsBetween(found->second, clock_()) >= Seconds(FolderAddLifetime).count())
-        return false;
-    folderAdds_.erase(found);
-    return true;
-}
-
 int PeltaRequestObject::FolderAddCount() const
 {
     std::lock_guard lock(mutex_);

@@ -140,13 +140,10 @@ public:
     int FileState(const QString& path) const;
 
     // ---- Folder-add marks -------------------------------------------------
-    // Marks folder as just added (a newer mark replaces an older one).
+    // Marks folder as just added (a newer mark replaces an older one). Every
+    // mark stays until TakeExpiredFolderAdds hands it over for a rescan, so a
+    // new folder is always looked at again once its content has settled.
     void FolderAddMark(const QString& folder);
-
-    // Forgets the folder's mark when it is younger than FolderAddLifetime; an
-    // older mark stays for TakeExpiredFolderAdds. True when a mark was
-    // forgotten.
-    bool FolderAddRelease(const QString& folder);
 
     int FolderAddCount() const;
 

@@ -7,14 +7,32 @@
 // engine asks of the application goes through the EngineNotices it is given;
 // no engine thread ever waits on the user-interface thread.
 //
-// Threads owned here, in the order Start creates them: the directory monitor,
-// the merging (sync-pre) thread, the event application (sync-final) thread,
-// the resync-local thread, the request worker (queue-sub), the journal pull
-// (resync-journal) thread and the push channel. Each is owned and joined
-// here; none deletes itself. Stop tells them all, wakes them and joins them,
-// in the shutdown order of the control form, and returns within 2 s even with
-// a transfer or a long poll in progress. Start after Stop starts them again,
-// so a re-login or an unbinding never leaves the engine ended for good.
+// Threads owned here, in the order Start creates them: the merging
+// (sync-pre) thread, the event application (sync-final) thread and the
+// resync-local thread; then the first command is queued; then the directory
+// monitor, the request worker (queue-sub), the journal pull (resync-journal)
+// thread and the push channel. Each is owned and joined here; none deletes
+// itself. Stop tells them all, wakes them and joins them, in the shutdown
+// order of the control form (push channel, monitor, resync-local, sync-pre,
+// sync-final, queue-sub, resync-journal), and returns within 2 s even with a
+// transfer or a long poll in progress: a held poll, a running exchange and a
+// running upload or download are aborted. Start after Stop starts them
+// again, so a re-login or an unbinding never leaves the engine ended for good.
+//
+// The sync folder's marker (MountedFolder) is written when the folder is
+// bound: by Start with a first full sync or a remote resync, and by
+// ChangeSyncFolder. Without it an empty folder counts as a disk that is not
+// mounted, and nothing syncs.
+//
+// The engine installs notices of its own (EngineNotices::Install) that pass
+// every call on to the application's notices, except the restart of the
+// directory monitor, which it does itself; settings that the engine writes
+// are in the settings store and "config.db" already when the application
+// hears of them (EngineNotices::SetSetting: mirror flagged keys into the
+// registry).
+//
+// The application state (AppState) belongs to the application: threads run
+// only while it is XAPPOnline or XAPPOffline, and XAPPExit ends them.
 //
 // All operations are called from one thread (the tray application's
 // controller); they never wait on the network.
@@ -28,6 +46,7 @@
 class PeltaReg;
 class PeltaSync;
 class PeltaSyncAgentSetting;
+struct SyncEngineOptions;
 
 class SyncEngine {
 public:
@@ -39,6 +58,9 @@ public:
     // reg and settings are shared with the application and must outlive
     // this object; notices may be null (log only).
     SyncEngine(PeltaReg& reg, PeltaSyncAgentSetting& settings, std::shared_ptr<EngineNotices> notices);
+    // The same with the threads' tuning (tests and benchmarks).
+    SyncEngine(PeltaReg& reg, PeltaSyncAgentSetting& settings, std::shared_ptr<EngineNotices> notices,
+               const SyncEngineOptions& options);
     ~SyncEngine();  // Stop()
 
     SyncEngine(const SyncEngine&) = delete;
@@ -59,7 +81,8 @@ public:
     // other accounts removed, every thread is bound to the settings again.
     void ChangeSyncFolder();
 
-    // Starts the directory monitor again when it no longer runs.
+    // Starts the directory monitor again when it no longer runs (while the
+    // engine runs).
     void StartDirectoryMonitor();
 
     // Queues a resync command (XMOResyncFull, XMOResyncLocal, XMOResyncRemote

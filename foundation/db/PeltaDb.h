@@ -125,8 +125,10 @@ public:
     // Takes the next row of the mode's statuses (1: 5, 7, 6; 2: 1, 3, 5, 7,
     // 6; other: 1, 3) into request and stamps its update_time. Rows that
     // never failed come first (by priority, then age, then insertion order);
-    // otherwise a failed row last updated at least 10 s ago, the most failed
-    // first. False when there is none or the query failed (reported).
+    // otherwise a failed row whose retry delay has passed since its last
+    // update, the most failed first. The delay is 10 s after one failure and
+    // doubles with each further one up to 10 min. False when there is none
+    // or the query failed (reported).
     bool GetNextRequest(PeltaRecSyncRequest& request, int mode);
     // True when an open row of the statuses 1, 3, 5, 7, 6 exists; failures
     // give false.

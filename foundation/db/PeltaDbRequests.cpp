@@ -18,8 +18,12 @@ namespace {
 constexpr int kStatusRegister = 1;
 constexpr int kStatusTransferPending = 5;
 constexpr int kStatusCancelled = 12;
-// A failed row is taken again once its last update is this old.
-const QString kRetryDelaySeconds = QStringLiteral("10");
+// A failed row is taken again once its last update is as old as its retry
+// delay: 10 s after the first failure, twice as long after each further one,
+// at most 10 min. A row is never given up for failing often.
+const QString kRetryDue = QStringLiteral(
+    "(update_time is null or DateTime('now', '-' || min(600, 10 << min(max(err_count, 1) - 1, 6)) || ' second')"
+    ">=update_time)");
 
 bool IsMoveAction(int action)
 {
@@ -172,10 +176,8 @@ bool PeltaDb::GetNextRequest(PeltaRecSyncRequest& request, int mode)
                           QStringLiteral(" and err_count=0 and commit_time is null order by priority, request_time, "
                                          "rowid limit 1");
     const QString retry = QStringLiteral("select rowid, * from sync_request where status in ") + statuses +
-                          QStringLiteral(" and commit_time is null and err_count>0 and (DateTime('now', '-") +
-                          kRetryDelaySeconds +
-                          QStringLiteral(" second')>=update_time or update_time is null)  order by err_count desc, "
-                                         "priority, request_time, rowid limit 1");
+                          QStringLiteral(" and commit_time is null and err_count>0 and ") + kRetryDue +
+                          QStringLiteral(" order by err_count desc, priority, request_time, rowid limit 1");
 
     // The row is read and stamped under one hold: no other connection waits
     // for this one's read while it waits for the lock.

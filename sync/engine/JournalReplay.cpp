@@ -212,8 +212,7 @@ void JournalReplay::StorePosition(const QString& commitTime)
         return;
     }
     PeltaSync::Log(kWhere + QStringLiteral("last_sync_time=") + next, LogGeneral);
-    if (notices_)
-        notices_->SetSetting(QStringLiteral("last_sync_time"), next);
+    engine_.StoreSetting(QStringLiteral("last_sync_time"), next);
 }
 
 void JournalReplay::SetSyncStatus(bool busy)

@@ -137,6 +137,11 @@ public:
     PeltaReg* Reg() const { return reg_; }
     PeltaSyncAgentSetting* Settings() const { return settings_.load(); }
     PeltaRequestObject& Status() { return status_; }
+    // A setting that the engine itself writes (last_sync_time,
+    // first_sync_time, ...): into the shared settings store and "config.db"
+    // at once, then told to the application (EngineNotices::SetSetting),
+    // which mirrors the keys flagged for the registry. Any thread.
+    void StoreSetting(const QString& name, const QString& value);
 
     // ---- Paths and keys ----------------------------------------------------------
     // A full path inside the sync folder as a relative path; a text that is

@@ -52,11 +52,6 @@ bool PeltaSync::AddReadItem(PeltaRecVfsSyncFile& local, int level, bool lowPrior
     const QString path = local.path;
     const bool isFile = local.kind == XFSFile;
     Log(QStringLiteral("PeltaSync:FileAdd:0"), LogDebug);
-    if (status_.FolderAddCount() > 0) {
-        const QString parent = ParentPath(path);
-        if (!parent.isEmpty() && parent != kRoot)
-            status_.FolderAddRelease(parent);
-    }
 
     PeltaRecVfsSyncFile stored;
     stored.kind = local.kind;

@@ -5,6 +5,8 @@
 
 #include "foundation/Constants.h"
 #include "foundation/ProcessState.h"
+#include "foundation/settings/PeltaReg.h"
+#include "foundation/settings/PeltaSyncAgentSetting.h"
 #include "foundation/text/TextFormat.h"
 #include "foundation/text/Xi18n.h"
 #include "sync/engine/EngineNotices.h"
@@ -23,6 +25,15 @@ QString Quoted(const QString& name)
 }
 
 }  // namespace
+
+void PeltaSync::StoreSetting(const QString& name, const QString& value)
+{
+    Settings()->Set(name, value);
+    if (reg_)
+        reg_->SetConfigSetting(name, value);
+    if (const auto notices = EngineNotices::Installed())
+        notices->SetSetting(name, value);
+}
 
 void PeltaSync::NotifySyncResult(const ActionCounts& counts, const QString& lastPath)
 {

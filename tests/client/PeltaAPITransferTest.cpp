@@ -509,3 +509,54 @@ TEST_F(PeltaAPITransferTest, PlainGetKeepsNothingOfAFailure)
         EXPECT_FALSE(QFileInfo::exists(target));
     }
 }
+
+// Abort ends a transfer whose host holds its reply as promptly as it ends a
+// form post, whichever way the file travels; the transfer fails.
+TEST_F(PeltaAPITransferTest, AbortStopsEveryKindOfTransferPromptly)
+{
+    using namespace std::chrono_literals;
+    const QByteArray content = PatternData(64 * 1024, 7);
+    const QString file = WriteFile(QStringLiteral("up.bin"), content);
+    const QString url = SeedDownload(QStringLiteral("\\d.bin"), content);
+    const QString target = dir_.filePath(QStringLiteral("d.bin"));
+    const struct {
+        const char* method;
+        std::function<bool()> run;
+    } cases[] = {
+        {"postFile",
+         [&] {
+             XMap fields;
+             QString reply;
+             const PeltaRecSyncRequest row = RegisterUpload(QStringLiteral("\\up.bin"), content.size());
+             return api_->HTTPPost(api_->BuildPostFile(row, fields), file, reply, fields);
+         }},
+        {"postFile2",
+         [&] {
+             QString reply;
+             return PostFile2(RegisterUpload(QStringLiteral("\\up.bin"), content.size()), file, 0, reply);
+         }},
+        {"putFile",
+         [&] {
+             QString reply;
+             const PeltaRecSyncRequest row = RegisterUpload(QStringLiteral("\\up.bin"), content.size());
+             return api_->PutFile(api_->BuildPutFile(row, 0), file, reply, 0);
+         }},
+        {"download", [&] { return api_->HTTPGetFile2(url, target, QStringLiteral("\\d.bin"), content.size()); }},
+        {"download", [&] { return api_->GetFile(url, target); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method);
+        service_.Faults().SetAlways(c.method, Fault::Delay(20s));
+        const std::size_t before = service_.CallCount(c.method);
+        auto transfer = std::async(std::launch::async, c.run);
+        ASSERT_TRUE(WaitUntil([&] { return service_.CallCount(c.method) > before; }));
+
+        const auto aborted = std::chrono::steady_clock::now();
+        api_->Abort();
+        ASSERT_EQ(transfer.wait_for(2s), std::future_status::ready);
+        EXPECT_LT(std::chrono::steady_clock::now() - aborted, 1s);
+        EXPECT_FALSE(transfer.get());
+        api_->ClearAbort();
+        service_.Faults().ClearAll();
+    }
+}

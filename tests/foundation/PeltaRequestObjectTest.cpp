@@ -321,25 +321,21 @@ TEST_F(PeltaRequestObjectTest, SelfChangeCounts)
     EXPECT_FALSE(status->IsFileMonitored(QStringLiteral("\\d")));
 }
 
-TEST_F(PeltaRequestObjectTest, FolderAddMarksReleaseYoungAndHandOverExpired)
+TEST_F(PeltaRequestObjectTest, FolderAddMarksAreHandedOverOnceOlderThanFifteenSeconds)
 {
     Renew();
     status->FolderAddMark(QStringLiteral("\\old"));
     clock->Advance(10);
     status->FolderAddMark(QStringLiteral("\\young"));
-    EXPECT_TRUE(status->FolderAddRelease(QStringLiteral("\\young")));  // 0 s old
-    status->FolderAddMark(QStringLiteral("\\mid"));
-    clock->Advance(10);  // old: 20 s, mid: 10 s
-
-    EXPECT_FALSE(status->FolderAddRelease(QStringLiteral("\\old")));
-    EXPECT_FALSE(status->FolderAddRelease(QStringLiteral("\\unknown")));
+    clock->Advance(10);  // old: 20 s, young: 10 s
     EXPECT_EQ(status->FolderAddCount(), 2);
 
     EXPECT_EQ(status->TakeExpiredFolderAdds(), QStringList{QStringLiteral("\\old")});
     EXPECT_EQ(status->FolderAddCount(), 1);
-    EXPECT_TRUE(status->FolderAddRelease(QStringLiteral("\\mid")));
-    EXPECT_EQ(status->FolderAddCount(), 0);
-    EXPECT_TRUE(status->TakeExpiredFolderAdds().isEmpty());
+    clock->Advance(6);
+    status->FolderAddMark(QStringLiteral("\\again"));  // waits its own 15 s
+    EXPECT_EQ(status->TakeExpiredFolderAdds(), QStringList{QStringLiteral("\\young")});
+    EXPECT_EQ(status->FolderAddCount(), 1);
 }
 
 TEST_F(PeltaRequestObjectTest, CancellingOneTransferLeavesTheOthersRunning)

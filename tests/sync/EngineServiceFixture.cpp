@@ -84,7 +84,7 @@ RequestSteps::Tally EngineServiceFixture::Drive(int maxRows)
 
 void EngineServiceFixture::RetriesDue()
 {
-    Run(QStringLiteral("update sync_request set update_time=DateTime('now', '-1 minute')"));
+    Run(QStringLiteral("update sync_request set update_time=DateTime('now', '-1 hour')"));
 }
 
 void EngineServiceFixture::DriveWithRetries(int rounds)

@@ -63,7 +63,9 @@ protected:
     QString Markers(const QString& relative) const;
 
     // Everything the process log buffered since the last call.
+public:
     static QString TakeLog();
+protected:
 
     std::unique_ptr<RegistryStore> registry_ = RegistryStore::InMemory();
     std::unique_ptr<PeltaReg> reg_;

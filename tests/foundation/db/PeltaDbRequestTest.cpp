@@ -369,7 +369,7 @@ TEST_F(PeltaDbRequestTest, FreshRowsGoByPriorityThenAgeThenInsertion)
     EXPECT_EQ(Lines(TakeAll(2)), Lines({"older", "same0", "same1", "same2", "same3", "same4", "old-low"}));
 }
 
-TEST_F(PeltaDbRequestTest, FailedRowsWaitTenSecondsMostFailedFirst)
+TEST_F(PeltaDbRequestTest, FailedRowsWaitTheirRetryDelayMostFailedFirst)
 {
     ASSERT_TRUE(db_->AddSyncRequest(File("once", "\\a"), XSYNCFileAdd, false));
     ASSERT_TRUE(db_->AddSyncRequest(File("thrice", "\\b"), XSYNCFileAdd, false));
@@ -381,7 +381,7 @@ TEST_F(PeltaDbRequestTest, FailedRowsWaitTenSecondsMostFailedFirst)
     PeltaRecSyncRequest request;
     EXPECT_FALSE(db_->GetNextRequest(request, 2));
 
-    Run(QStringLiteral("update sync_request set update_time=datetime('now', '-11 second')"));
+    Run(QStringLiteral("update sync_request set update_time=datetime('now', '-41 second')"));
     ASSERT_TRUE(db_->GetNextRequest(request, 2));
     EXPECT_EQ(request.key, QStringLiteral("thrice"));
     EXPECT_EQ(request.err_count, 3);
@@ -395,6 +395,31 @@ TEST_F(PeltaDbRequestTest, FailedRowsWaitTenSecondsMostFailedFirst)
     ASSERT_TRUE(db_->AddSyncRequest(File("fresh", "\\c"), XSYNCFileAdd, false));
     ASSERT_TRUE(db_->GetNextRequest(request, 2));
     EXPECT_EQ(request.key, QStringLiteral("fresh"));
+}
+
+// The retry delay doubles from 10 s with every failure up to 10 min, and a
+// row that failed very often still gets its turn after 10 min.
+TEST_F(PeltaDbRequestTest, TheRetryDelayGrowsWithTheFailuresUpToTenMinutes)
+{
+    struct Case {
+        int errCount;
+        int delaySeconds;
+    };
+    const Case cases[] = {{1, 10}, {2, 20}, {3, 40}, {4, 80}, {6, 320}, {7, 600}, {12, 600}, {1000, 600}};
+    ASSERT_TRUE(db_->AddSyncRequest(File("k", "\\a"), XSYNCFileAdd, false));
+    PeltaRecSyncRequest request;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.errCount);
+        const auto failedAgo = [&](int seconds) {
+            Run(QStringLiteral("update sync_request set err_count=%1, update_time=datetime('now', '-%2 second')")
+                    .arg(c.errCount)
+                    .arg(seconds));
+        };
+        failedAgo(c.delaySeconds - 2);
+        EXPECT_FALSE(db_->GetNextRequest(request, 2));
+        failedAgo(c.delaySeconds + 1);
+        EXPECT_TRUE(db_->GetNextRequest(request, 2));
+    }
 }
 
 // One thread adds rows while another takes and closes them, each on its own

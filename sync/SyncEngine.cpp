@@ -1,0 +1,373 @@
+#include "sync/SyncEngine.h"
+
+#include "foundation/Constants.h"
+#include "foundation/PeltaFSQueue.h"
+#include "foundation/ProcessState.h"
+#include "foundation/db/PeltaDb.h"
+#include "foundation/log/PeltaLog.h"
+#include "foundation/settings/PeltaSyncAgentSetting.h"
+#include "sync/SyncEngineNotices.h"
+#include "sync/SyncEngineOptions.h"
+#include "sync/engine/PeltaSync.h"
+#include "sync/rules/MountedFolder.h"
+#include "sync/threads/ResyncRequests.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+#include <atomic>
+#include <mutex>
+#include <utility>
+
+namespace {
+
+const QString kRoot = QStringLiteral("\\");
+
+void Log(const QString& text)
+{
+    AppLog.Write(text, LogGeneral);
+}
+
+int CommandOf(SyncEngine::FirstCommand first)
+{
+    switch (first) {
+    case SyncEngine::FirstCommand::FullSync:
+        return XMOResyncFull;
+    case SyncEngine::FirstCommand::RemoteResync:
+        return XMOResyncRemote;
+    case SyncEngine::FirstCommand::AppStart:
+        break;
+    }
+    return XMOResyncAppStart;
+}
+
+// Ends a thread: told first (all of them, so they stop together), joined
+// after.
+template <typename Thread>
+void Tell(const std::unique_ptr<Thread>& thread, const char* name)
+{
+    if (!thread)
+        return;
+    Log(QStringLiteral("Stop Thread:") + QLatin1String(name));
+    thread->Terminate();
+}
+
+template <typename Thread>
+void JoinAndRelease(std::unique_ptr<Thread>& thread)
+{
+    if (!thread)
+        return;
+    thread->Join();
+    thread.reset();
+}
+
+}  // namespace
+
+class SyncEngine::Threads {
+public:
+    Threads(PeltaReg& reg, PeltaSyncAgentSetting& settings, std::shared_ptr<EngineNotices> notices,
+            SyncEngineOptions options);
+    ~Threads();
+
+    void Start(FirstCommand first);
+    void Stop();
+    bool Running() const { return running_.load(); }
+    void ChangeSyncFolder();
+    void StartDirectoryMonitor(bool restart);
+    void ReloadProxy();
+    PeltaSync& Engine() { return *formEngine_; }
+
+private:
+    void WriteBindingMarker(FirstCommand first);
+    // The monitor on the form engine's sync folder; under monitorLock_.
+    void NewMonitor();
+    void StartPush();
+    void SendPost();
+
+    PeltaSyncAgentSetting& settings_;
+    SyncEngineOptions options_;
+    std::shared_ptr<SyncEngineNotices> notices_;
+    std::unique_ptr<PeltaSync> formEngine_;
+    ResyncRequests resync_;
+    // Read by the engine's threads (a restart of the monitor).
+    std::atomic<bool> running_{false};
+    std::atomic<bool> stopping_{false};
+
+    std::unique_ptr<PeltaSyncPreThread> pre_;
+    std::unique_ptr<PeltaSyncFinalThread> final_;
+    std::unique_ptr<PeltaResyncLocalThread> resyncLocal_;
+    std::unique_ptr<PeltaQueueSubThread> queueSub_;
+    std::unique_ptr<PeltaResyncJournalThread> journal_;
+
+    // The monitor is restarted from the engine's threads too, and the push
+    // channel told of commits from the request worker.
+    std::mutex monitorLock_;
+    std::unique_ptr<PeltaDirectoryMonitorThread> monitor_;  // guarded by monitorLock_
+    std::mutex pushLock_;
+    std::unique_ptr<PeltaAPEThread> push_;  // guarded by pushLock_
+};
+
+SyncEngine::Threads::Threads(PeltaReg& reg, PeltaSyncAgentSetting& settings, std::shared_ptr<EngineNotices> notices,
+                             SyncEngineOptions options)
+    : settings_(settings),
+      options_(std::move(options)),
+      notices_(std::make_shared<SyncEngineNotices>(std::move(notices))),
+      formEngine_(std::make_unique<PeltaSync>(&reg, &settings))
+{
+    options_.monitor.notice = notices_;
+    options_.queueSub.committed = [this] { SendPost(); };
+    notices_->SetMonitorStarter([this] { StartDirectoryMonitor(true); });
+    EngineNotices::Install(notices_);
+}
+
+SyncEngine::Threads::~Threads()
+{
+    Stop();
+    notices_->SetMonitorStarter({});
+    if (EngineNotices::Installed() == notices_)
+        EngineNotices::Install(notices_->Application());
+}
+
+void SyncEngine::Threads::Start(FirstCommand first)
+{
+    if (running_) {
+        // The main step after a new login: the threads of the first one go on.
+        ResyncRunning = false;
+        evtFSFinalQueue.Set();
+        return;
+    }
+    stopping_ = false;
+    running_ = true;
+    SyncStartTime = SteadyClock::now();
+    formEngine_->ClearAbort();
+    WriteBindingMarker(first);
+
+    PeltaSync* engine = formEngine_.get();
+    pre_ = std::make_unique<PeltaSyncPreThread>([engine](const QString& path) { return engine->ToLocalPath(path); },
+                                                options_.eventHold);
+    pre_->Start();
+    final_ = std::make_unique<PeltaSyncFinalThread>(*formEngine_, resync_, options_.final);
+    final_->Start();
+    Log(QStringLiteral("PeltaSyncThread Start"));
+    resyncLocal_ = std::make_unique<PeltaResyncLocalThread>(*formEngine_, resync_, options_.resyncLocal);
+    resyncLocal_->Start();
+    Log(QStringLiteral("PeltaResyncLocalThread Start"));
+
+    const int command = CommandOf(first);
+    {
+        std::lock_guard lock(csFSFinalQueue);
+        FSFinalQueue.Push(std::make_unique<PeltaFSQueue>(command, kRoot));
+    }
+    if (command == XMOResyncAppStart)
+        notices_->SetResyncMenu(false);
+    evtFSFinalQueue.Set();
+
+    StartDirectoryMonitor(false);
+    queueSub_ = std::make_unique<PeltaQueueSubThread>(*formEngine_, options_.queueSub);
+    queueSub_->Start();
+    evtRequestQueue.Set();
+    Log(QStringLiteral("PeltaQueueSubThread Start"));
+    journal_ = std::make_unique<PeltaResyncJournalThread>(*formEngine_, options_.journal);
+    journal_->Start();
+    Log(QStringLiteral("PeltaResyncJournalThread Start"));
+    if (options_.pushChannel)
+        StartPush();
+}
+
+void SyncEngine::Threads::WriteBindingMarker(FirstCommand first)
+{
+    // A first full sync and the remote resync of a folder that was missing
+    // at start fill a folder the user has just bound (or the facade has just
+    // made again in an existing parent): its marker says it is the sync
+    // folder, even while it is empty. A start-up resync relies on the marker
+    // written back then.
+    if (first == FirstCommand::AppStart)
+        return;
+    const QString folder = formEngine_->SyncFolder();
+    if (QFileInfo(folder).isDir())
+        MountedFolder(folder).WriteMarker();
+}
+
+void SyncEngine::Threads::Stop()
+{
+    if (!running_)
+        return;
+    stopping_ = true;
+    std::unique_ptr<PeltaAPEThread> push;
+    {
+        std::lock_guard lock(pushLock_);
+        push = std::move(push_);
+    }
+    std::unique_ptr<PeltaDirectoryMonitorThread> monitor;
+    {
+        std::lock_guard lock(monitorLock_);
+        monitor = std::move(monitor_);
+    }
+    Tell(push, "APE");
+    Tell(monitor, "MonitorDirectory");
+    Tell(resyncLocal_, "ResyncLocalThread");
+    Tell(pre_, "FSQueue");
+    Tell(final_, "FSFinalQueue");
+    Tell(queueSub_, "QueueSub");
+    Tell(journal_, "ResyncJorunal");
+
+    JoinAndRelease(push);
+    JoinAndRelease(monitor);
+    JoinAndRelease(resyncLocal_);
+    JoinAndRelease(pre_);
+    JoinAndRelease(final_);
+    JoinAndRelease(queueSub_);
+    JoinAndRelease(journal_);
+    ResyncRunning = false;
+    running_ = false;
+}
+
+void SyncEngine::Threads::ChangeSyncFolder()
+{
+    const QString before = formEngine_->SyncFolder();
+    formEngine_->SetAgentSetting(&settings_);
+    formEngine_->ClearAbort();
+    const QString folder = formEngine_->SyncFolder();
+    Log(QStringLiteral("SyncEngine:sync folder changed:") + before + QStringLiteral(" -> ") + folder);
+    // The user has just chosen the folder: it is the sync folder, empty or
+    // not.
+    if (QFileInfo(folder).isDir())
+        MountedFolder(folder).WriteMarker();
+    formEngine_->Db().CancelAllRequests();
+    formEngine_->Db().PurgeOtherSn(settings_.Get(QStringLiteral("user_sn")));
+    if (!running_)
+        return;
+
+    {
+        std::lock_guard lock(monitorLock_);
+        if (monitor_ && monitor_->Running())
+            monitor_->ResetConfig(folder, false);
+    }
+    StartDirectoryMonitor(false);  // one that had ended watches the new folder
+    queueSub_->ResetConfig(&settings_);
+    final_->ResetConfig(&settings_);
+    resyncLocal_->ResetConfig(&settings_);
+    journal_->ResetConfig(&settings_);
+    PeltaSync* engine = formEngine_.get();
+    pre_->SetPathMapper([engine](const QString& path) { return engine->ToLocalPath(path); });
+    ReloadProxy();
+}
+
+void SyncEngine::Threads::StartDirectoryMonitor(bool restart)
+{
+    std::unique_ptr<PeltaDirectoryMonitorThread> old;
+    {
+        std::lock_guard lock(monitorLock_);
+        if (stopping_.load() || !running_.load())
+            return;
+        if (monitor_ && monitor_->Running() && !restart)
+            return;
+        old = std::move(monitor_);
+        if (old)
+            old->Terminate();
+    }
+    if (old)
+        old->Join();  // prompt: its poll also waits on its wake-up descriptor
+    std::lock_guard lock(monitorLock_);
+    if (stopping_.load() || monitor_)
+        return;
+    NewMonitor();
+}
+
+void SyncEngine::Threads::NewMonitor()
+{
+    monitor_ = std::make_unique<PeltaDirectoryMonitorThread>(formEngine_->SyncFolder(), options_.monitor);
+    monitor_->Start();
+    Log(QStringLiteral("PeltaDirectoryMonitorThread Start"));
+}
+
+void SyncEngine::Threads::StartPush()
+{
+    const QString userSn = settings_.Get(QStringLiteral("user_sn"));
+    const QDateTime now = QDateTime::currentDateTime();
+    QString url = options_.pushUrl;
+    if (url.isEmpty())
+        url = PeltaAPEThread::PushUrl(userSn, now, ServerProfile, ApeHostSuffix);
+    Log(QStringLiteral("APEUrl=") + url);
+    auto push = std::make_unique<PeltaAPEThread>(PeltaAPEThread::Clock{}, options_.push);
+    push->SetUrl(url);
+    push->SetUserSn(userSn);
+    push->SetName(PeltaAPEThread::MakeName(userSn, now.toSecsSinceEpoch()));
+    push->SetChannels(PeltaAPEThread::ChannelName(userSn));
+    push->Start();
+    std::lock_guard lock(pushLock_);
+    push_ = std::move(push);
+}
+
+void SyncEngine::Threads::SendPost()
+{
+    std::lock_guard lock(pushLock_);
+    if (push_)
+        push_->SendPost();
+}
+
+void SyncEngine::Threads::ReloadProxy()
+{
+    std::lock_guard lock(pushLock_);
+    if (push_)
+        push_->ReloadProxy();
+}
+
+// ---- SyncEngine -------------------------------------------------------------------------
+
+SyncEngine::SyncEngine(PeltaReg& reg, PeltaSyncAgentSetting& settings, std::shared_ptr<EngineNotices> notices)
+    : SyncEngine(reg, settings, std::move(notices), SyncEngineOptions{})
+{
+}
+
+SyncEngine::SyncEngine(PeltaReg& reg, PeltaSyncAgentSetting& settings, std::shared_ptr<EngineNotices> notices,
+                       const SyncEngineOptions& options)
+    : threads_(std::make_unique<Threads>(reg, settings, std::move(notices), options))
+{
+}
+
+SyncEngine::~SyncEngine() = default;
+
+void SyncEngine::Start(FirstCommand first)
+{
+    threads_->Start(first);
+}
+
+void SyncEngine::Stop()
+{
+    threads_->Stop();
+}
+
+bool SyncEngine::Running() const
+{
+    return threads_->Running();
+}
+
+void SyncEngine::ChangeSyncFolder()
+{
+    threads_->ChangeSyncFolder();
+}
+
+void SyncEngine::StartDirectoryMonitor()
+{
+    threads_->StartDirectoryMonitor(false);
+}
+
+void SyncEngine::QueueResync(int command, const QString& path)
+{
+    {
+        std::lock_guard lock(csFSFinalQueue);
+        FSFinalQueue.Push(std::make_unique<PeltaFSQueue>(command, path));
+    }
+    evtFSFinalQueue.Set();
+}
+
+void SyncEngine::ReloadProxy()
+{
+    threads_->ReloadProxy();
+}
+
+PeltaSync& SyncEngine::Engine()
+{
+    return threads_->Engine();
+}
