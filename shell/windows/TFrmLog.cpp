@@ -181,10 +181,12 @@ void TFrmLog::AddLog(const QString& text)
         calls_ = 0;
         memo_->clear();
     }
-    const bool blankAfter = text.endsWith(QStringLiteral("\n\n"));
     qsizetype end = text.size();
     while (end > 0 && TrailingJunk(text[end - 1]))
         --end;
+    if (end == 0)
+        return;
+    const bool blankAfter = text.endsWith(QStringLiteral("\n\n"));
     for (const QString& piece : text.left(end).split(u'\n')) {
         QString line = piece;
         if (line.endsWith(u'\r'))

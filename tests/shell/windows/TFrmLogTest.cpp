@@ -113,6 +113,8 @@ TEST_F(TFrmLogTest, SavingAppendsTheDisplayClearsItAndOpensTheFileWhenAsked)
 TEST_F(TFrmLogTest, ACategoryBoxSetsAndClearsItsBitAtOnce)
 {
     LogMask = 0;
+    log_ = std::make_unique<TFrmLog>(*control_, QString());
+    EXPECT_FALSE(log_->CategoryBox(QStringLiteral("cbLogHTTP"))->isChecked());
     QCheckBox* http = log_->CategoryBox(QStringLiteral("cbLogHTTP"));
     ASSERT_NE(http, nullptr);
     http->click();

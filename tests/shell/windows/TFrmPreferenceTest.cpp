@@ -241,8 +241,7 @@ TEST_F(TFrmPreferenceTest, MovingTheFolderRegistersTheNewOneWithTheService)
 {
     prefs_.reset();
     BindAndRestart();
-    control_->Reg().bound = true;
-    control_->Reg().account_valid = true;
+    StartToMain();
     MakeWindow();
     ASSERT_TRUE(QDir().mkpath(HomePath(QStringLiteral("elsewhere"))));
     choices_ = {HomePath(QStringLiteral("elsewhere"))};
