@@ -24,6 +24,7 @@ fake=$!
 stop_fake() {
   kill -TERM "$fake" 2>/dev/null || true
   wait "$fake" 2>/dev/null || true
+  echo "run.sh: the agent and the fake service have stopped; the sync folder stays in $sync_folder"
 }
 trap stop_fake EXIT
 

@@ -28,6 +28,16 @@ void Log(const QString& text)
     AppLog.Write(text, LogGeneral);
 }
 
+// A command for the event application thread, which it is woken for.
+void QueueFinal(int command, const QString& path)
+{
+    {
+        std::lock_guard lock(csFSFinalQueue);
+        FSFinalQueue.Push(std::make_unique<PeltaFSQueue>(command, path));
+    }
+    evtFSFinalQueue.Set();
+}
+
 int CommandOf(SyncEngine::FirstCommand first)
 {
     switch (first) {
@@ -83,6 +93,8 @@ private:
     void NewMonitor();
     void StartPush();
     void SendPost();
+    // The sync folder is back after it was not mounted.
+    void FolderBack();
 
     PeltaSyncAgentSetting& settings_;
     SyncEngineOptions options_;
@@ -117,6 +129,7 @@ SyncEngine::Threads::Threads(PeltaReg& reg, PeltaSyncAgentSetting& settings, std
     options_.monitor.notice = notices_;
     options_.queueSub.committed = [this] { SendPost(); };
     notices_->SetMonitorStarter([this] { StartDirectoryMonitor(true); });
+    notices_->SetFolderBack([this] { FolderBack(); });
     EngineNotices::Install(notices_);
 }
 
@@ -124,6 +137,7 @@ SyncEngine::Threads::~Threads()
 {
     Stop();
     notices_->SetMonitorStarter({});
+    notices_->SetFolderBack({});
     if (EngineNotices::Installed() == notices_)
         EngineNotices::Install(notices_->Application());
 }
@@ -154,13 +168,9 @@ void SyncEngine::Threads::Start(FirstCommand first)
     Log(QStringLiteral("PeltaResyncLocalThread Start"));
 
     const int command = CommandOf(first);
-    {
-        std::lock_guard lock(csFSFinalQueue);
-        FSFinalQueue.Push(std::make_unique<PeltaFSQueue>(command, kRoot));
-    }
     if (command == XMOResyncAppStart)
         notices_->SetResyncMenu(false);
-    evtFSFinalQueue.Set();
+    QueueFinal(command, kRoot);
 
     StartDirectoryMonitor(false);
     queueSub_ = std::make_unique<PeltaQueueSubThread>(*formEngine_, options_.queueSub);
@@ -281,6 +291,15 @@ void SyncEngine::Threads::NewMonitor()
     Log(QStringLiteral("PeltaDirectoryMonitorThread Start"));
 }
 
+void SyncEngine::Threads::FolderBack()
+{
+    if (!running_.load() || stopping_.load())
+        return;
+    Log(QStringLiteral("SyncEngine:sync folder back, watched again and rescanned"));
+    StartDirectoryMonitor(true);
+    QueueFinal(XMOResyncLocal, kRoot);
+}
+
 void SyncEngine::Threads::StartPush()
 {
     const QString userSn = settings_.Get(QStringLiteral("user_sn"));
@@ -355,11 +374,7 @@ void SyncEngine::StartDirectoryMonitor()
 
 void SyncEngine::QueueResync(int command, const QString& path)
 {
-    {
-        std::lock_guard lock(csFSFinalQueue);
-        FSFinalQueue.Push(std::make_unique<PeltaFSQueue>(command, path));
-    }
-    evtFSFinalQueue.Set();
+    QueueFinal(command, path);
 }
 
 void SyncEngine::ReloadProxy()

@@ -15,6 +15,12 @@ void SyncEngineNotices::SetMonitorStarter(std::function<void()> starter)
     starter_ = std::move(starter);
 }
 
+void SyncEngineNotices::SetFolderBack(std::function<void()> back)
+{
+    std::lock_guard lock(starterLock_);
+    back_ = std::move(back);
+}
+
 void SyncEngineNotices::Log(const QString& text)
 {
     AppLog.Write(QStringLiteral("Notice:") + text, LogGeneral);
@@ -122,4 +128,11 @@ void SyncEngineNotices::SyncFolderAvailable(const QString& folder)
         application_->SyncFolderAvailable(folder);
     else
         Log(QStringLiteral("sync folder available:") + folder);
+    std::function<void()> back;
+    {
+        std::lock_guard lock(starterLock_);
+        back = back_;
+    }
+    if (back)
+        back();
 }

@@ -3,7 +3,8 @@
 // The notices that SyncEngine installs for its threads: every call goes on
 // to the application's notices (when there are any; otherwise only the log
 // hears of it), except the request to start the directory monitor again,
-// which the engine answers itself, since it owns the monitor. So the engine
+// which the engine answers itself, since it owns the monitor, and the
+// return of the sync folder, after which the engine resumes. So the engine
 // runs whole without any application around it.
 //
 // Any thread.
@@ -23,6 +24,10 @@ public:
 
     // What StartDirectoryMonitor runs; empty: nothing (the engine is gone).
     void SetMonitorStarter(std::function<void()> starter);
+    // What runs after SyncFolderAvailable has been passed on (the engine
+    // resumes: the monitor watches the folder again and a rescan finds what
+    // changed while nothing watched); empty: nothing.
+    void SetFolderBack(std::function<void()> back);
 
     const std::shared_ptr<EngineNotices>& Application() const { return application_; }
 
@@ -47,4 +52,5 @@ private:
     const std::shared_ptr<EngineNotices> application_;
     std::mutex starterLock_;
     std::function<void()> starter_;  // guarded by starterLock_
+    std::function<void()> back_;     // guarded by starterLock_
 };

@@ -199,11 +199,11 @@ void TFrmControl::StartEngine()
                      LogGeneral);
         return;
     }
-    AppLog.Write(QStringLiteral("PeltaSyncThread Start"), LogGeneral);
     if (reg_->relogin.exchange(false)) {
         ResyncRunning = false;
         if (engine_->Running()) {
-            engine_->Start(EngineControl::FirstCommand::AppStart);  // only wakes the event application
+            AppLog.Write(QStringLiteral("PeltaSyncThread Start"), LogGeneral);  // the engine logs its own starts
+            engine_->Start(EngineControl::FirstCommand::AppStart);              // only wakes the event application
             return;
         }
     }

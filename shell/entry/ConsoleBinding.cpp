@@ -12,6 +12,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 
@@ -67,7 +68,6 @@ bool ConsoleBinding::Bind(const Request& request, QString& folder, QString& erro
     const QString agentName = request.agentName.isEmpty() ? control.Reg().GetComputerName() : request.agentName;
     control.SaveBinding(request.login, request.password, agentName);
     AppState = XAPPOnline;
-    control.SetSetting(QStringLiteral("agent_name"), agentName);
     folder = request.syncFolder.isEmpty() ? control.Reg().GetSyncFolder() : request.syncFolder;
     const bool bound = RegisterFolder(control, folder, error);
     control.FormClose();
@@ -101,8 +101,10 @@ int ConsoleBinding::Run(int argc, char** argv)
     }
     QString folder;
     QString error;
-    const Request request{parser.value(login), parser.value(password), parser.value(agentName),
-                          parser.value(syncFolder)};
+    QString chosenFolder = parser.value(syncFolder);
+    if (!chosenFolder.isEmpty())
+        chosenFolder = QDir::cleanPath(QFileInfo(chosenFolder).absoluteFilePath());  // relative to here
+    const Request request{parser.value(login), parser.value(password), parser.value(agentName), chosenFolder};
     if (!Bind(request, folder, error)) {
         std::fprintf(stderr, "tessaron-bind: %s\n", qPrintable(error));
         return 1;

@@ -25,6 +25,11 @@ QString ErrorSuffix(int error)
     return QStringLiteral("err(") + QString::number(error) + QStringLiteral("):") + LocalItem::ErrorText(error);
 }
 
+bool NotAFile(LocalKind kind)
+{
+    return kind == LocalKind::Folder || kind == LocalKind::Other;
+}
+
 bool IsScalarText(const QString& text)
 {
     return !text.isEmpty() && !text.startsWith(QLatin1Char(':'));
@@ -156,8 +161,11 @@ bool PeltaSync::FetchQueued(PeltaRecSyncRequest& request, bool mayWrite, PeltaRe
         return false;
     }
     PeltaRecVfsSyncFile now;
-    const bool localExists = LocalItem::Stat(folders->SyncFolder(), local).kind != LocalKind::Missing;
-    if (localExists && ReadFileInfo(*folders, local, now) != InfoFound) {
+    const LocalKind kind = LocalItem::Stat(folders->SyncFolder(), local).kind;
+    const bool localExists = kind != LocalKind::Missing;
+    // A folder (or anything but a file) in the way: the download goes beside
+    // it as a conflict copy.
+    if (localExists && !NotAFile(kind) && ReadFileInfo(*folders, local, now) != InfoFound) {
         if (mayWrite)
             IncRequestErrCount(request);
         return false;
@@ -390,7 +398,13 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
         LogGeneral);
     if (conflictPath != nullptr)
         *conflictPath = copy;
-    QueueLocalOverService(relative, serviceVersion);
+    if (NotAFile(LocalItem::Stat(folders->SyncFolder(), full).kind)) {
+        // A folder keeps the name: no file record may claim it, or a later
+        // look would take the file for deleted here.
+        Guarded("PeltaSync::PlaceDownload", [&] { db_->RecDelete(relative, XFSFile); });
+    } else {
+        QueueLocalOverService(relative, serviceVersion);
+    }
     if (!copy.isEmpty())
         FileAdd(copy, 0, false, false);
     return result.outcome;
@@ -453,9 +467,10 @@ bool PeltaSync::GetFileDirect(PeltaRecVfsSyncFile& record, bool queueOnly)
     if (local.isEmpty())
         return false;
     PeltaRecVfsSyncFile now;
-    const bool localExists = LocalItem::Stat(folders->SyncFolder(), local).kind != LocalKind::Missing;
-    const bool readable = localExists && ReadFileInfo(*folders, local, now) == InfoFound;
-    if (localExists && !readable && !conflicts_.Exists(stored.path)) {
+    const LocalKind kind = LocalItem::Stat(folders->SyncFolder(), local).kind;
+    const bool localExists = kind != LocalKind::Missing;
+    const bool readable = localExists && !NotAFile(kind) && ReadFileInfo(*folders, local, now) == InfoFound;
+    if (localExists && !NotAFile(kind) && !readable && !conflicts_.Exists(stored.path)) {
         conflicts_.Add(stored.path, record);
         return LeaveToDownloadRow(record);
     }
@@ -477,8 +492,10 @@ bool PeltaSync::GetFileDirect(PeltaRecVfsSyncFile& record, bool queueOnly)
     const CheckAnswer answer = AskFileCheck(temporary, "GetFileDirect", url, metadata, counted);
     if (answer != CheckAnswer::Ok) {
         if (answer == CheckAnswer::Refused && temporary.serverMsg == kFileNotFound) {
-            QString timestamp;
-            ResyncRemote(stored.path, false, false, true, timestamp, 0);
+            // Moved or recycled on the service since: what the journal says
+            // next decides. No walk of the path now, which would take the
+            // stored file for a new local one and send it up again.
+            Log(QStringLiteral("GetFileDirect:not on the service (any more):") + stored.path, LogGeneral);
             return false;
         }
         // The record is written already: without a download row a later

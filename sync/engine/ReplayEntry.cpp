@@ -228,11 +228,18 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
     }
     if (targetFound)
         engine_.Db().RecDelete(dest, XFSFile);
+    // A download still open for the old path (a change the service made
+    // before the move that has not come yet) means the file moved here is
+    // older than the service's: its record keeps its version and the
+    // service's content is fetched at the new path.
+    const bool older = sourceFound && engine_.Db().RequestPending(orig, XSYNCFileGet, 0);
     if (sourceFound) {
-        // The service gave the moved file a version of its own.
         engine_.MoveFolder(orig, dest);
-        engine_.Db().RecUpdateFields(engine_.RecordKey(dest), XFSFile,
-                                     XMap{{QStringLiteral("version"), entry.version}});
+        if (!older) {
+            // The service gave the moved file a version of its own.
+            engine_.Db().RecUpdateFields(engine_.RecordKey(dest), XFSFile,
+                                         XMap{{QStringLiteral("version"), entry.version}});
+        }
     } else {
         InsertFromEntry(dest, entry, target);
     }
@@ -244,6 +251,10 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
     // A change the file carried here goes up as a modification of its new
     // path.
     engine_.FileModify(dest);
+    if (older) {
+        engine_.Db().CancelPathRequests(orig, XSYNCFileGet);
+        return FetchMoved(entry);
+    }
     batch_.lastPath = dest;
     return EntryOutcome::Applied;
 }

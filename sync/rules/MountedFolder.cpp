@@ -7,6 +7,8 @@
 #include "sync/rules/SyncFolderNotice.h"
 
 #include <cerrno>
+#include <mutex>
+#include <set>
 #include <utility>
 
 #include <fcntl.h>
@@ -34,6 +36,21 @@ int LookAt(const QString& path, mode_t& mode)
 bool IsGone(int error)
 {
     return error == ENOENT || error == ENOTDIR;
+}
+
+// The folders whose absence has been told and whose return has not: the
+// pause is the folder's, whichever thread's look found it and whichever
+// finds it back.
+std::mutex pausedLock;
+std::set<QString> pausedFolders;  // guarded by pausedLock
+
+// Marks the folder paused or not; true when that changed.
+bool SetPaused(const QString& folder, bool paused)
+{
+    std::lock_guard lock(pausedLock);
+    if (paused)
+        return pausedFolders.insert(folder).second;
+    return pausedFolders.erase(folder) > 0;
 }
 
 QString ParentOf(const QString& folder)
@@ -124,10 +141,10 @@ void MountedFolder::Report(State state, const QString& reason)
     const bool changed = !checked_ || state != last_;
     checked_ = true;
     last_ = state;
+    paused_ = state == State::NotMounted;
     switch (state) {
     case State::NotMounted:
-        if (!paused_) {
-            paused_ = true;
+        if (SetPaused(folder_, true)) {
             Log(QStringLiteral("not mounted, syncing paused:") + folder_ + QLatin1Char(':') + reason);
             if (notice_ != nullptr)
                 notice_->SyncFolderUnavailable(folder_, reason);
@@ -138,8 +155,7 @@ void MountedFolder::Report(State state, const QString& reason)
             Log(QStringLiteral("removed by the user, to be made again:") + folder_);
         break;
     case State::Mounted:
-        if (paused_) {
-            paused_ = false;
+        if (SetPaused(folder_, false)) {
             Log(QStringLiteral("mounted again, syncing resumes:") + folder_);
             if (notice_ != nullptr)
                 notice_->SyncFolderAvailable(folder_);

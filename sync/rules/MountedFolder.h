@@ -23,8 +23,10 @@
 //
 // While NotMounted, syncing is paused: the owner (a thread) calls Check
 // periodically and resumes (restarting the directory monitor) once it
-// reports Mounted again. The first NotMounted after anything else is logged
-// and told to the notice; so is the first Mounted after a NotMounted.
+// reports Mounted again. The pause belongs to the folder, not to one
+// object: the first NotMounted that any object finds is logged and told to
+// its notice, and so is the first Mounted that any object finds after it,
+// even one that never saw the folder gone itself.
 //
 // One object belongs to one thread; several objects may look at the same
 // folder (writing the marker twice is harmless).

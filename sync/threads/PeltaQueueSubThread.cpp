@@ -6,6 +6,7 @@
 #include "foundation/log/PeltaLog.h"
 #include "foundation/text/TimeHelpers.h"
 #include "sync/engine/EngineNotices.h"
+#include "sync/threads/InstalledFolderNotice.h"
 
 #include <QDateTime>
 
@@ -133,7 +134,7 @@ bool PeltaQueueSubThread::FolderReady()
 {
     const QString folder = engine_->SyncFolder();
     if (!mounted_ || mounted_->Folder() != folder) {
-        mounted_ = std::make_unique<MountedFolder>(folder);
+        mounted_ = std::make_unique<MountedFolder>(folder, &folderNotice_);
         folderGone_ = false;
     }
     const MountedFolder::State state = mounted_->Check();

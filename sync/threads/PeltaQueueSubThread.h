@@ -37,6 +37,7 @@
 #include "platform/WorkerThread.h"
 #include "sync/engine/PeltaSync.h"
 #include "sync/rules/MountedFolder.h"
+#include "sync/threads/InstalledFolderNotice.h"
 #include "sync/threads/QuotaCheck.h"
 #include "sync/threads/RequestSteps.h"
 
@@ -121,6 +122,7 @@ private:
     std::atomic<bool> folderGone_{false};
 
     // Used by the thread only.
+    InstalledFolderNotice folderNotice_;
     std::unique_ptr<MountedFolder> mounted_;
     SteadyTime started_{};
 };

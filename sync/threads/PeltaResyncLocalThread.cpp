@@ -5,6 +5,7 @@
 #include "foundation/log/PeltaLog.h"
 #include "foundation/settings/PeltaSyncAgentSetting.h"
 #include "sync/engine/EngineNotices.h"
+#include "sync/threads/InstalledFolderNotice.h"
 
 #include <algorithm>
 #include <climits>
@@ -12,21 +13,6 @@
 namespace {
 
 const QString kRoot = QStringLiteral("\\");
-
-// What the folder check tells, handed to the notices installed at the time.
-class InstalledFolderNotice : public SyncFolderNotice {
-public:
-    void SyncFolderUnavailable(const QString& folder, const QString& reason) override
-    {
-        if (const auto notices = EngineNotices::Installed())
-            notices->SyncFolderUnavailable(folder, reason);
-    }
-    void SyncFolderAvailable(const QString& folder) override
-    {
-        if (const auto notices = EngineNotices::Installed())
-            notices->SyncFolderAvailable(folder);
-    }
-};
 
 bool IsPosition(const QString& stamp)
 {

@@ -373,9 +373,9 @@ TEST_F(SyncEngineTest, EveryErrorTextOfTheServiceIsSurvived)
     ASSERT_TRUE(WaitRetrying([&] { return ServiceHas(QStringLiteral("/last.txt"), "still syncing"); }));
 }
 
-// A folder that the service replaces by a file of the same name: the local
-// folder's files stay on the service or locally, nothing hangs, and syncing
-// goes on.
+// A folder that another agent recycles and replaces by a file of the same
+// name: what was synced goes with the folder, a file written here that has not gone up yet stays here, the
+// service's file arrives beside it, nothing hangs, and syncing goes on.
 TEST_F(SyncEngineTest, AFolderReplacedByAFileOnTheServiceLosesNothing)
 {
     Start();
@@ -384,15 +384,24 @@ TEST_F(SyncEngineTest, AFolderReplacedByAFileOnTheServiceLosesNothing)
     ASSERT_TRUE(WaitUntil([&] { return ServiceHas(QStringLiteral("/F/inside.txt"), "inside"); }, kLong));
     ASSERT_TRUE(WaitUntil([&] { return OpenRows() == 0; }, kLong));
 
+    service_.Faults().SetAlways("setSyncJournal", Fault::Http500());
+    MakeFile(QStringLiteral("\\F\\unsent.txt"), "written here only");
+    ASSERT_TRUE(WaitUntil([&] { return Number(QStringLiteral("select max(err_count) from sync_request")) >= 1; },
+                          kLong));
     OtherAgentCommits(FakeObjType::Folder, FakeAction::Recycle, QStringLiteral("/F"));
     OtherAgentAdds(QStringLiteral("/F"), "a file now");
     Notice();
+    ASSERT_TRUE(WaitUntil([&] { return LocalContents().contains(QStringLiteral("a file now")); }, kLong))
+        << Joined(LocalContents()) << DumpLog();
+    service_.Faults().ClearAll();
+
     MakeFile(QStringLiteral("\\after.txt"), "goes on");
-    ASSERT_TRUE(WaitRetrying([&] { return ServiceHas(QStringLiteral("/after.txt"), "goes on"); }));
-    ASSERT_TRUE(WaitRetrying([&] { return OpenRows() == 0; })) << Joined(RowStates()) << TakeLog().right(6000).toStdString();
-    EXPECT_TRUE(LocalHas(QStringLiteral("\\F\\inside.txt"), "inside") ||
-                ServiceHas(QStringLiteral("/F/inside.txt"), "inside") || LocalContents().contains("inside"))
-        << Joined(LocalContents());
+    ASSERT_TRUE(WaitRetrying([&] { return ServiceHas(QStringLiteral("/after.txt"), "goes on"); }))
+        << Joined(RowStates()) << DumpLog();
+    // The folder cannot go up while the service has a file of its name: its
+    // file stays here, retried, and is not lost.
+    EXPECT_TRUE(LocalHas(QStringLiteral("\\F\\unsent.txt"), "written here only")) << Joined(LocalContents());
+    EXPECT_TRUE(ServiceHas(QStringLiteral("/F"), "a file now"));
 }
 
 // A download that meets a full disk fails (and says so in the log), loses
@@ -478,7 +487,7 @@ TEST_F(SyncEngineTest, AnUnmountedSyncFolderPausesSyncingUntilItIsBack)
     ASSERT_TRUE(WaitRetrying([&] {
         return QFileInfo(folder + QStringLiteral("/while-away.txt")).isFile();
     }));
-    ASSERT_TRUE(WaitUntil([&] { return rootWatches_.load() > watches; }, kLong));
+    ASSERT_TRUE(WaitUntil([&] { return rootWatches_.load() > watches; }, kLong)) << DumpLog();
     EXPECT_GE(threadNotices_->Count(QStringLiteral("SyncFolderAvailable")), 1);
     EXPECT_TRUE(ServiceHas(QStringLiteral("/on-disk.txt"), "on the disk"));
     ASSERT_TRUE(WriteFileBytes(folder + QStringLiteral("/back.txt"), "back again"));

@@ -6,6 +6,7 @@
 #include "fakeservice/TestAccount.h"
 #include "shell/settings/DebugFile.h"
 #include "tests/support/FileContents.h"
+#include "tests/support/PatternData.h"
 #include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +32,7 @@ public:
         process_.setProcessEnvironment(environment);
         process_.setProcessChannelMode(QProcess::SeparateChannels);
         process_.start(QStringLiteral(TESSARON_PROGRAM_DIR "/") + name, arguments);
+        process_.waitForStarted(10000);
     }
 
     ~Program()
@@ -159,7 +161,7 @@ TEST_F(ProgramTest, UnreadableRegistryIsLeftAsItIs)
     EXPECT_TRUE(QFileInfo(DataPath(QStringLiteral("registry.json"))).isDir());
 }
 
-TEST_F(ProgramTest, BoundWithoutTheWizardTheAgentSignsInAndStopsQuicklyWhileTheServiceHoldsALogin)
+TEST_F(ProgramTest, BoundWithoutTheWizardTheAgentSyncsAndStopsQuicklyWhateverTheServiceHolds)
 {
     FakeService service;
     ASSERT_TRUE(service.IsRunning());
@@ -185,26 +187,44 @@ TEST_F(ProgramTest, BoundWithoutTheWizardTheAgentSignsInAndStopsQuicklyWhileTheS
     ASSERT_EQ(service.State().Agents(TestAccount::UserId).size(), 1u);
     EXPECT_TRUE(QFileInfo(syncFolder).isDir());
 
-    // The agent signs in with what was stored and verifies the agent.
+    // The agent signs in with what was stored, verifies the agent, makes its
+    // first full sync and marks itself running: a file dropped into the
+    // folder reaches the service.
     auto agent = Start();
-    ASSERT_TRUE(agent->Says(QStringLiteral("PeltaSyncThread Start")) ||
-                agent->Says(QStringLiteral("no sync engine")))
-        << agent->Errors().toStdString();
+    ASSERT_TRUE(agent->Says(QStringLiteral("PeltaSyncThread Start"))) << agent->Errors().toStdString();
     ASSERT_TRUE(QFileInfo::exists(DataPath(QStringLiteral(".ShellCache/.tessaron"))));
-    agent->Signal(SIGTERM);
-    ASSERT_TRUE(agent->Ends(10s));
+    ASSERT_TRUE(WriteFileBytes(syncFolder + QStringLiteral("/dropped.txt"), "dropped into the folder"));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::optional<FakeItem> item = service.State().LiveFile(TestAccount::UserId, QStringLiteral("/dropped.txt"));
+            return item && item->content.Bytes() == "dropped into the folder";
+        },
+        60s))
+        << agent->Errors().toStdString();
+    agent->Signal(SIGINT);
+    ASSERT_TRUE(agent->Ends(20s));
+    EXPECT_FALSE(agent->Crashed());
+    EXPECT_EQ(agent->ExitCode(), 0);
     EXPECT_FALSE(QFileInfo::exists(DataPath(QStringLiteral(".ShellCache/.tessaron"))));
 
-    // A login the service holds does not hold the stop.
-    service.Faults().SetAlways("invoke_auth", Fault::Delay(20000ms));
-    const std::size_t loginsBefore = service.CallCount("invoke_auth");
+    // Started again while the service holds an upload and the push channel's
+    // long poll: every thread is told, woken and joined within 3 s; the
+    // process itself then ends (slower under the sanitizers).
+    service.Push().SetHoldTime(20s);
+    service.Faults().SetAlways("postFile2", Fault::Delay(20000ms));
+    const std::size_t uploadsBefore = service.CallCount("postFile2");
     agent = Start();
-    ASSERT_TRUE(WaitUntil([&] { return service.CallCount("invoke_auth") > loginsBefore; }, 60s));
-    QElapsedTimer clock;
-    clock.start();
+    ASSERT_TRUE(agent->Says(QStringLiteral("PeltaSyncThread Start"))) << agent->Errors().toStdString();
+    ASSERT_TRUE(WriteFileBytes(syncFolder + QStringLiteral("/held.bin"), PatternData(300 * 1024)));
+    ASSERT_TRUE(WaitUntil([&] { return service.CallCount("postFile2") > uploadsBefore; }, 60s))
+        << agent->Errors().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return service.Push().HeldChecks() >= 1; }, 60s));
+    QElapsedTimer stopping;
+    stopping.start();
     agent->Signal(SIGTERM);
+    ASSERT_TRUE(agent->Says(QStringLiteral("every thread has ended"), 10s)) << agent->Errors().toStdString();
+    EXPECT_LT(stopping.elapsed(), 3000) << agent->Errors().toStdString();
     ASSERT_TRUE(agent->Ends(10s));
-    EXPECT_LT(clock.elapsed(), 3000);
     EXPECT_FALSE(agent->Crashed());
     EXPECT_EQ(agent->ExitCode(), 0);
     EXPECT_TRUE(agent->Errors().contains(QStringLiteral("StopSignals: signal 15")));
