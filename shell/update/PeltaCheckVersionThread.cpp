@@ -180,8 +180,11 @@ void PeltaCheckVersionThread::ReplaceUpdater(const QString& target, const QStrin
             return;
         }
     }
-    if (!QFile::rename(target, installed))
-        Log(QStringLiteral("the new updater cannot take its name"));
-    else
-        Log(QStringLiteral("the updater was replaced"));
+    if (!QFile::rename(target, installed)) {
+        Log(QStringLiteral("the new updater cannot take its name; the previous one is put back"));
+        if (!QFileInfo::exists(installed))
+            QFile::rename(backup, installed);
+        return;
+    }
+    Log(QStringLiteral("the updater was replaced"));
 }

@@ -70,6 +70,8 @@ QPlainTextEdit* Memo(QWidget* parent)
     auto* memo = new QPlainTextEdit(parent);
     memo->setReadOnly(true);
     memo->setTabChangesFocus(true);
+    // A few lines high, from the font, so the pages stay compact at any scale.
+    memo->setMaximumHeight(memo->fontMetrics().lineSpacing() * 4 + 2 * memo->frameWidth() + 8);
     return memo;
 }
 
