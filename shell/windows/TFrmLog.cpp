@@ -187,8 +187,8 @@ void TFrmLog::AddLog(const QString& text)
     if (end == 0)
         return;
     const bool blankAfter = text.endsWith(QStringLiteral("\n\n"));
-    for (const QString& piece : text.left(end).split(u'\n')) {
-        QString line = piece;
+    for (const QString& segment : text.left(end).split(u'\n')) {
+        QString line = segment;
         if (line.endsWith(u'\r'))
             line.chop(1);
         if (!line.isEmpty())
