@@ -136,9 +136,16 @@ bool PeltaAPEThread::HandleResponse(const QString& reply)
         if (raw == QLatin1String("LOGIN")) {
             const auto sessid = fields.find(QStringLiteral("sessid"));
             if (sessid != fields.end() && !sessid->second.isEmpty()) {
-                std::lock_guard<std::mutex> guard(textLock_);
+                std::unique_lock<std::mutex> guard(textLock_);
+                const bool replaced = !sessid_.isEmpty() && sessid_ != sessid->second;
                 sessid_ = sessid->second;
                 state_ = XAPECheck;
+                guard.unlock();
+                if (replaced) {
+                    // Notices sent to the old session are not read by anyone.
+                    ++JournalRequestCount;
+                    evtRequestSyncJournal.Set();
+                }
             }
         } else if (raw == QLatin1String("CHANNEL")) {
             const JsonValue pipe = data.FindObject(QStringLiteral("pipe"));

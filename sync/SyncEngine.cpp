@@ -85,6 +85,7 @@ public:
     void ChangeSyncFolder();
     void StartDirectoryMonitor(bool restart);
     void ReloadProxy();
+    bool Quiet();
     PeltaSync& Engine() { return *formEngine_; }
 
 private:
@@ -332,6 +333,30 @@ void SyncEngine::Threads::ReloadProxy()
         push_->ReloadProxy();
 }
 
+bool SyncEngine::Threads::Quiet()
+{
+    if (!running_.load() || stopping_.load())
+        return false;
+    // Each queue before the thread that takes from it.
+    {
+        std::lock_guard lock(csFSQueue);
+        if (FSQueue.Count() > 0)
+            return false;
+    }
+    if (pre_->Holding())
+        return false;
+    {
+        std::lock_guard lock(csFSFinalQueue);
+        if (FSFinalQueue.Count() > 0)
+            return false;
+    }
+    if (final_->Applying() || resync_.Count() > 0 || ResyncRunning.load())
+        return false;
+    if (JournalRequestCount.load() > 0 || journal_->Pulling())
+        return false;
+    return !formEngine_->Db().CountPendingRequests();
+}
+
 // ---- SyncEngine -------------------------------------------------------------------------
 
 SyncEngine::SyncEngine(PeltaReg& reg, PeltaSyncAgentSetting& settings, std::shared_ptr<EngineNotices> notices)
@@ -380,6 +405,11 @@ void SyncEngine::QueueResync(int command, const QString& path)
 void SyncEngine::ReloadProxy()
 {
     threads_->ReloadProxy();
+}
+
+bool SyncEngine::Quiet()
+{
+    return threads_->Quiet();
 }
 
 PeltaSync& SyncEngine::Engine()

@@ -92,6 +92,15 @@ public:
     // The proxy settings changed: the push channel takes a fresh copy.
     void ReloadProxy();
 
+    // The engine runs and has nothing to do now: no event waits in the
+    // queues or in the merging thread, none is being applied, no whole-folder
+    // job waits or runs, no journal notice waits and no pull runs, and no
+    // request row is open (a failed row waiting its retry delay is open).
+    // Changes the monitor has not read yet are not seen, and work may begin
+    // right after the look: a caller that must be sure looks twice, some
+    // time apart. Not while Stop runs.
+    bool Quiet();
+
     // The engine of the application's own thread (path conversion, agent
     // checks); valid while this object lives.
     PeltaSync& Engine();

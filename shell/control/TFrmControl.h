@@ -80,6 +80,9 @@ public:
     static constexpr int BalloonTitleLength = 63;
 
     static constexpr int Timer1Ms = 200;
+    // A login handed over while the login thread finishes the one that has
+    // just reported is handed over again this much later.
+    static constexpr int LoginHandOverRetryMs = 20;
 
     // Wires the process. view must outlive the object.
     TFrmControl(ControlView& view, Options options);
@@ -244,6 +247,7 @@ private:
     bool closed_ = false;
     bool versionCheckStarted_ = false;
     bool agentCheckPending_ = false;
+    bool loginInFlight_ = false;  // handed to the login thread, no final result yet
     bool folderChangePending_ = false;
     QString previousFolder_;  // while a folder change waits for the service
     QString previousFolderMd5_;

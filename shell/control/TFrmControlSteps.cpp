@@ -238,14 +238,27 @@ void TFrmControl::DoLogin(const QString& login, const QString& password)
     }
     PeltaLoginThread::Credentials credentials;
     credentials.callback = [this, post = post_](int code, const QString& message) {
-        post->Post([this, code, message] { OnLoginResult(code, message); });
+        post->Post([this, code, message] {
+            if (code >= XApLogin::CodeSuccess)
+                loginInFlight_ = false;  // the login has ended
+            OnLoginResult(code, message);
+        });
     };
     credentials.login = login;
     credentials.password = password;
     credentials.store = settings_.get();
     credentials.facade = reg_.get();
-    if (!loginThread_->RequestLogin(std::move(credentials)))
+    if (loginThread_->RequestLogin(std::move(credentials))) {
+        loginInFlight_ = true;
+        return;
+    }
+    if (loginInFlight_) {
         AppLog.Write(QStringLiteral("FrmControl: a login runs already; this one is dropped"), LogGeneral);
+        return;
+    }
+    // The login thread has reported its last login and is only finishing
+    // it: dropping this request would leave nothing to retry the login.
+    QTimer::singleShot(LoginHandOverRetryMs, this, [this, login, password] { DoLogin(login, password); });
 }
 
 void TFrmControl::DoWebLogin(const QString&, const QString&)

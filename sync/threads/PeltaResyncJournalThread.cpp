@@ -83,7 +83,9 @@ void PeltaResyncJournalThread::Execute()
                 Log(QStringLiteral("TTResyncJournal:ReyncJournal, sync pause"));
                 continue;
             }
+            pulling_ = true;
             Pull();
+            pulling_ = false;
             if (Terminated())
                 break;
         }

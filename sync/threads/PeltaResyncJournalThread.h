@@ -75,6 +75,8 @@ public:
     // failed.
     int Pulls() const { return pulls_.load(); }
     int FailedPulls() const { return failedPulls_.load(); }
+    // A pull is running.
+    bool Pulling() const { return pulling_.load(); }
 
 protected:
     void Execute() override;
@@ -93,6 +95,7 @@ private:
     QuotaCheck quota_;
     std::atomic<int> pulls_{0};
     std::atomic<int> failedPulls_{0};
+    std::atomic<bool> pulling_{false};
 
     // Used by the thread only.
     RetryDelay retry_;

@@ -1,5 +1,6 @@
 #include "sync/threads/PeltaResyncLocalThread.h"
 
+#include "client/PeltaAPI.h"
 #include "foundation/Constants.h"
 #include "foundation/ProcessState.h"
 #include "foundation/log/PeltaLog.h"
@@ -51,6 +52,7 @@ void PeltaResyncLocalThread::Terminate()
 {
     WorkerThread::Terminate();
     engine_->RaiseAbort();
+    engine_->Api().Abort();  // a held exchange of a walk ends at once
 }
 
 void PeltaResyncLocalThread::HandOver(ResyncRequests& requests, int kind, const QString& path)

@@ -1,5 +1,6 @@
 #include "sync/threads/PeltaSyncFinalThread.h"
 
+#include "client/PeltaAPI.h"
 #include "foundation/Constants.h"
 #include "foundation/PeltaFSQueue.h"
 #include "foundation/ProcessState.h"
@@ -48,6 +49,7 @@ void PeltaSyncFinalThread::Terminate()
 {
     WorkerThread::Terminate();
     engine_->RaiseAbort();
+    engine_->Api().Abort();  // a held exchange of a walk ends at once
 }
 
 void PeltaSyncFinalThread::Execute()
@@ -57,7 +59,9 @@ void PeltaSyncFinalThread::Execute()
         if (Terminated())
             break;
         evtFSFinalQueue.Reset();  // a push from here on sets it again
+        applying_ = true;
         Drain();
+        applying_ = false;
     }
 }
 

@@ -30,6 +30,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 
@@ -59,6 +60,9 @@ public:
     // wakes the thread.
     void Terminate() override;
 
+    // An item taken from the queue is being applied.
+    bool Applying() const { return applying_.load(); }
+
 protected:
     void Execute() override;
 
@@ -72,6 +76,7 @@ private:
     void FullResync();
     bool FolderMounted();
 
+    std::atomic<bool> applying_{false};
     std::unique_ptr<PeltaSync> engine_;
     ResyncRequests& resync_;
     const Options options_;

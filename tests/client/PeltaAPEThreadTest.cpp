@@ -160,6 +160,26 @@ INSTANTIATE_TEST_SUITE_P(Replies, PeltaAPEResponseTest, ::testing::ValuesIn(Resp
                              return name;
                          });
 
+// A login that brings a new session (the client was made again, or the old
+// session was lost): notices sent to the old one are read by no one, so the
+// journal is pulled once. The first session of a run asks for nothing.
+TEST_F(PeltaAPEThreadTest, ANewSessionAsksForAPull)
+{
+    auto thread = MakeThread(QStringLiteral("n"));
+    JournalRequestCount = 0;
+    evtRequestSyncJournal.Reset();
+    ASSERT_TRUE(thread->HandleResponse(LoginReply(QStringLiteral("S"), QStringLiteral("P"))));
+    ASSERT_TRUE(thread->HandleResponse(LoginReply(QStringLiteral("S"), QStringLiteral("P"))));
+    EXPECT_EQ(JournalRequestCount.load(), 0);
+    EXPECT_FALSE(evtRequestSyncJournal.IsSignalled());
+
+    ASSERT_TRUE(thread->HandleResponse(LoginReply(QStringLiteral("T"), QStringLiteral("P"))));
+    EXPECT_EQ(JournalRequestCount.load(), 1);
+    EXPECT_TRUE(evtRequestSyncJournal.IsSignalled());
+    JournalRequestCount = 0;
+    evtRequestSyncJournal.Reset();
+}
+
 TEST_F(PeltaAPEThreadTest, NewQuotaSetsTheTotalAndAsksForTheQuota)
 {
     auto thread = MakeThread(QStringLiteral("n"));
@@ -335,7 +355,8 @@ TEST_F(PeltaAPEChannelTest, ALostSessionLogsInAgainAndRepeatsTheSend)
 
     service_.Push().FailNext(QStringLiteral("004"));  // the SEND's answer
     sender->SendPost();
-    ASSERT_TRUE(WaitUntil([&] { return JournalRequestCount.load() > before; }));
+    // The new session asks for a pull, and so does the receiver's notice.
+    ASSERT_TRUE(WaitUntil([&] { return CommandCount("SEND") >= 2 && JournalRequestCount.load() >= before + 2; }));
     // The fake keeps the refused session, so the new login may also meet
     // ERR 007 (name taken) and log in once more under a new name.
     EXPECT_GE(CommandCount("CONNECT"), connects + 1);

@@ -30,14 +30,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string DumpLog()
-{
-    QFile f(QStringLiteral("/tmp/e2e.log"));
-    f.open(QIODevice::WriteOnly);
-    f.write(SyncFixture::TakeLog().toUtf8());
-    return "";
-}
-
 constexpr std::chrono::milliseconds kLong{30000};
 
 // The folder a watch is added for (the monitor names it through its open
@@ -115,6 +107,8 @@ protected:
     {
         return QFileInfo(Local(relative)).isFile() && ReadFileBytes(Local(relative)) == content;
     }
+    std::string LogTail() { return TakeLog().right(6000).toStdString(); }
+
     // Waits with every failed row made due at once, so a retry does not wait
     // its real delay.
     bool WaitRetrying(const std::function<bool()>& condition)
@@ -196,7 +190,8 @@ TEST_F(SyncEngineTest, LocalChangesReachTheService)
     ASSERT_TRUE(WaitUntil([&] { return ServiceLacks(QStringLiteral("/Docs/f0.txt")); }, kLong));
     Remove(QStringLiteral("\\Docs"));
     ASSERT_TRUE(WaitUntil([&] { return ServiceLacks(QStringLiteral("/Docs")); }, kLong));
-    ASSERT_TRUE(WaitUntil([&] { return OpenRows() == 0; }, kLong));
+    ASSERT_TRUE(WaitUntil([&] { return sync_->Quiet(); }, kLong));
+    EXPECT_EQ(OpenRows(), 0);
     EXPECT_EQ(Joined(ServiceFiles()), "/Moved/b.txt|alpha\n/Moved/deep.txt|deep");
 }
 
@@ -233,7 +228,7 @@ TEST_F(SyncEngineTest, AnotherAgentsChangesArriveAfterAPushNotice)
     OtherAgentCommits(FakeObjType::File, FakeAction::Recycle, QStringLiteral("/gone.txt"));
     Notice();
     ASSERT_TRUE(WaitUntil([&] { return LocalHas(QStringLiteral("\\m.txt"), "edited elsewhere"); }, kLong))
-        << Joined(LocalContents()) << Joined(RowStates()) << DumpLog();
+        << Joined(LocalContents()) << Joined(RowStates()) << LogTail();
     ASSERT_TRUE(WaitUntil([&] { return !QFileInfo::exists(Local(QStringLiteral("\\gone.txt"))); }, kLong));
     EXPECT_FALSE(QFileInfo::exists(Local(QStringLiteral("\\n.txt"))));
     ASSERT_TRUE(WaitUntil([&] { return OpenRows() == 0; }, kLong));
@@ -304,6 +299,7 @@ TEST_F(SyncEngineTest, StoppingIsPromptWhateverRunsAndTheEngineStartsAgain)
     MakeFile(QStringLiteral("\\held.bin"), PatternData(300 * 1024));
     ASSERT_TRUE(WaitUntil([&] { return service_.CallCount("postFile2") >= 1; }, kLong));
     ASSERT_GE(service_.Push().HeldChecks(), 1u);
+    EXPECT_FALSE(sync_->Quiet());
 
     const auto stopping = std::chrono::steady_clock::now();
     sync_->Stop();
@@ -392,12 +388,12 @@ TEST_F(SyncEngineTest, AFolderReplacedByAFileOnTheServiceLosesNothing)
     OtherAgentAdds(QStringLiteral("/F"), "a file now");
     Notice();
     ASSERT_TRUE(WaitUntil([&] { return LocalContents().contains(QStringLiteral("a file now")); }, kLong))
-        << Joined(LocalContents()) << DumpLog();
+        << Joined(LocalContents()) << LogTail();
     service_.Faults().ClearAll();
 
     MakeFile(QStringLiteral("\\after.txt"), "goes on");
     ASSERT_TRUE(WaitRetrying([&] { return ServiceHas(QStringLiteral("/after.txt"), "goes on"); }))
-        << Joined(RowStates()) << DumpLog();
+        << Joined(RowStates()) << LogTail();
     // The folder cannot go up while the service has a file of its name: its
     // file stays here, retried, and is not lost.
     EXPECT_TRUE(LocalHas(QStringLiteral("\\F\\unsent.txt"), "written here only")) << Joined(LocalContents());
@@ -444,7 +440,8 @@ TEST_F(SyncEngineTest, ARemovedSyncFolderIsMadeAgainAndFilledFromTheService)
 
     const int watches = rootWatches_.load();
     ASSERT_TRUE(QDir(SyncRoot()).removeRecursively());
-    ASSERT_TRUE(WaitRetrying([&] { return LocalHas(QStringLiteral("\\keep.txt"), "kept on the service"); }));
+    ASSERT_TRUE(WaitRetrying([&] { return LocalHas(QStringLiteral("\\keep.txt"), "kept on the service"); }))
+        << Joined(RowStates()) << TakeLog().toStdString();
     ASSERT_TRUE(WaitUntil([&] { return rootWatches_.load() > watches; }, kLong));
     EXPECT_TRUE(ServiceHas(QStringLiteral("/keep.txt"), "kept on the service"));
 
@@ -487,7 +484,7 @@ TEST_F(SyncEngineTest, AnUnmountedSyncFolderPausesSyncingUntilItIsBack)
     ASSERT_TRUE(WaitRetrying([&] {
         return QFileInfo(folder + QStringLiteral("/while-away.txt")).isFile();
     }));
-    ASSERT_TRUE(WaitUntil([&] { return rootWatches_.load() > watches; }, kLong)) << DumpLog();
+    ASSERT_TRUE(WaitUntil([&] { return rootWatches_.load() > watches; }, kLong)) << LogTail();
     EXPECT_GE(threadNotices_->Count(QStringLiteral("SyncFolderAvailable")), 1);
     EXPECT_TRUE(ServiceHas(QStringLiteral("/on-disk.txt"), "on the disk"));
     ASSERT_TRUE(WriteFileBytes(folder + QStringLiteral("/back.txt"), "back again"));
