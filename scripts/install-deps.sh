@@ -10,6 +10,7 @@ packages=(
   libboost-regex-dev rapidjson-dev
   libgtest-dev libgmock-dev googletest
   libcpp-httplib-dev
+  fonts-wqy-microhei
 )
 
 missing=()

@@ -63,6 +63,9 @@ public:
         VersionCheck versionCheck;
         // Copy the log to standard error (the agent runs without a tray icon).
         bool logToTerminal = false;
+        // Shows the preferences at a tab; empty: the program has no
+        // preferences window and the menu item is only logged.
+        std::function<void(int page)> showPreference;
     };
 
     // Tray states (SetTrayIcon).

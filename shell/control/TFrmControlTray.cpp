@@ -157,6 +157,10 @@ void TFrmControl::miExitClick()
 
 void TFrmControl::miConfigClick()
 {
+    if (options_.showPreference) {
+        options_.showPreference(0);
+        return;
+    }
     AppLog.Write(QStringLiteral("FrmControl: the preferences are not part of this program"), LogGeneral);
 }
 

@@ -6,6 +6,9 @@
 #include "shell/entry/StopSignals.h"
 #include "shell/tray/DesktopOpener.h"
 #include "shell/tray/TrayView.h"
+#include "shell/update/UpdateChecker.h"
+#include "shell/windows/Prompter.h"
+#include "shell/windows/ShellWindows.h"
 #ifdef TESSARON_HAVE_SYNC_ENGINE
 #include "shell/engine/SyncEngineControl.h"
 #endif
@@ -17,11 +20,13 @@
 #include "platform/RegistryStore.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QTimer>
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -106,8 +111,31 @@ int ProgramEntry::Run(int argc, char** argv)
 
     const bool offscreen = QApplication::platformName() == QLatin1String("offscreen");
     TrayView view(TrayView::Options{!offscreen, !offscreen});
-    TFrmControl control(view, ControlOptions(!view.HasTray()));
+    std::unique_ptr<ShellWindows> windows;
+    std::unique_ptr<UpdateChecker> updates;
+    TFrmControl::Options options = ControlOptions(!view.HasTray());
+    if (!offscreen) {
+        options.showPreference = [&windows](int page) {
+            if (windows)
+                windows->ShowPreference(page);
+        };
+        options.versionCheck = [&updates](bool reportNone) {
+            if (updates)
+                updates->Start(reportNone);
+        };
+    }
+    TFrmControl control(view, std::move(options));
     view.Bind(control);
+    if (!offscreen) {
+        // The windows need a display; without one the agent runs from its
+        // stored binding (tessaron-bind) only.
+        const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmm"));
+        windows = std::make_unique<ShellWindows>(control, stamp);
+        updates = std::make_unique<UpdateChecker>(control, MessageBoxPrompter::Shared(), UpdateChecker::Options{});
+        view.SetBindingPagesHandler([&windows](int mode) { windows->ShowWizard(mode); });
+        if (view.HasTray())
+            windows->ShowLogWindow();
+    }
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &control,
                      [&control](int) { control.GotoStep(XGOExit); });
@@ -118,5 +146,7 @@ int ProgramEntry::Run(int argc, char** argv)
     control.GotoStep(XGOSplash);
     QApplication::exec();
     control.FormClose();
+    updates.reset();
+    windows.reset();
     return 0;
 }

@@ -166,6 +166,10 @@ void TrayView::SelectFile(const QString& path)
 
 void TrayView::ShowBindingPages(int mode)
 {
+    if (bindingPages_) {
+        bindingPages_(mode);
+        return;
+    }
     AppLog.Write(QStringLiteral("FrmControl: this computer is not bound to an account (mode %1); the first-run "
                                 "wizard is not part of this program")
                      .arg(mode),

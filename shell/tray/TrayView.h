@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QSystemTrayIcon>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -32,6 +33,10 @@ public:
 
     explicit TrayView(Options options);
     ~TrayView() override;
+
+    // Shows the binding pages (the first-run wizard); without one the view
+    // only tells that the computer is not bound.
+    void SetBindingPagesHandler(std::function<void(int mode)> handler) { bindingPages_ = std::move(handler); }
 
     // Whether the icon is shown in a system tray.
     bool HasTray() const { return hasTray_; }
@@ -72,4 +77,5 @@ private:
     bool hasTray_ = false;
     int iconIndex_ = 0;
     QMenu* quotaMenu_ = nullptr;
+    std::function<void(int mode)> bindingPages_;
 };

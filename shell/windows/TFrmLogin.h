@@ -1,0 +1,73 @@
+#pragma once
+
+// The compact sign-in form: login, password and computer name, a sign-in
+// button, a hidden network-settings button and a button that opens the
+// member registration page. It signs in on its own login thread and, on
+// success, stores the binding, registers the agent with the service and
+// goes to the main step. Its texts are fixed, not resource texts.
+//
+// User-interface thread only.
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class Prompter;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class TFrmControl;
+class WindowLogin;
+
+class TFrmLogin : public QDialog {
+    Q_OBJECT
+
+public:
+    using UrlOpener = std::function<void(const QString& url)>;
+    using PreferenceOpener = std::function<void(int page)>;
+
+    TFrmLogin(TFrmControl& control, Prompter& prompter, QWidget* parent = nullptr);
+    ~TFrmLogin() override;
+
+    void SetUrlOpener(UrlOpener opener) { openUrl_ = std::move(opener); }
+    void SetPreferenceOpener(PreferenceOpener opener) { showPreference_ = std::move(opener); }
+
+    void LoadReg();
+    void FormShow();
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    void OnLoginResult(int code, const QString& message);
+
+    QLineEdit* LoginEdit() const { return txtLogin_; }
+    QLineEdit* PasswordEdit() const { return txtPass_; }
+    QLineEdit* ComputerNameEdit() const { return txtComputerName_; }
+    QLabel* Status() const { return lblStatus_; }
+    QPushButton* SignInButton() const { return btnSignIn_; }
+    QPushButton* NetworkButton() const { return btnNetwork_; }
+    bool Busy() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void OnRegistered(bool registered);
+
+    TFrmControl& control_;
+    Prompter& prompter_;
+    UrlOpener openUrl_;
+    PreferenceOpener showPreference_;
+    std::unique_ptr<WindowLogin> signIn_;
+
+    QLabel* lblStatus_ = nullptr;
+    QLineEdit* txtLogin_ = nullptr;
+    QLineEdit* txtPass_ = nullptr;
+    QLineEdit* txtComputerName_ = nullptr;
+    QPushButton* btnSignIn_ = nullptr;
+    QPushButton* btnNetwork_ = nullptr;
+    QPushButton* btnRegister_ = nullptr;
+};
