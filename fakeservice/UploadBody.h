@@ -1,7 +1,7 @@
 #pragma once
 
-// The body of one upload request as it arrives, piece by piece, gathered in
-// a fixed buffer and handed on in large pieces (PieceRelay, which hands a
+// The body of one upload request as it arrives, chunk by chunk, gathered in
+// a fixed buffer and handed on in large chunks (ChunkRelay, which hands a
 // large body on from a thread of its own, so that it is stored while the
 // next bytes arrive): a multipart body is split into its parts on the way
 // (MultipartBody), any other body kept as it came; either way in
@@ -11,7 +11,7 @@
 #include "fakeservice/BodyReader.h"
 #include "fakeservice/FakeContent.h"
 #include "fakeservice/MultipartBody.h"
-#include "fakeservice/PieceRelay.h"
+#include "fakeservice/ChunkRelay.h"
 
 #include <cstddef>
 #include <optional>
@@ -61,5 +61,5 @@ private:
     FakeContent content_;
     std::string head_;
     std::size_t size_ = 0;
-    PieceRelay relay_;  // last: its thread uses the members above
+    ChunkRelay relay_;  // last: its thread uses the members above
 };

@@ -3,7 +3,7 @@
 // consumer gets every byte once, in order, in pieces of at most the buffer's
 // size, whether the bytes are copied in or received straight into its room.
 
-#include "fakeservice/PieceRelay.h"
+#include "fakeservice/ChunkRelay.h"
 
 #include "tests/support/PatternData.h"
 
@@ -17,7 +17,7 @@
 namespace {
 
 // As a receive would: into the room, as much as fits each time.
-void Receive(PieceRelay& relay, const char* data, std::size_t length)
+void Receive(ChunkRelay& relay, const char* data, std::size_t length)
 {
     for (std::size_t done = 0; done < length;) {
         const auto [room, space] = relay.Room();
@@ -28,7 +28,7 @@ void Receive(PieceRelay& relay, const char* data, std::size_t length)
     }
 }
 
-TEST(PieceRelayTest, ConsumerGetsEveryByteInOrder)
+TEST(ChunkRelayTest, ConsumerGetsEveryByteInOrder)
 {
     const QByteArray bytes = PatternData(100000);
     for (const bool ownThread : {true, false}) {
@@ -40,7 +40,7 @@ TEST(PieceRelayTest, ConsumerGetsEveryByteInOrder)
                 consumed.append(data, qsizetype(length));
                 largest = std::max(largest, length);
             };
-            PieceRelay relay(4096, consume, ownThread);
+            ChunkRelay relay(4096, consume, ownThread);
             bool copy = true;
             for (qsizetype at = 0; at < bytes.size(); at += piece, copy = !copy) {
                 const auto length = std::size_t(std::min(piece, bytes.size() - at));

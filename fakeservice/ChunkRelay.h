@@ -15,18 +15,18 @@
 #include <utility>
 #include <vector>
 
-class PieceRelay {
+class ChunkRelay {
 public:
     using Consumer = std::function<void(const char* data, std::size_t length)>;
 
     // The consumer gets pieces of up to bufferSize bytes, in order, on a
     // thread of its own or on the producer's. Made, fed and ended on one
     // thread.
-    PieceRelay(std::size_t bufferSize, Consumer consumer, bool ownThread);
-    ~PieceRelay();
+    ChunkRelay(std::size_t bufferSize, Consumer consumer, bool ownThread);
+    ~ChunkRelay();
 
-    PieceRelay(const PieceRelay&) = delete;
-    PieceRelay& operator=(const PieceRelay&) = delete;
+    ChunkRelay(const ChunkRelay&) = delete;
+    ChunkRelay& operator=(const ChunkRelay&) = delete;
 
     void Append(const char* data, std::size_t length);
 

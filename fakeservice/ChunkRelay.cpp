@@ -1,4 +1,4 @@
-#include "fakeservice/PieceRelay.h"
+#include "fakeservice/ChunkRelay.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,7 +13,7 @@ thread_local std::vector<char> spareHanded;
 
 }  // namespace
 
-PieceRelay::PieceRelay(std::size_t bufferSize, Consumer consumer, bool ownThread)
+ChunkRelay::ChunkRelay(std::size_t bufferSize, Consumer consumer, bool ownThread)
     : consumer_(std::move(consumer)), filling_(std::move(spareFilling)), handed_(std::move(spareHanded))
 {
     filling_.resize(bufferSize);
@@ -23,14 +23,14 @@ PieceRelay::PieceRelay(std::size_t bufferSize, Consumer consumer, bool ownThread
     thread_ = std::thread([this] { Run(); });
 }
 
-PieceRelay::~PieceRelay()
+ChunkRelay::~ChunkRelay()
 {
     Finish();
     spareFilling = std::move(filling_);
     spareHanded = std::move(handed_);
 }
 
-void PieceRelay::Append(const char* data, std::size_t length)
+void ChunkRelay::Append(const char* data, std::size_t length)
 {
     while (length > 0) {
         const auto [room, space] = Room();
@@ -42,19 +42,19 @@ void PieceRelay::Append(const char* data, std::size_t length)
     }
 }
 
-std::pair<char*, std::size_t> PieceRelay::Room()
+std::pair<char*, std::size_t> ChunkRelay::Room()
 {
     if (filled_ == filling_.size())
         HandOver();
     return {filling_.data() + filled_, filling_.size() - filled_};
 }
 
-void PieceRelay::Filled(std::size_t length)
+void ChunkRelay::Filled(std::size_t length)
 {
     filled_ += length;
 }
 
-void PieceRelay::Finish()
+void ChunkRelay::Finish()
 {
     if (filled_ > 0)
         HandOver();
@@ -69,7 +69,7 @@ void PieceRelay::Finish()
     thread_.join();
 }
 
-void PieceRelay::HandOver()
+void ChunkRelay::HandOver()
 {
     if (!thread_.joinable()) {
         consumer_(filling_.data(), filled_);
@@ -87,7 +87,7 @@ void PieceRelay::HandOver()
     filled_ = 0;
 }
 
-void PieceRelay::Run()
+void ChunkRelay::Run()
 {
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
