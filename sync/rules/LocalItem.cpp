@@ -226,17 +226,34 @@ bool LocalItem::RemoveFile(const QString& root, const QString& full, int& error)
     return true;
 }
 
-bool LocalItem::Rename(const QString& root, const QString& from, const QString& to, int& error)
-{
+namespace {
+
+// The two folders a rename works in, each opened without following a link.
+struct RenameEnds {
     QByteArray fromName;
     QByteArray toName;
-    const FileDescriptor fromParent = OpenParent(root, from, fromName, error);
-    if (!fromParent.IsOpen())
+    FileDescriptor fromParent;
+    FileDescriptor toParent;
+
+    bool Open(const QString& root, const QString& from, const QString& to, int& error)
+    {
+        fromParent = LocalItem::OpenParent(root, from, fromName, error);
+        if (!fromParent.IsOpen())
+            return false;
+        toParent = LocalItem::OpenParent(root, to, toName, error);
+        return toParent.IsOpen();
+    }
+};
+
+}  // namespace
+
+bool LocalItem::Rename(const QString& root, const QString& from, const QString& to, int& error)
+{
+    RenameEnds ends;
+    if (!ends.Open(root, from, to, error))
         return false;
-    const FileDescriptor toParent = OpenParent(root, to, toName, error);
-    if (!toParent.IsOpen())
-        return false;
-    if (::renameat(fromParent.Get(), fromName.constData(), toParent.Get(), toName.constData()) != 0) {
+    if (::renameat(ends.fromParent.Get(), ends.fromName.constData(), ends.toParent.Get(), ends.toName.constData()) !=
+        0) {
         error = errno;
         return false;
     }
@@ -245,28 +262,26 @@ bool LocalItem::Rename(const QString& root, const QString& from, const QString& 
 
 bool LocalItem::RenameNoReplace(const QString& root, const QString& from, const QString& to, int& error)
 {
-    QByteArray fromName;
-    QByteArray toName;
-    const FileDescriptor fromParent = OpenParent(root, from, fromName, error);
-    if (!fromParent.IsOpen())
+    RenameEnds ends;
+    if (!ends.Open(root, from, to, error))
         return false;
-    const FileDescriptor toParent = OpenParent(root, to, toName, error);
-    if (!toParent.IsOpen())
-        return false;
-    if (::renameat2(fromParent.Get(), fromName.constData(), toParent.Get(), toName.constData(), RENAME_NOREPLACE) ==
-        0)
+    const int fromDir = ends.fromParent.Get();
+    const int toDir = ends.toParent.Get();
+    const char* fromName = ends.fromName.constData();
+    const char* toName = ends.toName.constData();
+    if (::renameat2(fromDir, fromName, toDir, toName, RENAME_NOREPLACE) == 0)
         return true;
     error = errno;
     if (error != EINVAL && error != ENOSYS)
         return false;
     // A file system without the flag: a hard link never replaces anything.
-    if (::linkat(fromParent.Get(), fromName.constData(), toParent.Get(), toName.constData(), 0) != 0) {
+    if (::linkat(fromDir, fromName, toDir, toName, 0) != 0) {
         error = errno;
         return false;
     }
-    if (::unlinkat(fromParent.Get(), fromName.constData(), 0) != 0) {
+    if (::unlinkat(fromDir, fromName, 0) != 0) {
         error = errno;
-        ::unlinkat(toParent.Get(), toName.constData(), 0);
+        ::unlinkat(toDir, toName, 0);
         return false;
     }
     return true;
