@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 namespace {
 
@@ -35,6 +36,23 @@ QString Canonical(const QString& path)
 bool Within(const QString& path, const QString& folder)
 {
     return path == folder || path.startsWith(folder + u'/');
+}
+
+// Whether the folder can be made (it does not exist yet) or written into (it
+// does): tried, since the mode bits say nothing for the superuser and
+// nothing about a read-only mount. The probe leaves nothing behind.
+bool CanWrite(const QString& folder, bool exists)
+{
+    if (exists) {
+        QTemporaryFile probe(folder + QStringLiteral("/.probe-XXXXXX"));
+        return probe.open();
+    }
+    QDir parent(QFileInfo(folder).path());
+    const QString name = QFileInfo(folder).fileName();
+    if (!parent.mkdir(name))
+        return false;
+    parent.rmdir(name);
+    return true;
 }
 
 }  // namespace
@@ -68,7 +86,7 @@ QString FolderChooser::Refusal(const QString& candidate, const QString& installF
     const QFileInfo existing(candidate);
     if (existing.exists() && !existing.isDir())
         return Xi18n::Text(XText::_MkdirFail);
-    if (!(existing.exists() ? existing.isWritable() : place.isWritable()))
+    if (!CanWrite(candidate, existing.exists()))
         return QStringLiteral("無法寫入所選的目錄，請重新選取");
     return {};
 }

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <deque>
@@ -123,15 +124,30 @@ TEST_F(FolderChooserTest, AFolderThatHoldsTheDataFolderIsRefused)
                     .isEmpty());
 }
 
+// Refused for every user, the superuser included: the process file system
+// takes no new folder and no new file, whatever its mode bits say.
 TEST_F(FolderChooserTest, AFolderThatCannotBeWrittenIsRefused)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "the superuser writes everywhere";
+    const QString data = Path(QStringLiteral("data"));
+    const QString refusal = QStringLiteral("無法寫入所選的目錄，請重新選取");
+    EXPECT_EQ(FolderChooser::Refusal(QStringLiteral("/proc/") + ProgramName, QString(), data), refusal);
+    EXPECT_EQ(FolderChooser::Refusal(QStringLiteral("/proc/sys"), QString(), data), refusal);
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/") + ProgramName));
+
+    // A folder the user may not write into (the superuser may, and is not
+    // refused).
     const QString locked = Path(QStringLiteral("places/locked"));
     ASSERT_TRUE(QDir().mkpath(locked));
     ASSERT_TRUE(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
-    EXPECT_FALSE(FolderChooser::Refusal(locked + u'/' + ProgramName, QString(), Path(QStringLiteral("data"))).isEmpty());
+    EXPECT_EQ(FolderChooser::Refusal(locked + u'/' + ProgramName, QString(), data).isEmpty(), ::geteuid() == 0);
     QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    // A writable place is accepted and the probe leaves nothing behind.
+    EXPECT_TRUE(FolderChooser::Refusal(Path(QStringLiteral("places/a/")) + ProgramName, QString(), data).isEmpty());
+    EXPECT_TRUE(FolderChooser::Refusal(Path(QStringLiteral("places/a")), QString(), data).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("places/a/")) + ProgramName));
+    EXPECT_EQ(QDir(Path(QStringLiteral("places/a"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
 }
 
 TEST_F(FolderChooserTest, AnExistingFolderIsReturnedAsItIsAndRemembered)
