@@ -85,6 +85,7 @@ public:
     void ChangeSyncFolder();
     void StartDirectoryMonitor(bool restart);
     void ReloadProxy();
+    void StopPushChannel();
     bool Quiet();
     PeltaSync& Engine() { return *formEngine_; }
 
@@ -107,6 +108,7 @@ private:
     // Read by the engine's threads (a restart of the monitor).
     std::atomic<bool> running_{false};
     std::atomic<bool> stopping_{false};
+    bool pushStopped_ = false;  // for good (StopPushChannel)
 
     std::unique_ptr<PeltaSyncPreThread> pre_;
     std::unique_ptr<PeltaSyncFinalThread> final_;
@@ -184,7 +186,7 @@ void SyncEngine::Threads::Start(FirstCommand first)
     journal_ = std::make_unique<PeltaResyncJournalThread>(*formEngine_, options_.journal);
     journal_->Start();
     Log(QStringLiteral("PeltaResyncJournalThread Start"));
-    if (options_.pushChannel)
+    if (options_.pushChannel && !pushStopped_)
         StartPush();
 }
 
@@ -336,6 +338,20 @@ void SyncEngine::Threads::ReloadProxy()
         push_->ReloadProxy();
 }
 
+void SyncEngine::Threads::StopPushChannel()
+{
+    pushStopped_ = true;
+    std::unique_ptr<PeltaAPEThread> push;
+    {
+        std::lock_guard lock(pushLock_);
+        push = std::move(push_);
+    }
+    if (!push)
+        return;
+    Tell(push, "APE");
+    JoinAndRelease(push);
+}
+
 bool SyncEngine::Threads::EventsSettled()
 {
     {
@@ -430,6 +446,11 @@ void SyncEngine::QueueResync(int command, const QString& path)
 void SyncEngine::ReloadProxy()
 {
     threads_->ReloadProxy();
+}
+
+void SyncEngine::StopPushChannel()
+{
+    threads_->StopPushChannel();
 }
 
 bool SyncEngine::Quiet()

@@ -92,6 +92,10 @@ public:
     // The proxy settings changed: the push channel takes a fresh copy.
     void ReloadProxy();
 
+    // Stops and joins the push channel (a held poll is cut at once) and keeps
+    // it stopped: no later Start starts it again. The other threads go on.
+    void StopPushChannel();
+
     // The engine runs and has nothing to do now: no event waits in the
     // queues or in the merging thread, none is being applied, no whole-folder
     // job waits or runs, no journal notice waits and no pull runs, and no

@@ -61,3 +61,12 @@ AgentService::Check AgentService::CheckAgent()
     check.result = check.message == NotRegisteredMessage ? Check::NotRegistered : Check::Failed;
     return check;
 }
+
+bool AgentService::GetMetadata(const QString& path, int recursive, bool recycle, QString& reply)
+{
+    QString url;
+    QString body;
+    if (!api_.BuildGetMetadata(1, path, recursive, recycle, url, body))
+        return false;
+    return api_.CallAgentAPI(url, body, true, reply, PeltaAPI::CallEffect::OnlyReads);
+}

@@ -41,6 +41,10 @@ public:
     // The service's side of the agent check.
     Check CheckAgent();
 
+    // getMetadata of a folder: true with the reply when the service answered
+    // with status 1, otherwise false with its message.
+    bool GetMetadata(const QString& path, int recursive, bool recycle, QString& reply);
+
 private:
     PeltaAPI& api_;
     PeltaReg& reg_;

@@ -31,4 +31,6 @@ public:
     virtual void QueueResync(int command, const QString& path) = 0;
     // The proxy settings changed.
     virtual void ReloadProxy() = 0;
+    // Stops the push channel for good: later starts leave it stopped.
+    virtual void StopPushChannel() = 0;
 };

@@ -33,6 +33,7 @@
 
 class ControlView;
 class EngineNotices;
+class LoginFormView;
 class PeltaAPI;
 class PeltaLoginThread;
 class PeltaReg;
@@ -52,6 +53,9 @@ public:
                                                                       std::shared_ptr<EngineNotices>)>;
     using VersionCheck = std::function<void(bool reportNone)>;
     using FolderChanged = std::function<void(bool changed)>;
+    // ok: the service answered with status 1 and reply is its answer;
+    // otherwise reply is the service's message (empty without an answer).
+    using MetadataDone = std::function<void(bool ok, const QString& reply)>;
 
     struct Options {
         RegistryStore* registry = nullptr;  // the process's shared store when null
@@ -170,6 +174,22 @@ public:
     void miResyncClick();
     void N4Click();
 
+    // ---- Debug actions (the log window) ---------------------------------------------
+    // Asks the service for the metadata of a folder (a path below the sync
+    // folder) on the service-call thread; done runs on this thread, unless
+    // the control form has closed meanwhile.
+    void QueryMetadata(const QString& path, int recursive, bool recycle, MetadataDone done);
+    // A remote walk of the whole folder, run by the engine's threads.
+    void ResyncRemote();
+    // Stops the push channel for good: an engine made or started later runs
+    // without it.
+    void StopPushChannel();
+    bool PushChannelAllowed() const { return pushChannelAllowed_; }
+
+    // The login form the step machine reports to; null: none. It must stay
+    // until it is replaced or the control form has closed.
+    void SetLoginForm(LoginFormView* form) { loginForm_ = form; }
+
     // ---- Shutdown ----------------------------------------------------------------
     // The close handler: every thread told, woken and joined, then every
     // shared object released once; the view's event loop then ends.
@@ -220,6 +240,7 @@ private:
 
     void SetQuotaItems(bool enabled, const QString& caption);
     void SetStatusMessage(const QString& text);
+    void SetLoginStatus(const QString& text);
     void StopThreads();
 
     ControlView& view_;
@@ -249,6 +270,8 @@ private:
     bool agentCheckPending_ = false;
     bool loginInFlight_ = false;  // handed to the login thread, no final result yet
     bool folderChangePending_ = false;
+    bool pushChannelAllowed_ = true;
+    LoginFormView* loginForm_ = nullptr;
     QString previousFolder_;  // while a folder change waits for the service
     QString previousFolderMd5_;
     QString debugLogPath_;

@@ -4,6 +4,7 @@
 #include "shell/control/TFrmControl.h"
 
 #include "shell/control/ControlView.h"
+#include "shell/control/LoginFormView.h"
 #include "shell/control/UiThreadPost.h"
 #include "shell/settings/Bandwidth.h"
 #include "shell/settings/QuotaCaption.h"
@@ -220,6 +221,41 @@ void TFrmControl::ApplyProxy()
 void TFrmControl::SetStatusMessage(const QString& text)
 {
     RequestObject.SetMessage(text);
+}
+
+void TFrmControl::SetLoginStatus(const QString& text)
+{
+    if (loginForm_)
+        loginForm_->ShowLoginStatus(text);
+}
+
+// ---- Debug actions -------------------------------------------------------------------------
+
+void TFrmControl::QueryMetadata(const QString& path, int recursive, bool recycle, MetadataDone done)
+{
+    if (closing_ || !done)
+        return;
+    serviceCalls_->Queue([agent = agent_.get(), post = post_, path, recursive, recycle, done = std::move(done)] {
+        QString reply;
+        const bool ok = agent->GetMetadata(path, recursive, recycle, reply);
+        post->Post([ok, reply, done] { done(ok, reply); });
+    });
+}
+
+void TFrmControl::ResyncRemote()
+{
+    if (!engine_) {
+        AppLog.Write(QStringLiteral("FrmControl: no engine runs; the remote resync is not queued"), LogGeneral);
+        return;
+    }
+    engine_->QueueResync(XMOResyncRemote, QStringLiteral("\\"));
+}
+
+void TFrmControl::StopPushChannel()
+{
+    pushChannelAllowed_ = false;
+    if (engine_)
+        engine_->StopPushChannel();
 }
 
 // ---- Unbinding ----------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "shell/control/TFrmControl.h"
 
 #include "shell/control/ControlView.h"
+#include "shell/control/LoginFormView.h"
 #include "shell/control/UiThreadPost.h"
 #include "shell/settings/TlsCheck.h"
 #include "shell/threads/ServiceCallThread.h"
@@ -128,6 +129,8 @@ void TFrmControl::StepMain()
     SetRunningMarker(true);
     SyncStartTime = SteadyClock::now();
     AppLog.Write(QStringLiteral("version:") + tipText_, LogGeneral);
+    if (loginForm_)
+        loginForm_->HideLoginForm();
     if (!reg_->bound || closing_)
         return;
     reg_->UpdateRegistryPaths();
@@ -158,6 +161,7 @@ void TFrmControl::OnAgentChecked(const AgentService::Check& check)
         return;
     }
     if (check.result == AgentService::Check::Failed) {
+        SetLoginStatus(Xi18n::Text(XText::_ConnectFail));
         SetStatusMessage(Xi18n::Text(XText::_ConnectFail));
         const int seconds = backoff_.OnAgentCheckFailure();
         ArmLoginTimer(seconds);
@@ -192,8 +196,11 @@ void TFrmControl::OnAgentChecked(const AgentService::Check& check)
 
 void TFrmControl::StartEngine()
 {
-    if (!engine_ && options_.engineFactory)
+    if (!engine_ && options_.engineFactory) {
         engine_ = options_.engineFactory(*reg_, *settings_, notices_);
+        if (engine_ && !pushChannelAllowed_)
+            engine_->StopPushChannel();
+    }
     if (!engine_) {
         AppLog.Write(QStringLiteral("FrmControl: this program has no sync engine; nothing is synchronised"),
                      LogGeneral);
@@ -303,6 +310,7 @@ void TFrmControl::OnNetworkLoginFailure(const QString& message)
         const QString status = !message.isEmpty() ? message
                                                   : Xi18n::Text(XText::_ConnectFail) + Xi18n::Text(XText::_Comma) +
                                                         Xi18n::Text(XText::_ConfirmNetwork);
+        SetLoginStatus(status);
         SetStatusMessage(status);
         AppLog.Write(QStringLiteral("Sleep for %1 sec").arg(retry.seconds), LogGeneral);
     }
@@ -337,6 +345,6 @@ bool TFrmControl::CheckOpenSSLDlls()
         return true;
     AppLog.Write(QStringLiteral("FrmControl: the HTTP library has no TLS support"), LogGeneral);
     ShowMsg(Xi18n::Text(XText::_ML0314) + AppName());
-    SetStatusMessage(Xi18n::Text(XText::_ML0315));
+    SetLoginStatus(Xi18n::Text(XText::_ML0315));
     return false;
 }

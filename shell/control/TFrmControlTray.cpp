@@ -11,6 +11,8 @@
 #include "foundation/settings/PeltaReg.h"
 #include "foundation/text/Xi18n.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QUrl>
 
 #include <algorithm>
@@ -144,6 +146,12 @@ bool TFrmControl::SwitchLanguage(int lcid)
         SetQuotaItems(false, Xi18n::Text(XText::_ML0303));
     }
     evtTrayIconMsn.Set();
+    // The windows take their captions again (the application passes the
+    // notice on to every window).
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+        QEvent changed(QEvent::LanguageChange);
+        QCoreApplication::sendEvent(application, &changed);
+    }
     return true;
 }
 

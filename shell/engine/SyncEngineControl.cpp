@@ -1,6 +1,7 @@
 #include "shell/engine/SyncEngineControl.h"
 
 #include "sync/SyncEngine.h"
+#include "sync/SyncEngineOptions.h"
 
 namespace {
 
@@ -19,6 +20,12 @@ SyncEngine::FirstCommand ToEngine(EngineControl::FirstCommand first)
 SyncEngineControl::SyncEngineControl(PeltaReg& reg, PeltaSyncAgentSetting& settings,
                                      std::shared_ptr<EngineNotices> notices)
     : engine_(std::make_unique<SyncEngine>(reg, settings, std::move(notices)))
+{
+}
+
+SyncEngineControl::SyncEngineControl(PeltaReg& reg, PeltaSyncAgentSetting& settings,
+                                     std::shared_ptr<EngineNotices> notices, const SyncEngineOptions& options)
+    : engine_(std::make_unique<SyncEngine>(reg, settings, std::move(notices), options))
 {
 }
 
@@ -57,4 +64,9 @@ void SyncEngineControl::QueueResync(int command, const QString& path)
 void SyncEngineControl::ReloadProxy()
 {
     engine_->ReloadProxy();
+}
+
+void SyncEngineControl::StopPushChannel()
+{
+    engine_->StopPushChannel();
 }

@@ -11,11 +11,15 @@ class EngineNotices;
 class PeltaReg;
 class PeltaSyncAgentSetting;
 class SyncEngine;
+struct SyncEngineOptions;
 
 class SyncEngineControl : public EngineControl {
 public:
     // reg and settings outlive the object.
     SyncEngineControl(PeltaReg& reg, PeltaSyncAgentSetting& settings, std::shared_ptr<EngineNotices> notices);
+    // The same with the threads' tuning (tests).
+    SyncEngineControl(PeltaReg& reg, PeltaSyncAgentSetting& settings, std::shared_ptr<EngineNotices> notices,
+                      const SyncEngineOptions& options);
     ~SyncEngineControl() override;
 
     void Start(FirstCommand first) override;
@@ -25,6 +29,7 @@ public:
     void StartDirectoryMonitor() override;
     void QueueResync(int command, const QString& path) override;
     void ReloadProxy() override;
+    void StopPushChannel() override;
 
 private:
     std::unique_ptr<SyncEngine> engine_;

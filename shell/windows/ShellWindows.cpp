@@ -26,10 +26,12 @@ ShellWindows::ShellWindows(TFrmControl& control, const QString& startStamp)
                                                   startStamp + QStringLiteral(".log")))
 {
     login_->SetPreferenceOpener([this](int page) { ShowPreference(page); });
+    control_.SetLoginForm(login_.get());
 }
 
 ShellWindows::~ShellWindows()
 {
+    control_.SetLoginForm(nullptr);
     post_->Close();
     if (logThread_) {
         logThread_->StopAndJoin();

@@ -12,11 +12,18 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
+#include <QEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTextBlock>
 #include <QUrl>
@@ -27,16 +34,46 @@ namespace {
 const QString QueueCountSql = QStringLiteral(
     "select count(*) from sync_request where status in (1, 3, 5, 7, 6) and  commit_time is null");
 
+// The folder the "Test" button asks about, with its recycled items.
+const QString TestFolder = QStringLiteral("/t39");
+const QString FolderBrowserTitle = QStringLiteral("請選擇查詢Metadata目錄");
+
 bool TrailingJunk(QChar c)
 {
     return c.isSpace() || c.category() == QChar::Other_Control;
+}
+
+// The relative path ("\" the sync folder itself) of a folder inside the sync
+// folder; empty for one outside it.
+QString RelativePath(const QString& syncFolder, const QString& folder)
+{
+    const QString root = QDir::cleanPath(syncFolder);
+    const QString path = QDir::cleanPath(folder);
+    if (root.isEmpty() || path.isEmpty())
+        return QString();
+    if (path == root)
+        return QStringLiteral("\\");
+    if (!path.startsWith(root + u'/'))
+        return QString();
+    return QStringLiteral("\\") + path.mid(root.size() + 1).replace(u'/', u'\\');
+}
+
+// An entry's path in the service's "/" form.
+QString EntryPath(const QJsonObject& entry)
+{
+    const QString folder = entry.value(QStringLiteral("path")).toString();
+    const QString name = entry.value(QStringLiteral("name")).toString();
+    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
 }
 
 }  // namespace
 
 TFrmLog::TFrmLog(TFrmControl& control, QString logFile, QWidget* parent)
     : QDialog(parent), control_(control), logFile_(std::move(logFile)),
-      openFile_([](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); })
+      openFile_([](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }),
+      browseFolder_([](QWidget* parent, const QString& title, const QString& start) {
+          return QFileDialog::getExistingDirectory(parent, title, start);
+      })
 {
     setObjectName(QStringLiteral("FrmLog"));
     setWindowTitle(QStringLiteral("FrmLog"));
@@ -60,14 +97,15 @@ TFrmLog::TFrmLog(TFrmControl& control, QString logFile, QWidget* parent)
     AddButton(QStringLiteral("btnSyncJournal"), QStringLiteral("getSyncJournal"), true);
     AddButton(QStringLiteral("btnTrayIconMsg"), QStringLiteral("TrayIconMsg"), false);
     AddButton(QStringLiteral("btnQueueCount"), QStringLiteral("Queue Count"), true);
-    AddButton(QStringLiteral("btnTest"), QStringLiteral("Test"), true)->setEnabled(false);
+    AddButton(QStringLiteral("btnTest"), QStringLiteral("Test"), true);
     AddButton(QStringLiteral("btnCopyLog"), QStringLiteral("CopyLog"), true);
     AddButton(QStringLiteral("btnLogin"), QStringLiteral("Login"), false);
     AddButton(QStringLiteral("btnPreference"), QStringLiteral("Preference"), true);
     AddButton(QStringLiteral("btnResyncRemote"), QStringLiteral("ReSyncRemote"), false);
     AddButton(QStringLiteral("btnFreeze"), QStringLiteral("Log Freeze"), true);
     AddButton(QStringLiteral("btnFileSync"), QStringLiteral("FileSync"), false);
-    AddButton(QStringLiteral("btnStopApe"), QStringLiteral("Stop APE"), true)->setEnabled(false);
+    AddButton(QStringLiteral("btnStopApe"), QStringLiteral("Stop APE"), true)
+        ->setEnabled(control_.PushChannelAllowed());
     AddCategory(QStringLiteral("cbLogAPE"), QStringLiteral("APE"), LogAPE);
     AddCategory(QStringLiteral("cbLogMonitor"), QStringLiteral("File Monitor"), LogMonitor);
     AddCategory(QStringLiteral("cbLogHTTP"), QStringLiteral("HTTP"), LogHTTP);
@@ -91,6 +129,7 @@ TFrmLog::TFrmLog(TFrmControl& control, QString logFile, QWidget* parent)
     on("btnExit", [this] { control_.GotoStep(XGOExit); });
     on("btnClear", [this] { ClearLog(); });
     on("btnSyncFolder", [this] { control_.OpenSyncFolder(); });
+    on("btnGetMetadata", [this] { ShowFolderMetadata(); });
     on("btnReqQueue", [this] {
         AddLog(QStringLiteral("SetEvent:evtRequestQueue"));
         evtRequestQueue.Set();
@@ -101,12 +140,14 @@ TFrmLog::TFrmLog(TFrmControl& control, QString logFile, QWidget* parent)
         evtTrayIconMsn.Set();
     });
     on("btnQueueCount", [this] { QueueCount(); });
+    on("btnTest", [this] { TestMetadata(); });
     on("btnCopyLog", [this] {
         memo_->selectAll();
         memo_->copy();
     });
     on("btnLogin", [this] { control_.GotoStep(XGOSplash); });
     on("btnPreference", [this] { control_.miConfigClick(); });
+    on("btnResyncRemote", [this] { control_.ResyncRemote(); });
     on("btnFreeze", [this] { ToggleFreeze(); });
     on("btnFileSync", [this] {
         AddLog(QStringLiteral("SetEvent:evtFSQueue"));
@@ -114,6 +155,7 @@ TFrmLog::TFrmLog(TFrmControl& control, QString logFile, QWidget* parent)
         evtFSQueue.Set();
         evtFSFinalQueue.Set();
     });
+    on("btnStopApe", [this] { StopPushChannel(); });
 }
 
 QPushButton* TFrmLog::AddButton(const QString& name, const QString& caption, bool visible)
@@ -150,11 +192,23 @@ QCheckBox* TFrmLog::CategoryBox(const QString& name) const
     return buttons_->findChild<QCheckBox*>(name);
 }
 
-void TFrmLog::showEvent(QShowEvent* event)
+void TFrmLog::ReadCaptions()
 {
     setWindowTitle(QStringLiteral("FrmLog Version:") + control_.Reg().AgentVer() + u' ' + ServerProfile);
+}
+
+void TFrmLog::showEvent(QShowEvent* event)
+{
+    ReadCaptions();
     shown_ = true;
     QDialog::showEvent(event);
+}
+
+void TFrmLog::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ReadCaptions();
+    QDialog::changeEvent(event);
 }
 
 void TFrmLog::closeEvent(QCloseEvent* event)
@@ -246,4 +300,55 @@ void TFrmLog::QueueCount()
                      LogDB);
     }
     Button(QStringLiteral("btnQueueCount"))->setText(QStringLiteral("Queue(") + count + u')');
+}
+
+void TFrmLog::TestMetadata()
+{
+    control_.QueryMetadata(TestFolder, 1, true, [self = QPointer<TFrmLog>(this)](bool ok, const QString& reply) {
+        if (self && ok)
+            self->AddLog(reply);
+    });
+}
+
+void TFrmLog::ShowFolderMetadata()
+{
+    const QString syncFolder = control_.Reg().GetSyncFolder();
+    const QString chosen = browseFolder_ ? browseFolder_(this, FolderBrowserTitle, syncFolder) : QString();
+    if (chosen.isEmpty())
+        return;
+    const QString relative = RelativePath(syncFolder, chosen);
+    if (relative.isEmpty()) {
+        AddLog(QStringLiteral("getMetadata: not a folder of the sync folder: ") + chosen);
+        return;
+    }
+    AddLog(QStringLiteral("Path=") + relative);
+    control_.QueryMetadata(relative, 1, false, [self = QPointer<TFrmLog>(this)](bool ok, const QString& reply) {
+        if (!self)
+            return;
+        if (!ok) {
+            self->AddLog(QStringLiteral("getMetadata failed: ") + reply);
+            return;
+        }
+        self->ShowListing(reply);
+    });
+}
+
+void TFrmLog::ShowListing(const QString& reply)
+{
+    const QJsonObject metadata =
+        QJsonDocument::fromJson(reply.toUtf8()).object().value(QStringLiteral("metadata")).toObject();
+    const QJsonArray folders = metadata.value(QStringLiteral("folder")).toArray();
+    const QJsonArray files = metadata.value(QStringLiteral("file")).toArray();
+    AddLog(QStringLiteral("folder=") + QString::fromUtf8(QJsonDocument(folders).toJson(QJsonDocument::Compact)));
+    AddLog(QStringLiteral("file=") + QString::fromUtf8(QJsonDocument(files).toJson(QJsonDocument::Compact)));
+    for (const QJsonValue& folder : folders)
+        AddLog(QStringLiteral("D:") + EntryPath(folder.toObject()));
+    for (const QJsonValue& file : files)
+        AddLog(QStringLiteral("F:") + EntryPath(file.toObject()));
+}
+
+void TFrmLog::StopPushChannel()
+{
+    control_.StopPushChannel();
+    Button(QStringLiteral("btnStopApe"))->setEnabled(false);
 }

@@ -7,6 +7,10 @@
 // the window's log file and cleared every MaxCalls additions.
 //
 // Needs no running engine: the request count opens the local store itself.
+// The service is asked through the control form, which runs the call on its
+// service-call thread and hands the answer back to this thread; the push
+// channel is stopped through the control form too.
+//
 // User-interface thread only.
 
 #include <QDialog>
@@ -50,21 +54,38 @@ public:
     QCheckBox* CategoryBox(const QString& name) const;
     QPlainTextEdit* Display() const { return memo_; }
 
+    // Asks for the metadata of the test folder and shows the answer.
+    void TestMetadata();
+    // Lets the developer choose a folder of the sync folder and shows its
+    // metadata.
+    void ShowFolderMetadata();
+    // Stops the push channel for good and disables its button.
+    void StopPushChannel();
+    // The window's caption; again when the language changes.
+    void ReadCaptions();
+
     // Opens a file with its associated program (tests replace it).
     void SetFileOpener(std::function<void(const QString&)> opener) { openFile_ = std::move(opener); }
+    // Asks for a folder: (parent, title, start folder) -> the folder, empty
+    // when none was chosen (tests replace it).
+    using FolderBrowser = std::function<QString(QWidget*, const QString&, const QString&)>;
+    void SetFolderBrowser(FolderBrowser browser) { browseFolder_ = std::move(browser); }
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QPushButton* AddButton(const QString& name, const QString& caption, bool visible);
     void AddCategory(const QString& name, const QString& caption, int bit);
     void ToggleFreeze();
+    void ShowListing(const QString& reply);
 
     TFrmControl& control_;
     const QString logFile_;
     std::function<void(const QString&)> openFile_;
+    FolderBrowser browseFolder_;
     int calls_ = 0;
     bool shown_ = false;
     bool frozen_ = false;

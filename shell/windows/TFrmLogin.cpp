@@ -11,6 +11,7 @@
 
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -43,7 +44,7 @@ TFrmLogin::TFrmLogin(TFrmControl& control, Prompter& prompter, QWidget* parent)
 {
     setObjectName(QStringLiteral("FrmLogin"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setWindowTitle(QStringLiteral("使用者登入 ") + ServerProfile);
+    ReadCaptions();
     auto* welcome = new QLabel(QStringLiteral("歡迎使用Tessaron服務"), this);
     QFont bold = welcome->font();
     bold.setBold(true);
@@ -87,6 +88,18 @@ TFrmLogin::TFrmLogin(TFrmControl& control, Prompter& prompter, QWidget* parent)
 }
 
 TFrmLogin::~TFrmLogin() = default;
+
+void TFrmLogin::ReadCaptions()
+{
+    setWindowTitle(QStringLiteral("使用者登入 ") + ServerProfile);
+}
+
+void TFrmLogin::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ReadCaptions();
+    QDialog::changeEvent(event);
+}
 
 bool TFrmLogin::Busy() const
 {
@@ -206,6 +219,11 @@ void TFrmLogin::OnLoginResult(int code, const QString& message)
     case XApLogin::CodeFailed: prompter_.Tell(this, ConnectFailedMessage); break;
     default: break;
     }
+}
+
+void TFrmLogin::ShowLoginStatus(const QString& text)
+{
+    lblStatus_->setText(text);
 }
 
 void TFrmLogin::OnRegistered(bool registered)

@@ -4,9 +4,13 @@
 // button, a hidden network-settings button and a button that opens the
 // member registration page. It signs in on its own login thread and, on
 // success, stores the binding, registers the agent with the service and
-// goes to the main step. Its texts are fixed, not resource texts.
+// goes to the main step. Its texts are fixed, not resource texts. The
+// control form's step machine reports to it as a LoginFormView: the outcome
+// of a stored login in the status line, and the form hidden at the main step.
 //
 // User-interface thread only.
+
+#include "shell/control/LoginFormView.h"
 
 #include <QDialog>
 #include <QString>
@@ -21,7 +25,7 @@ class QPushButton;
 class TFrmControl;
 class WindowLogin;
 
-class TFrmLogin : public QDialog {
+class TFrmLogin : public QDialog, public LoginFormView {
     Q_OBJECT
 
 public:
@@ -36,10 +40,16 @@ public:
 
     void LoadReg();
     void FormShow();
+    // The caption; again when the language changes.
+    void ReadCaptions();
     void Button1Click();
     void Button2Click();
     void Button3Click();
     void OnLoginResult(int code, const QString& message);
+
+    // LoginFormView.
+    void ShowLoginStatus(const QString& text) override;
+    void HideLoginForm() override { hide(); }
 
     QLineEdit* LoginEdit() const { return txtLogin_; }
     QLineEdit* PasswordEdit() const { return txtPass_; }
@@ -50,6 +60,7 @@ public:
     bool Busy() const;
 
 protected:
+    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

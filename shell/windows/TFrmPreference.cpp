@@ -18,6 +18,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -263,15 +264,12 @@ void TFrmPreference::ShowAt(int page)
     activateWindow();
 }
 
-void TFrmPreference::FormShow()
+void TFrmPreference::ReadCaptions()
 {
-    loading_ = true;
     PeltaReg& reg = control_.Reg();
+    setWindowTitle(AppName() + T(XText::_ML0601) + reg.AgentVer());
     gbFolderPath_->setTitle(T(XText::_ML0602));
     gbAccount_->setTitle(QStringLiteral("帳號資訊"));
-    btnUnbind_->setEnabled(false);
-    btnMove_->setEnabled(false);
-    shownFolder_ = SettingOf(control_, "sync_folder");
     if (!reg.bound) {
         lblAccountInfo_->setText(T(XText::_ML0607) + AppName());
     } else if (!reg.account_valid) {
@@ -279,6 +277,25 @@ void TFrmPreference::FormShow()
     } else {
         lblAccountInfo_->setText(FormatText(T(XText::_ML0604), {reg.GetLogin()}));
         gbAccount_->setTitle(FormatText(T(XText::_ML0605), {reg.GetAgentName()}));
+    }
+}
+
+void TFrmPreference::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ReadCaptions();
+    QDialog::changeEvent(event);
+}
+
+void TFrmPreference::FormShow()
+{
+    loading_ = true;
+    PeltaReg& reg = control_.Reg();
+    ReadCaptions();
+    btnUnbind_->setEnabled(false);
+    btnMove_->setEnabled(false);
+    shownFolder_ = SettingOf(control_, "sync_folder");
+    if (reg.bound && reg.account_valid) {
         btnMove_->setEnabled(true);
         btnUnbind_->setEnabled(true);
         control_.CreateShortcuts(reg.GetSyncFolder());
@@ -290,7 +307,6 @@ void TFrmPreference::FormShow()
     txtServer_->setText(proxy.server);
     txtPort_->setText(QString::number(proxy.port));
     cbUseProxy_->setChecked(proxy.enable);
-    setWindowTitle(AppName() + T(XText::_ML0601) + reg.AgentVer());
     cbUpdateDev_->setVisible(DebugMode.load());
     cbUpdateDev_->setChecked(SettingOf(control_, "dev_update") == QLatin1String("1"));
     edtDL_->setText(SettingOf(control_, "bw_download"));

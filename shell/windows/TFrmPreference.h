@@ -53,6 +53,8 @@ public:
 
     // Handlers.
     void FormShow();
+    // The captions taken from the texts; again when the language changes.
+    void ReadCaptions();
     void btnOKClick();
     void btnApplyClick();
     void btnMoveClick();
@@ -106,6 +108,9 @@ public:
     QPushButton* LinkDeleteButton() const { return btnLinkDelete_; }
     QPushButton* ApplyButton() const { return btnApply_; }
     bool ProxyTestRunning() const { return proxyTest_ != nullptr; }
+
+protected:
+    void changeEvent(QEvent* event) override;
 
 private:
     QWidget* BuildGeneralTab();

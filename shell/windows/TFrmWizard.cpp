@@ -18,6 +18,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -312,7 +313,7 @@ QString TFrmWizard::FolderPlace(const QString& folder)
     return place;
 }
 
-void TFrmWizard::ResetWizard()
+void TFrmWizard::ReadCaptions()
 {
     setWindowTitle(T(XText::_ML0519) + AppName());
     lblLoginTitle_->setText(T(XText::_ML0520) + AppName());
@@ -321,6 +322,18 @@ void TFrmWizard::ResetWizard()
     lblDefaultFolder_->setText(FormatText(T(XText::_ML0523), {AppName()}));
     lblStep2Title_->setText(FormatText(T(XText::_ML0524), {AppName()}));
     rbDefaultPlace_->setText(FormatText(T(XText::_ML0525), {AppName()}));
+}
+
+void TFrmWizard::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ReadCaptions();
+    QDialog::changeEvent(event);
+}
+
+void TFrmWizard::ResetWizard()
+{
+    ReadCaptions();
 
     finished_ = activateMode_ = reuseOffered_ = newDevice_ = reuseChosen_ = customFolder_ = false;
     settingsCopy_ = std::make_unique<PeltaSyncAgentSetting>();

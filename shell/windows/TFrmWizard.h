@@ -54,6 +54,8 @@ public:
 
     // Handlers.
     void FormShow();
+    // The captions taken from the texts; again when the language changes.
+    void ReadCaptions();
     void btnNextClick();
     void btnPrevClick();
     void Notebook1PageChanged();
@@ -95,6 +97,7 @@ public:
     static QString FolderPlace(const QString& folder);
 
 protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
     void keyPressEvent(QKeyEvent* event) override;

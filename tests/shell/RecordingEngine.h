@@ -30,6 +30,7 @@ public:
     void StartDirectoryMonitor() override { log_->calls << QStringLiteral("StartDirectoryMonitor"); }
     void QueueResync(int command, const QString& path) override;
     void ReloadProxy() override { log_->calls << QStringLiteral("ReloadProxy"); }
+    void StopPushChannel() override { log_->calls << QStringLiteral("StopPushChannel"); }
 
 private:
     std::shared_ptr<EngineLog> log_;

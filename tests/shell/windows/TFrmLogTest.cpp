@@ -1,12 +1,19 @@
 #include "shell/windows/TFrmLog.h"
 #include "tests/shell/windows/WindowFixture.h"
 
+#include "shell/engine/SyncEngineControl.h"
+
 #include "foundation/ProcessState.h"
 #include "foundation/log/PeltaLog.h"
+#include "foundation/settings/PeltaReg.h"
+#include "sync/SyncEngineOptions.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QPushButton>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -130,6 +137,124 @@ TEST_F(TFrmLogTest, TheRequestCountWorksWithoutTheEngine)
     ASSERT_EQ(control_->Engine(), nullptr);
     log_->Button(QStringLiteral("btnQueueCount"))->click();
     EXPECT_EQ(log_->Button(QStringLiteral("btnQueueCount"))->text(), QStringLiteral("Queue(0)"));
+}
+
+// The debug actions that reach the service or the engine, on a computer
+// bound to the fake's test account and signed in.
+class TFrmLogActionsTest : public WindowFixture {
+protected:
+    void SetUp() override
+    {
+        WindowFixture::SetUp();
+        ASSERT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/t39/a.txt"), "a"));
+        ASSERT_TRUE(service_.State().SeedFolder(UserId, QStringLiteral("/t39/sub")));
+        BindAndRestart();
+    }
+
+    void TearDown() override
+    {
+        log_.reset();
+        WindowFixture::TearDown();
+    }
+
+    void MakeLog()
+    {
+        log_ = std::make_unique<TFrmLog>(*control_, QString());
+        log_->SetFolderBrowser([this](QWidget*, const QString& title, const QString&) {
+            titles_ << title;
+            if (choices_.empty())
+                return QString();
+            const QString choice = choices_.front();
+            choices_.pop_front();
+            return choice;
+        });
+    }
+
+    bool Shows(const QString& line) const { return log_->Lines().contains(line); }
+    QPushButton* Button(const char* name) const { return log_->Button(QString::fromLatin1(name)); }
+
+    std::unique_ptr<TFrmLog> log_;
+    QStringList titles_;
+};
+
+TEST_F(TFrmLogActionsTest, TestShowsTheAnswerForTheTestFolder)
+{
+    StartToMain();
+    MakeLog();
+    ASSERT_TRUE(Button("btnTest")->isEnabled());
+    Button("btnTest")->click();
+    ASSERT_TRUE(Pump([&] { return log_->Lines().join(u'\n').contains(QStringLiteral("a.txt")); }))
+        << TakeLog().toStdString();
+    const QString shown = log_->Lines().join(u'\n');
+    EXPECT_TRUE(shown.contains(QStringLiteral("\"sub\""))) << shown.toStdString();
+    EXPECT_EQ(service_.CallCount("getMetadata"), 1u);
+}
+
+TEST_F(TFrmLogActionsTest, GetMetadataListsAFolderOfTheSyncFolderAndRefusesOthers)
+{
+    StartToMain();
+    MakeLog();
+    const QString syncFolder = control_->Reg().GetSyncFolder();
+    ASSERT_TRUE(QDir().mkpath(syncFolder + QStringLiteral("/t39")));
+    choices_ = {HomePath(QStringLiteral("elsewhere")), syncFolder + QStringLiteral("/t39")};
+
+    Button("btnGetMetadata")->click();
+    EXPECT_EQ(log_->Lines(), QStringList{QStringLiteral("getMetadata: not a folder of the sync folder: ") +
+                                         HomePath(QStringLiteral("elsewhere"))});
+    EXPECT_EQ(service_.CallCount("getMetadata"), 0u);
+
+    Button("btnGetMetadata")->click();
+    EXPECT_TRUE(Shows(QStringLiteral("Path=\\t39")));
+    ASSERT_TRUE(Pump([&] { return Shows(QStringLiteral("F:/t39/a.txt")); })) << TakeLog().toStdString();
+    EXPECT_TRUE(Shows(QStringLiteral("D:/t39/sub")));
+    EXPECT_EQ(titles_, QStringList(2, QStringLiteral("請選擇查詢Metadata目錄")));
+}
+
+TEST_F(TFrmLogActionsTest, ResyncRemoteQueuesARemoteWalkOfTheWholeFolder)
+{
+    StartToMain();
+    MakeLog();
+    engine_->calls.clear();
+    Button("btnResyncRemote")->click();
+    EXPECT_EQ(engine_->calls, QStringList{QStringLiteral("QueueResync:%1:\\").arg(XMOResyncRemote)});
+}
+
+// Once stopped, the push channel stays off: an engine made later is told
+// before it starts.
+TEST_F(TFrmLogActionsTest, StopApeBeforeTheMainStepKeepsThePushChannelOff)
+{
+    MakeLog();
+    ASSERT_TRUE(Button("btnStopApe")->isEnabled());
+    Button("btnStopApe")->click();
+    EXPECT_FALSE(Button("btnStopApe")->isEnabled());
+    StartToMain();
+    EXPECT_EQ(engine_->calls, (QStringList{QStringLiteral("StopPushChannel"), QStringLiteral("Start:FullSync")}));
+    EXPECT_FALSE(TFrmLog(*control_, QString()).Button(QStringLiteral("btnStopApe"))->isEnabled());
+}
+
+// With the real engine: the held long poll ends at once and the engine goes
+// on without it.
+TEST_F(TFrmLogActionsTest, StopApeEndsThePushChannelsHeldPoll)
+{
+    service_.Push().SetHoldTime(20s);
+    TFrmControl::Options options;
+    options.engineFactory = [this](PeltaReg& reg, PeltaSyncAgentSetting& settings,
+                                   std::shared_ptr<EngineNotices> notices) {
+        SyncEngineOptions tuning;
+        tuning.pushUrl = QString::fromStdString(service_.PushUrl());
+        tuning.push.minGap = 20ms;
+        return std::make_unique<SyncEngineControl>(reg, settings, std::move(notices), tuning);
+    };
+    MakeControl(std::move(options));
+    control_->GotoStep(XGOSplash);
+    ASSERT_TRUE(Pump([&] { return service_.Push().HeldChecks() >= 1; })) << TakeLog().right(4000).toStdString();
+
+    MakeLog();
+    Button("btnStopApe")->click();
+    EXPECT_FALSE(Button("btnStopApe")->isEnabled());
+    EXPECT_TRUE(Pump([&] { return service_.Push().HeldChecks() == 0; }, 5s));
+    ASSERT_NE(control_->Engine(), nullptr);
+    EXPECT_TRUE(control_->Engine()->Running());
 }
 
 }  // namespace
