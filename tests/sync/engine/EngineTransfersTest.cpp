@@ -21,6 +21,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <ostream>
 
 namespace {
 
@@ -339,6 +340,11 @@ struct RegisteredBeforeCase {
     const char* name;
     bool syncedBefore;  // false: a new local file where the service has one
 };
+
+void PrintTo(const RegisteredBeforeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class RegisteredBeforeDownloadTest : public EngineTransfersTest,
                                      public ::testing::WithParamInterface<RegisteredBeforeCase> {};
