@@ -103,16 +103,24 @@ std::int64_t JournalReplay::Count(const XMap& reply)
 
 // ---- Replaying -----------------------------------------------------------------------------
 
-int JournalReplay::CountForeign(const JsonValue& journal, const QString& ownKey, bool& stopped)
+int JournalReplay::Survey(const JsonValue& journal, const QString& ownKey, bool& stopped)
 {
     int foreign = 0;
+    std::size_t index = 0;
+    lastOwnEntry_.clear();
     for (const JsonValue& value : journal) {
         if (!engine_.IsRunning()) {
             stopped = true;
             return foreign;
         }
-        if (!IsOwn(PeltaSync::Field(value.ObjectToMap(), "agent_key"), ownKey))
+        if (!IsOwn(PeltaSync::Field(value.ObjectToMap(), "agent_key"), ownKey)) {
             ++foreign;
+        } else {
+            const JournalEntry entry = JournalEntry::Read(value);
+            if (!entry.path.isEmpty())
+                lastOwnEntry_[entry.path] = index;
+        }
+        ++index;
     }
     return foreign;
 }
@@ -121,7 +129,7 @@ int JournalReplay::Replay(const JsonValue& journal)
 {
     const QString ownKey = engine_.Settings()->Get(QStringLiteral("agent_key"));
     bool stopped = false;
-    const bool busy = CountForeign(journal, ownKey, stopped) > 0;
+    const bool busy = Survey(journal, ownKey, stopped) > 0;
     if (stopped)
         return PeltaSync::JournalStopped;
     if (busy)
@@ -130,13 +138,16 @@ int JournalReplay::Replay(const JsonValue& journal)
     ReplayEntry apply(engine_, mounted_, batch_);
     QString positionTime;
     bool held = false;
+    std::size_t index = 0;
     for (const JsonValue& value : journal) {
         if (!engine_.IsRunning()) {
             stopped = true;
             break;
         }
         const JournalEntry entry = JournalEntry::Read(value);
-        const EntryOutcome outcome = Handle(entry, ownKey, apply);
+        const EntryOutcome outcome =
+            IsOwn(entry.agentKey, ownKey) ? HandleOwn(entry, index, apply) : Handle(entry, apply);
+        ++index;
         if (outcome == EntryOutcome::Stop) {
             stopped = true;
             break;
@@ -162,10 +173,46 @@ int JournalReplay::Replay(const JsonValue& journal)
     return PeltaSync::JournalReplayed;
 }
 
-EntryOutcome JournalReplay::Handle(const JournalEntry& entry, const QString& ownKey, ReplayEntry& apply)
+EntryOutcome JournalReplay::HandleOwn(const JournalEntry& entry, std::size_t index, ReplayEntry& apply)
 {
-    if (IsOwn(entry.agentKey, ownKey))
+    const bool storesFile = entry.kind == XSYNCFileAdd || entry.kind == XSYNCFileMod;
+    if (entry.state != JournalEntry::State::Usable || !storesFile)
         return EntryOutcome::Applied;
+    const std::optional<bool> known = OwnResultKnown(entry, index);
+    if (!known) {
+        PeltaSync::Log(kWhere + QStringLiteral("own entry not checked, store unreadable:") + entry.Describe(),
+                       LogGeneral);
+        return EntryOutcome::NotApplied;
+    }
+    if (*known)
+        return EntryOutcome::Applied;
+    PeltaSync::Log(kWhere + QStringLiteral("own entry not known here, applied:") + entry.Describe() +
+                       QStringLiteral(",version=") + entry.version,
+                   LogGeneral);
+    return Handle(entry, apply);
+}
+
+std::optional<bool> JournalReplay::OwnResultKnown(const JournalEntry& entry, std::size_t index)
+{
+    const auto last = lastOwnEntry_.find(entry.path);
+    if (last != lastOwnEntry_.end() && last->second > index)
+        return true;
+    try {
+        PeltaRecVfsSyncFile stored;
+        stored.kind = XFSFile;
+        stored.path = entry.path;
+        const bool found = engine_.Db().RecGet(stored);
+        if (stored.error)
+            return std::nullopt;
+        return (found && stored.version == entry.version) || engine_.PathRowOpen(entry.path);
+    } catch (const Lithos::SQLiteException& failure) {
+        PeltaSync::Log(kWhere + QStringLiteral("Exception:") + PeltaDb::FormatSQLiteException(failure), LogGeneral);
+    }
+    return std::nullopt;
+}
+
+EntryOutcome JournalReplay::Handle(const JournalEntry& entry, ReplayEntry& apply)
+{
     switch (entry.state) {
     case JournalEntry::State::Failed:
         return EntryOutcome::Applied;

@@ -11,9 +11,17 @@
 // The position moves only after a replay that ran to its end, to just after
 // the commit time of the last entry that the position may pass
 // (JournalPosition). An entry passes when it was applied, when it is this
-// agent's own, when its commit failed on the service, and when its path
-// cannot exist in the sync folder (nothing of it could ever be applied
-// here). An entry that could not be read, and one that could not be applied,
+// agent's own and its result is known here, when its commit failed on the
+// service, and when its path cannot exist in the sync folder (nothing of it
+// could ever be applied here).
+//
+// This agent's own entries are skipped while what they did is known here: a
+// later entry of its own in the same batch names the path, the store holds
+// the file with the entry's version, or a row of the path is still open
+// (its commit or settling records the result). A file added or changed by
+// this agent that is not known here - the service stored a commit under a
+// conflict name of its own and its reply never came - is applied like
+// another agent's entry, so that file reaches this folder. An entry that could not be read, and one that could not be applied,
 // holds the position before it (logged): the next replay reads it again,
 // and the later entries of this batch, applied now, again with it. A replay
 // that stops (engine stopping, sync folder not mounted) or whose exchange
@@ -28,7 +36,10 @@
 
 #include <QString>
 
+#include <cstddef>
+#include <map>
 #include <memory>
+#include <optional>
 
 class EngineNotices;
 class PeltaSync;
@@ -47,8 +58,14 @@ private:
     // commit_journal_count; one that is not an integer counts as 10.
     static std::int64_t Count(const XMap& reply);
     int Replay(const JsonValue& journal);
-    int CountForeign(const JsonValue& journal, const QString& ownKey, bool& stopped);
-    EntryOutcome Handle(const JournalEntry& entry, const QString& ownKey, ReplayEntry& apply);
+    // Counts the entries of other agents and notes, for each path named by
+    // an entry of this agent's own, the index of the last such entry.
+    int Survey(const JsonValue& journal, const QString& ownKey, bool& stopped);
+    EntryOutcome HandleOwn(const JournalEntry& entry, std::size_t index, ReplayEntry& apply);
+    // Whether what an entry of this agent's own did is known here already;
+    // nullopt when the store could not be read.
+    std::optional<bool> OwnResultKnown(const JournalEntry& entry, std::size_t index);
+    EntryOutcome Handle(const JournalEntry& entry, ReplayEntry& apply);
     EntryOutcome ApplyGuarded(const JournalEntry& entry, ReplayEntry& apply);
     void StorePosition(const QString& commitTime);
     void SetSyncStatus(bool busy);
@@ -57,4 +74,5 @@ private:
     std::shared_ptr<EngineNotices> notices_;
     MountedFolder mounted_;
     ReplayEntry::Batch batch_;
+    std::map<QString, std::size_t> lastOwnEntry_;
 };

@@ -291,6 +291,10 @@ public:
     // True when an upload (add or modification) row of the path is open,
     // whatever its status; excludeRowid does not count.
     bool UploadRowOpen(const QString& path, int excludeRowid = 0);
+    // True when any row that names the path (as its item or as a move's
+    // source) is still to be carried out; a failure of the store reads as
+    // "open".
+    bool PathRowOpen(const QString& path);
 
     // ---- Transfers -----------------------------------------------------------
     // Uploads the row's snapshot by its uploadMethod (0 putFile, 1
@@ -465,6 +469,10 @@ private:
     bool SendSnapshot(PeltaRecSyncRequest& request, const QString& snapshot, std::int64_t position, QString& reply);
     bool UploadAccepted(PeltaRecSyncRequest& request, const QString& snapshot, const QString& reply);
     bool UploadFailed(PeltaRecSyncRequest& request, const QString& reply);
+    // True when the item's record has moved on from the version the row was
+    // registered against; the row is then made an edit of the record's
+    // version and registered again.
+    bool RebaseUpload(PeltaRecSyncRequest& request);
 
     // How putting a fetched file into place ended.
     enum class Placed { Done, Waiting, Missing, WrongSize, Failed };

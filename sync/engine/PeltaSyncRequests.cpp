@@ -281,6 +281,19 @@ bool PeltaSync::UploadRowOpen(const QString& path, int excludeRowid)
     return open;
 }
 
+bool PeltaSync::PathRowOpen(const QString& path)
+{
+    bool open = true;
+    Guarded("PeltaSync::PathRowOpen", [&] {
+        const QString literal = PeltaRec::Literal(path);
+        open = db_->NewStatement()->QueryDouble(QStringLiteral("select count(*) from sync_request where (path=") +
+                                                literal + QStringLiteral(" or path2=") + literal +
+                                                QStringLiteral(") and commit_time is null and status<=") +
+                                                Number(RequestFetched)) > 0;
+    });
+    return open;
+}
+
 // ---- The service's error messages -------------------------------------------------
 
 bool PeltaSync::HandleJournalError(PeltaRecSyncRequest& request, const QString& message, JournalErrorEffect* effect)

@@ -80,6 +80,8 @@ bool PeltaSync::PostFile(PeltaRecSyncRequest& request)
         RegisterAgain(request);
         return false;
     }
+    if (RebaseUpload(request))
+        return false;
     if (conflicts_.Exists(request.path) && IsFileLocked(local)) {
         IncRequestErrCount(request);
         Log(QStringLiteral("PeltaSync:PostFile:") + request.path +
@@ -233,6 +235,10 @@ bool PeltaSync::UploadAccepted(PeltaRecSyncRequest& request, const QString& snap
 {
     QString message;
     if (PeltaJSON::CheckStatus(reply, message)) {
+        // The commit follows at once: it must name the version the record
+        // holds now, which a download may have changed while this was sent.
+        if (RebaseUpload(request))
+            return false;
         request.status = RequestCommit;
         SaveRequestStatus(request);
         std::int64_t size = 0;
@@ -279,6 +285,43 @@ bool PeltaSync::UploadFailed(PeltaRecSyncRequest& request, const QString& reply)
     if (IsResumable(request.uploadMethod))
         ResetRequest(request);
     return false;
+}
+
+// The row was registered against the version its item's record held then.
+// A download that came meanwhile and kept the local file (the service's
+// content went beside it as a conflict copy) moved the record on to the
+// service's version: the local content is now an edit of that version. Sent
+// against the old one, the service would keep it as a conflict copy as well
+// and the file would end different on each side.
+bool PeltaSync::RebaseUpload(PeltaRecSyncRequest& request)
+{
+    PeltaRecVfsSyncFile stored;
+    stored.kind = XFSFile;
+    stored.path = request.path;
+    bool found = false;
+    if (!Guarded("PeltaSync:PostFile", [&] { found = db_->RecGet(stored); }) || !found || stored.error)
+        return false;
+    // A record without a version knows nothing newer of the service's file.
+    if (stored.version.isEmpty())
+        return false;
+    // An edit registered without a version replaces whatever the service
+    // holds; one registered against another version, or an add where the
+    // service holds a file, would be kept beside it.
+    XMap opt = PeltaJSON::ParseToMap(request.opt);
+    const QString registered = Field(opt, "version");
+    const bool stale = request.action == XSYNCFileAdd || (!registered.isEmpty() && registered != stored.version);
+    if (!stale)
+        return false;
+    Log(QStringLiteral("PeltaSync:PostFile:") + request.path + QLatin1Char(':') + XSYNCName(request.action) +
+            QStringLiteral(" registered against version \"") + registered + QStringLiteral("\", the record holds ") +
+            stored.version + QStringLiteral(" now, register again as an edit of it"),
+        LogSync);
+    opt[QStringLiteral("version")] = stored.version;
+    request.opt = PeltaJSON::MapToJson(opt);
+    request.action = XSYNCFileMod;
+    RegisterAgain(request);
+    ResetRequest(request);
+    return true;
 }
 
 // ---- A commit kept under another name ------------------------------------------------

@@ -21,6 +21,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <ostream>
 
 namespace {
 
@@ -329,6 +330,66 @@ TEST_F(EngineTransfersTest, ADownloadNeverReplacesALocallyChangedFile)
     EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where status in (1, 3, 5, 6, 7)")), 0)
         << Joined(RowStates());
 }
+
+// The local change's upload was registered before the download came, against
+// the version the record held then. Once the download kept the local file
+// and moved the record on, the upload goes as an edit of the service's
+// version: the service keeps the local content at the path and the
+// download's conflict copy beside it, and no copy of its own.
+struct RegisteredBeforeCase {
+    const char* name;
+    bool syncedBefore;  // false: a new local file where the service has one
+};
+
+void PrintTo(const RegisteredBeforeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class RegisteredBeforeDownloadTest : public EngineTransfersTest,
+                                     public ::testing::WithParamInterface<RegisteredBeforeCase> {};
+
+TEST_P(RegisteredBeforeDownloadTest, TheUploadEditsTheVersionTheRecordHoldsNow)
+{
+    const QString path = QStringLiteral("\\r.txt");
+    if (GetParam().syncedBefore) {
+        ASSERT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/r.txt"), "base", 500));
+        MakeFile(path, "base", 500);
+        StoreFileRecord(path, ServiceVersion(QStringLiteral("/r.txt")), 500, 4);
+        OtherAgentEdits(QStringLiteral("/r.txt"), "the service's", 700);
+        ModifyLocal(path, "changed here", 800);
+    } else {
+        ASSERT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/r.txt"), "the service's", 700));
+        AddLocal(path, "changed here", 800);
+    }
+    service_.Faults().SetNext("postFile2", Fault::Http500());
+    Drive();
+    ASSERT_EQ(Number(QStringLiteral("select count(*) from sync_request where status=5")), 1)
+        << "registered, not sent: " << Joined(RowStates());
+
+    PeltaRecVfsSyncFile remote;
+    remote.kind = XFSFile;
+    remote.path = path;
+    ASSERT_TRUE(engine_->GetRemoteObject(remote));
+    engine_->GetFileDirect(remote, false);
+    ASSERT_EQ(ConflictCopies().size(), 1) << Joined(ConflictCopies());
+    DriveWithRetries(3);
+
+    EXPECT_EQ(ServiceContent(QStringLiteral("/r.txt")), "changed here");
+    EXPECT_EQ(ReadFileBytes(Local(path)), "changed here");
+    const QString copy = QStringLiteral("/") + ConflictCopies().value(0);
+    EXPECT_EQ(ServiceContent(copy), "the service's");
+    EXPECT_EQ(service_.State().Items(UserId).size(), 2u);
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where status in (1, 3, 5, 6, 7)")), 0)
+        << Joined(RowStates());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RegisteredBeforeDownloadTest,
+                         ::testing::Values(RegisteredBeforeCase{"AnEdit", true},
+                                           RegisteredBeforeCase{"AnAddOverTheServicesFile", false}),
+                         [](const ::testing::TestParamInfo<RegisteredBeforeCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // A download kept beside a locally changed file did not touch that file:
 // the user's next change of it is the user's, not taken for the engine's own.

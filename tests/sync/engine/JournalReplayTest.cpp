@@ -254,18 +254,100 @@ TEST_F(JournalReplayTest, AnotherAgentsChangesArriveAndTheFolderTheStoreAndTheSe
     EXPECT_EQ(Replay(Position()), PeltaSync::JournalNothingNew);
 }
 
-TEST_F(JournalReplayTest, OwnEntriesChangeNothingHereButThePositionPassesThem)
+// ---- Entries of this agent ---------------------------------------------------------------
+
+// What this agent's own calls did is left out while it is known here. A file
+// that one of its calls left on the service unknown here - the service kept
+// a commit under a conflict name and its reply never came - arrives like
+// another agent's file.
+struct OwnEntryCase {
+    const char* name;
+    // Runs after this agent committed \mine.txt.
+    std::function<void(JournalReplayTest&)> prepare;
+    bool fetched;
+};
+
+void PrintTo(const OwnEntryCase& c, std::ostream* os)
 {
-    Commit(FakeObjType::File, FakeAction::Add, QStringLiteral("\\mine.txt"), "mine", {}, AgentKey);
+    *os << c.name;
+}
+
+class OwnEntryTest : public JournalReplayTest, public ::testing::WithParamInterface<OwnEntryCase> {
+public:
+    void OwnCommit(FakeAction action) { Commit(FakeObjType::File, action, Mine(), "mine", {}, AgentKey); }
+    void StoredWithServiceVersion() { StoreFileRecord(Mine(), ServiceVersion(QStringLiteral("/mine.txt")), 2000, 4); }
+    // A local change of \mine.txt still to be carried out: its deletion, or
+    // its move to \moved.txt.
+    void OpenRow(int action)
+    {
+        PeltaRecVfsSyncFile record;
+        record.kind = XFSFile;
+        record.path = action == XSYNCFileMove ? QStringLiteral("\\moved.txt") : Mine();
+        record.mtime = 2000;
+        engine_->FillRecordKeys(record);
+        PeltaRecVfsSyncFile old;
+        old.kind = XFSFile;
+        old.path = Mine();
+        engine_->FillRecordKeys(old);
+        XMap none;
+        ASSERT_TRUE(engine_->Db().AddSyncRequestTo(record, action, false, action == XSYNCFileMove ? &old : nullptr,
+                                                   none));
+    }
+    static QString Mine() { return QStringLiteral("\\mine.txt"); }
+};
+
+TEST_P(OwnEntryTest, OnlyAFileNotKnownHereArrives)
+{
+    OwnCommit(FakeAction::Add);
+    GetParam().prepare(*this);
     OtherAddsFolder(QStringLiteral("\\Theirs"));
     Commit(FakeObjType::Folder, FakeAction::Add, QStringLiteral("\\MineToo"), {}, {}, AgentKey);
 
     ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
     EXPECT_TRUE(LocalFolder(QStringLiteral("\\Theirs")));
-    EXPECT_EQ(LocalContent(QStringLiteral("\\mine.txt")), "(none)");
     EXPECT_FALSE(LocalFolder(QStringLiteral("\\MineToo")));
-    EXPECT_EQ(Joined(FileRows()), "");
+    EXPECT_EQ(LocalContent(Mine()), GetParam().fetched ? "mine" : "(none)");
+    if (GetParam().fetched) {
+        EXPECT_TRUE(QString::fromStdString(FileRecord(Mine()))
+                        .startsWith(ServiceVersion(QStringLiteral("/mine.txt")) + QLatin1Char('|')));
+    }
+    EXPECT_EQ(Joined(ConflictCopies()), "");
     EXPECT_EQ(Position(), JournalPosition::After(LastCommitTime()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OwnEntryTest,
+    ::testing::Values(
+        OwnEntryCase{"NotKnownHere", [](JournalReplayTest&) {}, true},
+        OwnEntryCase{"StoredWithItsVersion",
+                     [](JournalReplayTest& t) { static_cast<OwnEntryTest&>(t).StoredWithServiceVersion(); }, false},
+        OwnEntryCase{"ItsDeletionHereStillOpen",
+                     [](JournalReplayTest& t) { static_cast<OwnEntryTest&>(t).OpenRow(XSYNCFileDel); }, false},
+        OwnEntryCase{"ItsMoveHereStillOpen",
+                     [](JournalReplayTest& t) { static_cast<OwnEntryTest&>(t).OpenRow(XSYNCFileMove); }, false},
+        OwnEntryCase{"RecycledLaterByThisAgent",
+                     [](JournalReplayTest& t) { static_cast<OwnEntryTest&>(t).OwnCommit(FakeAction::Recycle); },
+                     false}),
+    [](const ::testing::TestParamInfo<OwnEntryCase>& info) { return info.param.name; });
+
+// A file added here over a name where the service holds another computer's
+// file: the service keeps the upload under a conflict name, but the reply of
+// that commit is lost. Whatever the service ends up holding of it reaches
+// this folder too.
+TEST_F(JournalReplayTest, AConflictCopyWhoseCommitReplyWasLostArrivesHere)
+{
+    OtherAddsFile(QStringLiteral("\\c.txt"), "theirs");
+    AddLocal(QStringLiteral("\\c.txt"), "mine", 1800);
+    service_.Faults().SetNext("commitSyncJournal", Fault::DropBeforeReply());
+
+    DriveWithRetries(4);
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    DriveWithRetries(4);
+    Replay(Position());
+
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+    EXPECT_TRUE(LocalTree().contains(QStringLiteral("\\c (conflict 1).txt|mine"))) << Joined(LocalTree());
+    EXPECT_EQ(Joined(OpenRequests()), "");
 }
 
 TEST_F(JournalReplayTest, CountModeAnswersOneFromFiftyEntriesAndChangesNothing)
