@@ -66,7 +66,8 @@ TEST_F(SelfChangeTest, AChangeIsTheEnginesOnlyWhileItsOperationRunsOrTheDiskAgre
         // The test leaves the mark as it is.
         EXPECT_TRUE(status_->IsFileMonitored(path));
     }
-    EXPECT_TRUE(TakeLog().contains(QStringLiteral("FileMon:changed since the engine's own change, the user's:\\edited.txt")));
+    EXPECT_TRUE(
+        TakeLog().contains(QStringLiteral("FileMon:changed since the engine's own change, the user's:\\edited.txt")));
 }
 
 }  // namespace
