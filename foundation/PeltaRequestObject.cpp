@@ -287,16 +287,21 @@ void PeltaRequestObject::FileMon(const QString& path, int n, bool set)
 
 bool PeltaRequestObject::IsFileMonitored(const QString& path)
 {
+    return FileMonCount(path) > 0;
+}
+
+int PeltaRequestObject::FileMonCount(const QString& path)
+{
     const QString key = WithLeadingBackslash(path);
     std::lock_guard lock(mutex_);
     const auto found = selfChanges_.find(key);
     if (found == selfChanges_.end())
-        return false;
+        return 0;
     const double age = SecondsBetween(found->second.stamp, clock_());
     if (found->second.count > 0 && age <= Seconds(SelfChangeLifetime).count())
-        return true;
+        return found->second.count;
     selfChanges_.erase(found);
-    return false;
+    return 0;
 }
 
 // ---- Per-file states -------------------------------------------------------

@@ -132,6 +132,12 @@ public:
     // mark is forgotten and gives false.
     bool IsFileMonitored(const QString& path);
 
+    // The count of the path's live mark, as IsFileMonitored sees it: 0 when
+    // there is none (an expired or empty mark is forgotten). A count of at
+    // least SelfChangeMark means the engine's own operation there is still
+    // running; a lower one is the short settle mark it leaves afterwards.
+    int FileMonCount(const QString& path);
+
     // ---- Per-file states --------------------------------------------------
     // state != 0 stores the state for the path and signals the tray; 0
     // forgets the path without signalling.

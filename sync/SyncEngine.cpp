@@ -10,6 +10,7 @@
 #include "sync/SyncEngineOptions.h"
 #include "sync/engine/PeltaSync.h"
 #include "sync/rules/MountedFolder.h"
+#include "sync/rules/SelfChange.h"
 #include "sync/threads/ResyncRequests.h"
 
 #include <QDateTime>
@@ -93,6 +94,9 @@ private:
     void WriteBindingMarker(FirstCommand first);
     // The monitor on the form engine's sync folder; under monitorLock_.
     void NewMonitor();
+    // The monitor's options: those given, and unless they bring a test of
+    // their own, the engine's test of its own changes (SelfChange).
+    PeltaDirectoryMonitorThread::Options MonitorOptions();
     void StartPush();
     void SendPost();
     // The sync folder is back after it was not mounted.
@@ -290,9 +294,24 @@ void SyncEngine::Threads::StartDirectoryMonitor(bool restart)
     NewMonitor();
 }
 
+PeltaDirectoryMonitorThread::Options SyncEngine::Threads::MonitorOptions()
+{
+    PeltaDirectoryMonitorThread::Options options = options_.monitor;
+    if (options.watcher.isOwnChange)
+        return options;
+    // The engine's own test of its own changes, on a store connection that
+    // only this monitor's thread uses.
+    auto store = std::make_shared<PeltaDb>(settings_);
+    PeltaSync* engine = formEngine_.get();
+    options.watcher.isOwnChange = [store, engine](const QString& path) {
+        return SelfChange::IsOwn(engine->Status(), *store, engine->SyncFolder(), path);
+    };
+    return options;
+}
+
 void SyncEngine::Threads::NewMonitor()
 {
-    monitor_ = std::make_unique<PeltaDirectoryMonitorThread>(formEngine_->SyncFolder(), options_.monitor);
+    monitor_ = std::make_unique<PeltaDirectoryMonitorThread>(formEngine_->SyncFolder(), MonitorOptions());
     monitor_->Start();
     Log(QStringLiteral("PeltaDirectoryMonitorThread Start"));
 }

@@ -18,7 +18,8 @@
 
 struct SyncEngineOptions {
     // The monitor's notice is the engine's own (it reaches the application's
-    // notices); other fields as given.
+    // notices); an empty isOwnChange becomes the engine's test of its own
+    // changes (SelfChange); other fields as given.
     PeltaDirectoryMonitorThread::Options monitor;
     // How long the merging thread holds an event for the next one.
     std::chrono::milliseconds eventHold = PeltaSyncPreThread::DefaultHold;

@@ -326,7 +326,9 @@ public:
     // upload of the path is open; otherwise keeps the local file, puts
     // incoming beside it as a conflict copy (whose relative path goes to
     // conflictPath) and queues the local content for upload on the service's
-    // serviceVersion. Self-change marks cover the writes.
+    // serviceVersion. Self-change marks cover the writes; when Replaced, the
+    // path's mark stays at SelfChangeMark and the caller lowers it to the
+    // settle mark (FileMon(path, 1, true)) once the file's record is written.
     SafeReplace::Outcome PlaceDownload(const QString& incoming, const QString& path, const PeltaRecVfsSyncFile& stored,
                                        const QString& serviceVersion, QString* conflictPath = nullptr,
                                        int* error = nullptr);

@@ -308,6 +308,9 @@ PeltaSync::Placed PeltaSync::PlaceFetched(PeltaRecSyncRequest& request, bool may
                                       {QStringLiteral("size"), QString::number(size)},
                                       {QStringLiteral("version"), version}});
         });
+        // Change events of the move that arrive within the next seconds are
+        // the engine's own while the file still is what was just recorded.
+        status_.FileMon(request.path, 1, true);
         stored.mtime = static_cast<std::int32_t>(heldMtime);
         stored.size = size;
         stored.version = version;
@@ -394,12 +397,11 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
     status_.FileMon(relative, PeltaRequestObject::SelfChangeMark, false);
     const SafeReplace::Result result = SafeReplace::Apply(folders->SyncFolder(), incoming, full, facts, uploadOpen,
                                                           QDateTime::currentDateTime());
-    // Change events of the move that arrive within the next seconds are the
-    // engine's own. When nothing was moved onto the path, the next change
-    // there is the user's and must not be taken for one of ours.
-    if (result.outcome == SafeReplace::Outcome::Replaced)
-        status_.FileMon(relative, 1, true);
-    else
+    // When nothing was moved onto the path, the next change there is the
+    // user's and must not be taken for one of ours. A replaced file keeps
+    // its mark until the caller has written its record: only then may the
+    // settle mark judge later changes against that record.
+    if (result.outcome != SafeReplace::Outcome::Replaced)
         status_.FileMon(relative, 0, false);
     if (error != nullptr)
         *error = result.error;
@@ -407,7 +409,6 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
         return result.outcome;
 
     const QString copy = Relative(*folders, result.conflictCopy, QStringLiteral("PeltaSync::PlaceDownload"));
-    status_.FileMon(copy, 1, true);
     Log(QStringLiteral("PeltaSync:PlaceDownload:") + relative +
             QStringLiteral(":the local file changed, the download is kept as ") + copy,
         LogGeneral);
@@ -420,8 +421,11 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
     } else {
         QueueLocalOverService(relative, serviceVersion);
     }
-    if (!copy.isEmpty())
+    if (!copy.isEmpty()) {
         FileAdd(copy, 0, false, false);
+        // Recorded now: the copy's own events that come late are the engine's.
+        status_.FileMon(copy, 1, true);
+    }
     return result.outcome;
 }
 

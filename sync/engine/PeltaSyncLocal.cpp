@@ -8,6 +8,7 @@
 #include "sync/engine/SyncFolders.h"
 #include "sync/rules/LocalItem.h"
 #include "sync/rules/RecordKey.h"
+#include "sync/rules/SelfChange.h"
 
 namespace {
 
@@ -146,7 +147,7 @@ void PeltaSync::ModifyItem(const QString& path)
     if (local.kind != XFSFile)
         return;
 
-    if (status_.IsFileMonitored(relative)) {
+    if (SelfChange::IsOwn(status_, *db_, folders->SyncFolder(), relative)) {
         status_.FileMon(relative, 0, false);
         Log(QStringLiteral("PeltaSync:FileModify:in FileMon list, skip"), LogEvent);
         return;
@@ -237,14 +238,14 @@ void PeltaSync::CheckParentOf(PeltaRecVfsSyncFile& record, bool queueFolderAdd, 
         parent.key = RecordKey(parent.path);
     }
 
-    if (createMissing && LocalItem::Stat(root, dir).kind != LocalKind::Folder) {
+    const bool make = createMissing && LocalItem::Stat(root, dir).kind != LocalKind::Folder;
+    if (make) {
         status_.FileMon(parent.path, PeltaRequestObject::SelfChangeMark, false);
         int error = 0;
         if (!LocalItem::MakeFolder(root, dir, error))
             Log(QStringLiteral("PeltaSync::CheckParent:Err:") + dir + QLatin1Char(':') + LocalItem::ErrorText(error) +
                     QLatin1Char('(') + QString::number(error) + QLatin1Char(')'),
                 LogGeneral);
-        status_.FileMon(parent.path, 0, false);
     }
 
     if (!found) {
@@ -254,6 +255,9 @@ void PeltaSync::CheckParentOf(PeltaRecVfsSyncFile& record, bool queueFolderAdd, 
         if (AddItem(parent.path, 0, false, false) && queueFolderAdd)
             db_->AddSyncRequest(parent, XSYNCFolderAdd, false);
     }
+    // Unmarked only once the folder made here is stored.
+    if (make)
+        status_.FileMon(parent.path, 0, false);
 
     if (record.parent.isEmpty()) {
         // Only a folder's row can be waiting for its parent here; a file's row

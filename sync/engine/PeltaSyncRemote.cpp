@@ -106,17 +106,19 @@ bool PeltaSync::CheckRemoteObject(PeltaRecVfsSyncFile& record)
     int error = 0;
     const bool made =
         LocalItem::MakeFolder(root, full, error) || LocalItem::Stat(root, full).kind == LocalKind::Folder;
-    status_.FileMon(record.path, 1, true);
     if (!made) {
+        status_.FileMon(record.path, 1, true);
         Log(QStringLiteral("PeltaSync::CheckRemoteObject:Err:") + full + QLatin1Char(':') +
                 LocalItem::ErrorText(error),
             LogGeneral);
         return false;
     }
     // Only a folder that is there gets its record: a stored folder missing
-    // here reads as removed by the user.
+    // here reads as removed by the user. The mark is lowered once the record
+    // is written, so that the folder's late events are judged against it.
     FillRecordKeys(record);
     Guarded("PeltaSync::CheckRemoteObject", [&] { db_->RecAdd(record, true); });
+    status_.FileMon(record.path, 1, true);
     return true;
 }
 

@@ -57,6 +57,10 @@ bool RemoteDelete::Run(const QString& path, int kind)
         Log(kWhere + QStringLiteral("::Exception::") + PeltaDb::FormatSQLiteException(failure));
     }
     batch_.Flush();
+    // The rows are gone now: what comes late from the removed items is the
+    // engine's own while nothing is there again.
+    for (const QString& removed : std::as_const(settling_))
+        status.FileMon(removed, 1, true);
     status.FileMon(path, 1, true);
     return done;
 }
@@ -202,11 +206,12 @@ void RemoteDelete::TakeFile(const QString& path, std::int64_t size, std::int64_t
     status.FileMon(path, PeltaRequestObject::SelfChangeMark, false);
     int error = 0;
     const bool removed = LocalItem::RemoveFile(root_, Full(path), error);
-    status.FileMon(path, 1, true);
     if (!removed) {
+        status.FileMon(path, 1, true);
         Log(kWhere + QStringLiteral(":cannot remove:") + path + QLatin1Char(':') + LocalItem::ErrorText(error));
         return;
     }
+    settling_.append(path);
     present_.remove(path);
     batch_.Delete(path, XFSFile);
     storedFiles_.remove(path);
@@ -225,13 +230,14 @@ void RemoteDelete::RemoveIfEmpty(const QString& folder)
     const bool removed = parent.IsOpen() && ::unlinkat(parent.Get(), name.constData(), AT_REMOVEDIR) == 0;
     if (parent.IsOpen() && !removed)
         error = errno;
-    status.FileMon(folder, 1, true);
     if (!removed) {
+        status.FileMon(folder, 1, true);
         if (error != ENOTEMPTY && error != EEXIST)
             Log(kWhere + QStringLiteral(":cannot remove the folder:") + folder + QLatin1Char(':') +
                 LocalItem::ErrorText(error));
         return;
     }
+    settling_.append(folder);
     present_.remove(folder);
     batch_.Delete(folder, XFSFolder);
     storedFolders_.remove(folder);

@@ -73,4 +73,5 @@ private:
     QSet<QString> open_;        // paths with open work
     QSet<QString> present_;     // seen here
     QStringList unreadable_;    // folders that could not be listed
+    QStringList settling_;      // removed items still marked until their rows go
 };

@@ -110,14 +110,15 @@ RemoteRecycle::Result RemoteRecycle::RemoveFile(const QString& path, bool queueK
     status.FileMon(path, PeltaRequestObject::SelfChangeMark, false);
     int error = 0;
     const bool removed = LocalItem::RemoveFile(root_, full, error);
-    status.FileMon(path, 0, false);
     if (!removed) {
+        status.FileMon(path, 0, false);
         PeltaSync::Log(kWhere + QStringLiteral(":cannot remove ") + path + QLatin1Char(':') +
                            LocalItem::ErrorText(error),
                        LogGeneral);
         return error == ENOENT ? Result::Removed : Result::Failed;
     }
     engine_.Db().RecDelete(path, XFSFile);
+    status.FileMon(path, 0, false);
     DropDownloads(path);
     engine_.SetIcon(path, XICODel);
     ShellNotice::ItemUpdated(path);

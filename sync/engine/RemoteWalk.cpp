@@ -381,12 +381,13 @@ bool RemoteWalk::FolderStillThere(const Level& level, const RemoteListing& listi
     status.FileMon(level.path, PeltaRequestObject::SelfChangeMark, false);
     int error = 0;
     const bool created = LocalItem::MakeFolder(root_, Full(level.path), error);
-    status.FileMon(level.path, 1, true);
     if (!created) {
+        status.FileMon(level.path, 1, true);
         failed_.Add(level.path, kWhere, QStringLiteral("cannot make the folder: ") + LocalItem::ErrorText(error));
         return false;
     }
     Touched(level.path);
+    Settle(level.path);
     Log(QStringLiteral("PeltaSync::ResyncRemote::mkdir:") + level.path, LogSync);
     return true;
 }
@@ -409,14 +410,15 @@ void RemoteWalk::FolderEntry(const RemoteEntry& entry, const QString& parentKey,
         status.FileMon(path, PeltaRequestObject::SelfChangeMark, false);
         int error = 0;
         const bool made = LocalItem::MakeFolder(root_, Full(path), error);
-        status.FileMon(path, 1, true);
         if (!made) {
+            status.FileMon(path, 1, true);
             // No record either: a stored folder missing here would read as
             // deleted by the user.
             failed_.Add(path, kWhere, QStringLiteral("cannot make the folder: ") + LocalItem::ErrorText(error));
             return;
         }
         Touched(path);
+        Settle(path);
         Log(QStringLiteral("PeltaSync::ResyncRemote::mkdir:") + path, LogSync);
         engine_.SetIcon(path, XICOResync);
         break;
@@ -699,9 +701,11 @@ RemoteWalk::Placement RemoteWalk::PutInPlace(const QString& target, const QStrin
             Touched(path);
         else if (error == EXDEV)
             moved = SafeReplace::MoveNoReplace(root_, target, full, error);
-        status.FileMon(path, 1, true);
-        if (moved)
+        if (moved) {
+            Settle(path);
             return Placement::InPlace;
+        }
+        status.FileMon(path, 1, true);
         if (error != EEXIST)
             return Placement::NotPlaced;
     }
@@ -717,6 +721,7 @@ RemoteWalk::Placement RemoteWalk::PutInPlace(const QString& target, const QStrin
     }
     switch (engine_.PlaceDownload(target, path, before, version, nullptr, &error)) {
     case SafeReplace::Outcome::Replaced:
+        Settle(path);
         return Placement::InPlace;
     case SafeReplace::Outcome::KeptLocal:
         return Placement::Beside;
@@ -809,6 +814,17 @@ void RemoteWalk::Flush(bool all)
     unsynced_.clear();
     batch_.Flush(all);
     lastFlush_ = std::chrono::steady_clock::now();
+    // Recorded now: what comes late from these paths is the engine's own
+    // while the disk still agrees with the records.
+    PeltaRequestObject& status = engine_.Status();
+    for (const QString& path : std::as_const(settling_))
+        status.FileMon(path, 1, true);
+    settling_.clear();
+}
+
+void RemoteWalk::Settle(const QString& path)
+{
+    settling_.append(path);
 }
 
 void RemoteWalk::Touched(const QString& path)

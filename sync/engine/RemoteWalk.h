@@ -116,6 +116,10 @@ private:
     void Flush(bool all);
     // An item made in its folder; the folder is flushed before the records.
     void Touched(const QString& path);
+    // An item the walk made or replaced, still marked as the engine's
+    // operation: the mark is lowered to the settle mark once its record is
+    // written (at the next flush).
+    void Settle(const QString& path);
 
     QString Full(const QString& relative) const;
     static QString Join(const QString& folder, const QString& name);
@@ -141,4 +145,5 @@ private:
     QSet<QString> userChanged_;  // paths of open deletion and move rows
     QSet<QString> listed_;       // the current level's listed paths
     QHash<QString, QString> unsynced_;  // folder -> the full path of an item made in it
+    QStringList settling_;              // marked paths whose records wait for the flush
 };

@@ -40,7 +40,8 @@ public:
 
     struct Options {
         // Its isOwnChange defaults to the status object's self-change marks
-        // (RequestObject.IsFileMonitored).
+        // (RequestObject.IsFileMonitored); the engine's owner gives the
+        // engine's own test, which also asks the store (SelfChange).
         InotifyWatcher::Options watcher;
         std::chrono::milliseconds shortWatchRescan = DefaultShortWatchRescan;
         std::shared_ptr<MonitorNotice> notice;  // null: the shortage is only logged

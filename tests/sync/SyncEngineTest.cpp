@@ -7,6 +7,7 @@
 #include "sync/SyncEngine.h"
 
 #include "fakeservice/PushChannel.h"
+#include "foundation/Constants.h"
 #include "foundation/ProcessState.h"
 #include "sync/SyncEngineOptions.h"
 #include "sync/rules/MountedFolder.h"
@@ -285,6 +286,51 @@ TEST_F(SyncEngineTest, AnEditOnBothSidesKeepsBothContents)
         onService << file.section(QLatin1Char('|'), 1);
     onService.sort();
     EXPECT_EQ(onService, LocalContents());
+}
+
+// Files that just arrived from another agent stay marked as the engine's
+// own for a few seconds; what the user does to them in that time is the
+// user's all the same: an edit, a removal and a rename right after the
+// arrival all reach the service. What the engine itself then writes, moves
+// and removes for the other agent sends nothing back.
+TEST_F(SyncEngineTest, TheUsersChangesRightAfterTheEnginesOwnReachTheService)
+{
+    Start();
+    for (const char* name : {"/edit.txt", "/gone.txt", "/old.txt"})
+        OtherAgentAdds(QString::fromLatin1(name), "from elsewhere");
+    Notice();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return LocalHas(QStringLiteral("\\edit.txt"), "from elsewhere") &&
+                   LocalHas(QStringLiteral("\\gone.txt"), "from elsewhere") &&
+                   LocalHas(QStringLiteral("\\old.txt"), "from elsewhere");
+        },
+        kLong));
+    MakeFile(QStringLiteral("\\edit.txt"), "edited here");
+    Remove(QStringLiteral("\\gone.txt"));
+    Move(QStringLiteral("\\old.txt"), QStringLiteral("\\new.txt"));
+    ASSERT_TRUE(WaitRetrying([&] {
+        return ServiceFiles() == QStringList{QStringLiteral("/edit.txt|edited here"),
+                                             QStringLiteral("/new.txt|from elsewhere")} &&
+               OpenRows() == 0;
+    })) << Joined(ServiceFiles()) << Joined(RowStates()) << LogTail();
+
+    // Rows that would send something to the service (downloads aside).
+    const QString sent = QStringLiteral("select count(*) from sync_request where action<>") +
+                         QString::number(XSYNCFileGet) + QStringLiteral(" and action<>") +
+                         QString::number(XSYNCFolderGet);
+    const int rows = int(Number(sent));
+    OtherAgentCommits(FakeObjType::File, FakeAction::Edit, QStringLiteral("/edit.txt"), "edited elsewhere");
+    OtherAgentCommits(FakeObjType::File, FakeAction::Move, QStringLiteral("/new.txt"), {}, QStringLiteral("/back.txt"));
+    OtherAgentCommits(FakeObjType::File, FakeAction::Recycle, QStringLiteral("/edit.txt"));
+    OtherAgentAdds(QStringLiteral("/last.txt"), "last");
+    Notice();
+    ASSERT_TRUE(WaitUntil([&] { return LocalHas(QStringLiteral("\\last.txt"), "last"); }, kLong)) << LogTail();
+    ASSERT_TRUE(WaitUntil([&] { return sync_->Quiet() && sync_->Quiet(); }, kLong));
+    EXPECT_EQ(Joined(LocalContents()), "from elsewhere\nlast");
+    EXPECT_TRUE(LocalHas(QStringLiteral("\\back.txt"), "from elsewhere"));
+    EXPECT_EQ(Joined(ServiceFiles()), "/back.txt|from elsewhere\n/last.txt|last");
+    EXPECT_EQ(int(Number(sent)), rows) << Joined(RowStates());
 }
 
 // ---- Stopping ----------------------------------------------------------------------------------

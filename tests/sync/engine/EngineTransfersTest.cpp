@@ -403,6 +403,26 @@ TEST_F(EngineTransfersTest, TheNextChangeOfAFileKeptBesideADownloadIsTheUsers)
     EXPECT_TRUE(status_->IsFileMonitored(QStringLiteral("\\") + ConflictCopies().value(0)));
 }
 
+// In the seconds after a download its path stays marked, yet only the
+// download's own events are swallowed there: a file still as downloaded
+// queues nothing, a file the user changed meanwhile is sent as an edit.
+TEST_F(EngineTransfersTest, RightAfterADownloadOnlyTheUsersChangeIsSent)
+{
+    QueueServiceFile(QStringLiteral("\\own.txt"), "downloaded", 700);
+    QueueServiceFile(QStringLiteral("\\edited.txt"), "downloaded", 700);
+    Drive();
+    ASSERT_EQ(ReadFileBytes(Local(QStringLiteral("\\edited.txt"))), "downloaded");
+    ASSERT_TRUE(status_->IsFileMonitored(QStringLiteral("\\edited.txt")));
+    const QStringList before = Requests();
+
+    MakeFile(QStringLiteral("\\edited.txt"), "changed by the user", 900);
+    engine_->FileModify(QStringLiteral("\\own.txt"));
+    engine_->FileModify(QStringLiteral("\\edited.txt"));
+    EXPECT_EQ(Joined(Requests().mid(before.size())), "2|\\edited.txt||1");
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path, mtime, size from vfs_sync_file order by path"))),
+              "\\edited.txt|900|19\n\\own.txt|700|10");
+}
+
 TEST_F(EngineTransfersTest, ADownloadNeverReplacesAFileWithAnOpenUpload)
 {
     MakeFile(QStringLiteral("\\u.txt"), "local", 500);
