@@ -295,6 +295,17 @@ public:
     // source) is still to be carried out; a failure of the store reads as
     // "open".
     bool PathRowOpen(const QString& path);
+    // Whether a deletion row goes to the service now. It waits (Wait, err_count
+    // raised) while an add of its item queued before it is still open, so the
+    // deletion reaches the service after the add landed. A file's deletion
+    // goes only for the version this side knew when the file went here (the
+    // row's "version"); when the service holds another one, its file is not
+    // deleted but fetched here again and the row is cancelled (Dropped).
+    enum class DeletionCheck { Send, Wait, Dropped };
+    DeletionCheck CheckDeletion(PeltaRecSyncRequest& request);
+    // An upload of the row's path landed with version: the file's deletions
+    // queued after that upload refer to that version.
+    void PassVersionToDeletions(const PeltaRecSyncRequest& upload, const QString& version);
 
     // ---- Transfers -----------------------------------------------------------
     // Uploads the row's snapshot by its uploadMethod (0 putFile, 1
@@ -496,6 +507,7 @@ private:
     // ---- The service's view ----
     enum class Remote { Listed, Absent, Failed };
     Remote LookUpRemote(PeltaRecVfsSyncFile& record);
+    void FetchKeptFile(PeltaRecVfsSyncFile& remote);
     bool NothingMoreNeeded(PeltaRecSyncRequest& request, const QString& message);
 
     std::unique_ptr<PeltaDb> db_;

@@ -248,8 +248,11 @@ bool PeltaSync::DeleteStored(const PeltaRecVfsSyncFile& stored, int depth)
         // Snapshots that an open row is sending stay: the row settles them.
         if (validKey)
             RemoveStaleSnapshots(*Folders(), stored.key);
-        if (depth <= 1 && validKey)
-            db_->AddSyncRequest(stored, XSYNCFileDel, false);
+        if (depth <= 1 && validKey) {
+            // The deletion reaches the service only for this version.
+            XMap known{{QStringLiteral("version"), stored.version}};
+            db_->AddSyncRequestTo(stored, XSYNCFileDel, false, nullptr, known);
+        }
         return true;
     }
 

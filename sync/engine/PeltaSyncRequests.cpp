@@ -77,6 +77,20 @@ int SnapshotRowid(const QString& name, const QString& key)
     return ok && rowid > 0 ? rowid : -1;
 }
 
+// An add of the deleted item (an upload for a file) that was queued before
+// the deletion and is still open.
+bool AddOpenBefore(PeltaDb& db, const PeltaRecSyncRequest& deletion)
+{
+    const QString adds = deletion.action == XSYNCFolderDel
+                             ? QStringLiteral("action=") + Number(XSYNCFolderAdd)
+                             : QStringLiteral("(action=") + Number(XSYNCFileAdd) + QStringLiteral(" or action=") +
+                                   Number(XSYNCFileMod) + QLatin1Char(')');
+    return db.NewStatement()->QueryDouble(QStringLiteral("select count(*) from sync_request where path=") +
+                                          PeltaRec::Literal(deletion.path) +
+                                          QStringLiteral(" and commit_time is null and status<10 and rowid<") +
+                                          Number(deletion.rowid) + QStringLiteral(" and ") + adds) > 0;
+}
+
 }  // namespace
 
 bool PeltaSync::IsUploadAction(int action)
@@ -117,11 +131,15 @@ bool PeltaSync::SaveRequestStatus(PeltaRecSyncRequest& request)
         SetIcon(request.path, XICOSync);
         // An empty version would read as "never synchronised" and let a
         // later walk replace the local file: only a real one is stored.
-        const int kind = IsUploadAction(request.action) ? XFSFile
-                         : request.action == XSYNCFolderAdd ? XFSFolder
-                                                            : XFSNone;
+        // A move gives the file a version of its own too: a later deletion
+        // is meant for that one.
+        const int kind = IsUploadAction(request.action) || request.action == XSYNCFileMove ? XFSFile
+                         : request.action == XSYNCFolderAdd                               ? XFSFolder
+                                                                                          : XFSNone;
         if (kind != XFSNone && !request.version.isEmpty() && RecordKey::IsValid(request.key))
             db_->RecUpdateFields(request.key, kind, XMap{{QStringLiteral("version"), request.version}});
+        if (kind == XFSFile)
+            PassVersionToDeletions(request, request.version);
         break;
     }
     case RequestTransfer:
@@ -500,7 +518,7 @@ bool PeltaSync::SettleOther(PeltaRecSyncRequest& request)
         source.kind = item.kind;
         source.path = request.path2;
         return LookUpRemote(item) == Remote::Listed && LookUpRemote(source) == Remote::Absent &&
-               CommitSettled(request, QString());
+               CommitSettled(request, item.version);
     }
     default:
         return false;
@@ -518,4 +536,85 @@ bool PeltaSync::CommitSettled(PeltaRecSyncRequest& request, const QString& versi
     if (IsUploadAction(request.action))
         UploadSnapshot::Remove(SyncFolder(), SnapshotOf(request));
     return true;
+}
+
+// ---- Deletions and the adds before them --------------------------------------------
+
+PeltaSync::DeletionCheck PeltaSync::CheckDeletion(PeltaRecSyncRequest& request)
+{
+    bool waits = true;
+    Guarded("PeltaSync::CheckDeletion", [&] { waits = request.rowid > 0 && AddOpenBefore(*db_, request); });
+    if (waits) {
+        Log(QStringLiteral("PeltaSync:CheckDeletion:waits for the add before it:") + request.path, LogSync);
+        IncRequestErrCount(request);
+        return DeletionCheck::Wait;
+    }
+    if (request.action != XSYNCFileDel)
+        return DeletionCheck::Send;
+    const XMap opt = PeltaJSON::ParseToMap(request.opt);
+    const auto known = opt.find(QStringLiteral("version"));
+    if (known == opt.end())
+        return DeletionCheck::Send;  // a row that never kept the version
+
+    PeltaRecVfsSyncFile remote;
+    remote.kind = XFSFile;
+    remote.path = request.path;
+    switch (LookUpRemote(remote)) {
+    case Remote::Absent:
+        return DeletionCheck::Send;  // the service's answer settles the row
+    case Remote::Failed:
+        IncRequestErrCount(request);
+        return DeletionCheck::Wait;
+    case Remote::Listed:
+        break;
+    }
+    if (!known->second.isEmpty() && remote.version == known->second)
+        return DeletionCheck::Send;
+    Log(QStringLiteral("PeltaSync:CheckDeletion:the service holds version ") + remote.version +
+            QStringLiteral(", deleted here was ") + (known->second.isEmpty() ? QStringLiteral("none") : known->second) +
+            QStringLiteral(", fetched again:") + request.path,
+        LogSync);
+    CancelRequest(request);
+    FetchKeptFile(remote);
+    return DeletionCheck::Dropped;
+}
+
+// The service's file that a deletion here did not reach comes back: recorded
+// with the service's facts when the store has no record of it, and fetched
+// (beside a local file there, through the safe replace).
+void PeltaSync::FetchKeptFile(PeltaRecVfsSyncFile& remote)
+{
+    PeltaRecVfsSyncFile stored;
+    stored.kind = XFSFile;
+    stored.path = remote.path;
+    bool recorded = false;
+    Guarded("PeltaSync::CheckDeletion", [&] { recorded = db_->RecGet(stored) || db_->RecAdd(remote, true); });
+    if (recorded)
+        QueueFileGet(remote);
+}
+
+void PeltaSync::PassVersionToDeletions(const PeltaRecSyncRequest& upload, const QString& version)
+{
+    if (version.isEmpty() || upload.rowid <= 0)
+        return;
+    Guarded("PeltaSync::PassVersionToDeletions", [&] {
+        std::vector<std::pair<int, QString>> rows;
+        const auto statement = db_->NewStatement();
+        if (db_->QueryWith(QStringLiteral("select rowid, opt from sync_request where path=") +
+                               PeltaRec::Literal(upload.path) + QStringLiteral(" and action=") +
+                               Number(XSYNCFileDel) +
+                               QStringLiteral(" and commit_time is null and status<10 and rowid>") +
+                               Number(upload.rowid),
+                           *statement) <= 0)
+            return;
+        while (statement->FetchRow())
+            rows.emplace_back(db_->GetColumnInt(QStringLiteral("rowid"), *statement),
+                              db_->ColumnText(QStringLiteral("opt"), *statement));
+        for (auto& [rowid, text] : rows) {
+            XMap opt = PeltaJSON::ParseToMap(text);
+            opt[QStringLiteral("version")] = version;
+            db_->Exec(QStringLiteral("update sync_request set opt=") + PeltaRec::Literal(PeltaJSON::MapToJson(opt)) +
+                      QStringLiteral(" where rowid=") + Number(rowid));
+        }
+    });
 }

@@ -204,8 +204,10 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
         return FetchMoved(entry);
     }
     if (LocalItem::Stat(root_, to).kind != LocalKind::Missing) {
-        PeltaSync::Log(kWhere + QStringLiteral("destination taken, source kept:") + entry.Describe(), LogGeneral);
-        return FetchMoved(entry);
+        PeltaSync::Log(kWhere + QStringLiteral("destination taken, the service's file fetched beside it:") +
+                           entry.Describe(),
+                       LogGeneral);
+        return FetchMovedAway(entry);
     }
 
     PeltaRecVfsSyncFile parentCheck;
@@ -221,10 +223,10 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
     if (!moved) {
         Unmark(orig);
         Unmark(dest);
-        PeltaSync::Log(kWhere + QStringLiteral("file not moved, source kept:") + entry.Describe() + QLatin1Char(':') +
-                           LocalItem::ErrorText(error),
+        PeltaSync::Log(kWhere + QStringLiteral("file not moved, the destination fetched:") + entry.Describe() +
+                           QLatin1Char(':') + LocalItem::ErrorText(error),
                        LogGeneral);
-        return FetchMoved(entry);
+        return FetchMovedAway(entry);
     }
     if (targetFound)
         engine_.Db().RecDelete(dest, XFSFile);
@@ -257,6 +259,27 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
     }
     batch_.lastPath = dest;
     return EntryOutcome::Applied;
+}
+
+// The move could not be made here: the destination comes from the service
+// (beside a local file there, as a conflict copy), and the source goes as
+// it went on the service - unless it changed here, then it stays and goes
+// up as a new file (RemoteRecycle).
+EntryOutcome ReplayEntry::FetchMovedAway(const JournalEntry& entry)
+{
+    const EntryOutcome fetched = FetchMoved(entry);
+    if (fetched != EntryOutcome::Applied)
+        return fetched;
+    switch (recycle_.File(entry.path)) {
+    case RemoteRecycle::Result::Removed:
+    case RemoteRecycle::Result::Kept:
+        return EntryOutcome::Applied;
+    case RemoteRecycle::Result::Failed:
+        return EntryOutcome::NotApplied;
+    case RemoteRecycle::Result::Stopped:
+        break;
+    }
+    return EntryOutcome::Stop;
 }
 
 EntryOutcome ReplayEntry::FetchMoved(const JournalEntry& entry)

@@ -13,7 +13,9 @@
 // - File moved: the local file is renamed, never over anything; a locally
 //   changed file keeps its content and its record moves with it, the change
 //   then goes up as a modification. When the source is missing, or the move
-//   cannot be made, the destination is fetched and the source stays.
+//   cannot be made (the destination is taken here), the destination is
+//   fetched - beside a local file there - and the source goes here as it
+//   went there, unless it changed here: then it stays and goes up as new.
 // - Folder added: made locally and recorded.
 // - Folder moved: renamed locally, never over anything, and its rows follow;
 //   a move that fails keeps the source whole. A source that is missing
@@ -68,6 +70,9 @@ private:
     bool Fetch(const PeltaRecVfsSyncFile& stored, const JournalEntry& entry);
     // Fetches the destination of a file move that could not be made locally.
     EntryOutcome FetchMoved(const JournalEntry& entry);
+    // The same when the source is still here but could not be moved: the
+    // source then goes here as it went there.
+    EntryOutcome FetchMovedAway(const JournalEntry& entry);
     bool MoveFolderRows(const PeltaRecVfsSyncFile& source, const QString& dest);
     void AddFolderRecord(const QString& path, const PeltaRecVfsSyncFile& source, const QString& version);
     // Makes the folder (and its own folder when that is missing too); true

@@ -4,6 +4,8 @@
 #include "foundation/ProcessState.h"
 #include "foundation/db/PeltaDb.h"
 #include "foundation/text/PeltaJSON.h"
+#include "sync/rules/LocalItem.h"
+#include "sync/rules/MountedFolder.h"
 
 #include <utility>
 
@@ -104,6 +106,7 @@ bool RequestSteps::Handle(PeltaRecSyncRequest& request, Tally& tally)
         Finished(request, tally);
         if (request.action == XSYNCFileDel || request.action == XSYNCFolderDel)
             sync_.SetIcon(request.path, XICODel);
+        FollowWithDeletion(request);
         return false;
     default:
         return false;
@@ -155,6 +158,9 @@ bool RequestSteps::SetSyncJournal(PeltaRecSyncRequest& request)
     }
     if (IsUpload(request.action) && !PrepareUpload(request))
         return false;
+    if ((request.action == XSYNCFileDel || request.action == XSYNCFolderDel) &&
+        sync_.CheckDeletion(request) != PeltaSync::DeletionCheck::Send)
+        return false;
 
     QString url;
     QString body;
@@ -191,9 +197,10 @@ bool RequestSteps::SetSyncJournal(PeltaRecSyncRequest& request)
         return false;
     }
     Log(QStringLiteral("[setSyncJournal]:") + reply);
-    if (effect == PeltaSync::JournalErrorEffect::Settled)
+    if (effect == PeltaSync::JournalErrorEffect::Settled) {
         FinishSettled(request);
-    else if (effect == PeltaSync::JournalErrorEffect::Register)
+        FollowWithDeletion(request);
+    } else if (effect == PeltaSync::JournalErrorEffect::Register)
         sync_.IncRequestErrCount(request);
     return false;
 }
@@ -287,6 +294,23 @@ void RequestSteps::FinishSettled(PeltaRecSyncRequest& request)
     }
     request.status = PeltaSync::RequestCommitted;
     sync_.SaveRequestStatus(request);
+}
+
+// An add that landed on the service for an item that is gone here meanwhile
+// (its removal may have been seen before, or lost in a restart): the item's
+// deletion follows the add, and its record goes. Nothing is taken for
+// deleted unless the sync folder is mounted.
+void RequestSteps::FollowWithDeletion(const PeltaRecSyncRequest& request)
+{
+    if (request.status != PeltaSync::RequestCommitted || (!IsUpload(request.action) && request.action != XSYNCFolderAdd))
+        return;
+    const QString root = sync_.SyncFolder();
+    if (LocalItem::Stat(root, sync_.ToLocalPath(request.path)).kind != LocalKind::Missing ||
+        !MountedFolder(root).IsMounted())
+        return;
+    Log(QStringLiteral("QueueSub:") + XSYNCName(request.action) +
+        QStringLiteral(" landed for an item gone here, its deletion follows:") + request.path);
+    sync_.FileRemove(request.path);
 }
 
 // ---- Commit ------------------------------------------------------------------------------

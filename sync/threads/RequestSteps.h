@@ -63,6 +63,8 @@ private:
     void CommitAccepted(PeltaRecSyncRequest& request, const QString& reply);
     // Ends a row that the service needs nothing more for.
     void FinishSettled(PeltaRecSyncRequest& request);
+    // After an add landed: the item gone here meanwhile is deleted there too.
+    void FollowWithDeletion(const PeltaRecSyncRequest& request);
     void EndUnhandled(PeltaRecSyncRequest& request);
     void Finished(const PeltaRecSyncRequest& request, Tally& tally);
 

@@ -635,19 +635,50 @@ TEST_F(JournalReplayTest, AFileChangedHereMovesWithItsContentAndTheChangeGoesUp)
     EXPECT_TRUE(ConflictCopies().isEmpty());
 }
 
-TEST_F(JournalReplayTest, AFileMoveOntoALocalFileKeepsBothAndTheSource)
+// A move onto a name taken here by a new local file: the local file stays
+// as it is, the service's file comes beside it, and the source goes here as
+// it went there - unless it changed here, then it stays and goes up anew.
+struct MoveOntoLocalCase {
+    const char* name;
+    bool sourceChangedHere;
+    const char* sourceAfter;
+};
+
+std::ostream& operator<<(std::ostream& out, const MoveOntoLocalCase& item)
 {
+    return out << item.name;
+}
+
+class MoveOntoLocalFileTest : public JournalReplayTest, public ::testing::WithParamInterface<MoveOntoLocalCase> {
+};
+
+TEST_P(MoveOntoLocalFileTest, TheLocalFileStaysAndTheSourceFollowsTheService)
+{
+    const MoveOntoLocalCase& item = GetParam();
     SyncedFile(QStringLiteral("\\m.txt"), "moved");
-    MakeFile(QStringLiteral("\\n.txt"), "mine here", 1800);
+    if (item.sourceChangedHere)
+        MakeFile(QStringLiteral("\\m.txt"), "changed here", 1700);
+    AddLocal(QStringLiteral("\\n.txt"), "mine here", 1800);
     OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
 
     ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
     EXPECT_EQ(LocalContent(QStringLiteral("\\n.txt")), "mine here");
-    EXPECT_EQ(LocalContent(QStringLiteral("\\m.txt")), "moved");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\m.txt")), item.sourceAfter);
     const QStringList copies = ConflictCopies();
     ASSERT_EQ(copies.size(), 1);
     EXPECT_EQ(LocalContent(QLatin1Char('\\') + copies.first()), "moved");
+
+    DriveWithRetries();
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    // Both sides hold the same names with the same content.
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+    EXPECT_EQ(ServiceContent(QStringLiteral("/m.txt")), item.sourceChangedHere ? "changed here" : "(none)");
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, MoveOntoLocalFileTest,
+                         ::testing::Values(MoveOntoLocalCase{"SourceUnchanged", false, "(none)"},
+                                           MoveOntoLocalCase{"SourceChangedHere", true, "changed here"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(JournalReplayTest, AFileMoveWhoseSourceIsGoneHereFetchesTheDestination)
 {

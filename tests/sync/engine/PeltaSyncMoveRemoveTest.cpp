@@ -205,7 +205,7 @@ TEST_F(PeltaSyncMoveRemoveTest, ARemovedFileQueuesItsDeletion)
 
     EXPECT_TRUE(engine_->FileRemove(QStringLiteral("\\it's.txt")));
     EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file")), 0);
-    EXPECT_EQ(Joined(Opts(XSYNCFileDel)), R"({"local_mtime":"1000","my_base64_full_path_name":"L2l0J3MudHh0"})");
+    EXPECT_EQ(Joined(Opts(XSYNCFileDel)), R"({"local_mtime":"1000","my_base64_full_path_name":"L2l0J3MudHh0","version":"v1"})");
     EXPECT_TRUE(engine_->FileRemove(QStringLiteral("\\never.txt")));
     EXPECT_FALSE(engine_->FileRemove(QString()));
 }

@@ -5,11 +5,14 @@
 #include "tests/sync/EngineServiceFixture.h"
 
 #include "foundation/db/PeltaDb.h"
+#include "sync/rules/MountedFolder.h"
 #include "tests/support/FileContents.h"
 
 #include <gtest/gtest.h>
 
 #include <QFileInfo>
+
+#include <ostream>
 
 namespace {
 
@@ -340,5 +343,126 @@ TEST_F(RequestRowsTest, ATemporaryRequestTouchesNoRow)
     EXPECT_EQ(temporary.err_count, 1);
     EXPECT_EQ(Joined(RowStates()), "1|1|0");
 }
+
+}  // namespace
+
+namespace {
+
+// Deletions made here against the service's state when they are sent, and
+// adds still under way when their item goes here.
+class DeletionOrderTest : public EngineServiceFixture {
+protected:
+    void SetUp() override
+    {
+        EngineServiceFixture::SetUp();
+        ASSERT_TRUE(MountedFolder(SyncRoot()).WriteMarker());
+    }
+
+    QByteArray LocalContent(const QString& relative) const
+    {
+        return QFileInfo(Local(relative)).isFile() ? ReadFileBytes(Local(relative)) : QByteArray("(none)");
+    }
+    QStringList OpenRows()
+    {
+        return Rows(QStringLiteral("select action, path from sync_request where status in (0, 1, 3, 5, 6, 7)"));
+    }
+};
+
+// A file deleted here goes on the service only in the version this side
+// knew; another version there (edited, or added there while the file here
+// never reached the service) stays and comes back here.
+enum class Before { Synced, EditedThere, NewHereAddedThere };
+
+struct DeletionCase {
+    const char* name;
+    Before before;
+    const char* serviceAfter;
+};
+
+std::ostream& operator<<(std::ostream& out, const DeletionCase& item)
+{
+    return out << item.name;
+}
+
+class FileDeletionTest : public DeletionOrderTest, public ::testing::WithParamInterface<DeletionCase> {};
+
+TEST_P(FileDeletionTest, OnlyTheVersionKnownHereIsDeleted)
+{
+    const DeletionCase& item = GetParam();
+    AddLocal(QStringLiteral("\\a.txt"), "mine", 1000);
+    if (item.before != Before::NewHereAddedThere)
+        Drive();
+    if (item.before == Before::EditedThere)
+        OtherAgentEdits(QStringLiteral("/a.txt"), "theirs", 3000);
+    Remove(QStringLiteral("\\a.txt"));
+    ASSERT_TRUE(engine_->FileRemove(QStringLiteral("\\a.txt")));
+    if (item.before == Before::NewHereAddedThere)
+        OtherAgentEdits(QStringLiteral("/a.txt"), "theirs", 3000);
+
+    DriveWithRetries();
+    EXPECT_EQ(ServiceContent(QStringLiteral("/a.txt")), item.serviceAfter);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\a.txt")), item.serviceAfter);
+    const std::string record = ServiceItem(QStringLiteral("/a.txt"))
+                                   ? (ServiceVersion(QStringLiteral("/a.txt")) + QStringLiteral("|3000|6")).toStdString()
+                                   : std::string();
+    EXPECT_EQ(FileRecord(QStringLiteral("\\a.txt")), record);
+    EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FileDeletionTest,
+                         ::testing::Values(DeletionCase{"Synced", Before::Synced, "(none)"},
+                                           DeletionCase{"EditedThere", Before::EditedThere, "theirs"},
+                                           DeletionCase{"NewHereAddedThere", Before::NewHereAddedThere, "theirs"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An item added here and gone again while its add is under way: the add
+// lands, then the deletion, whichever row the worker takes first - also
+// when the removal itself was never seen (lost in a restart).
+struct AddThenGoneCase {
+    const char* name;
+    bool folder;
+    bool removalSeen;
+};
+
+std::ostream& operator<<(std::ostream& out, const AddThenGoneCase& item)
+{
+    return out << item.name;
+}
+
+class AddThenGoneTest : public DeletionOrderTest, public ::testing::WithParamInterface<AddThenGoneCase> {};
+
+TEST_P(AddThenGoneTest, TheDeletionReachesTheServiceAfterTheAdd)
+{
+    const AddThenGoneCase& item = GetParam();
+    const QString path = item.folder ? QStringLiteral("\\F") : QStringLiteral("\\a.txt");
+    const QString servicePath = item.folder ? QStringLiteral("/F") : QStringLiteral("/a.txt");
+    if (item.folder) {
+        MakeFolder(path);
+        engine_->FileAdd(path, 0, false, false);
+    } else {
+        AddLocal(path, "content", 1000);
+    }
+    // The add is registered (and sent) but its commit fails: it is retried
+    // later, after the fresh deletion row.
+    service_.Faults().SetNext("commitSyncJournal", Fault::Http500());
+    Drive();
+    ASSERT_FALSE(ServiceItem(servicePath));
+    Remove(path);
+    if (item.removalSeen) {
+        ASSERT_TRUE(engine_->FileRemove(path));
+    }
+
+    DriveWithRetries(4);
+    EXPECT_FALSE(ServiceItem(servicePath)) << Joined(RowStates());
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file")), 0);
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_folder")), 0);
+    EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AddThenGoneTest,
+                         ::testing::Values(AddThenGoneCase{"Folder", true, true},
+                                           AddThenGoneCase{"FolderRemovalLost", true, false},
+                                           AddThenGoneCase{"File", false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
