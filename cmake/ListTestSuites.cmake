@@ -1,6 +1,6 @@
 # Run by tessaron_test_suites (TestSuites.cmake) after a test program is built:
 # lists the program's tests and writes TESTS_FILE, the CTest entries, one per
-# suite or, for the suites in SPLIT, one per test.
+# suite or, for the suites in SPLIT, one per test (started first).
 #
 # Inputs: PROGRAM, WORKING_DIR, TESTS_FILE, SPLIT and ENVIRONMENT (comma lists),
 # TIMEOUT (seconds per entry, or empty for CTest's default).
@@ -82,8 +82,10 @@ foreach(suite IN LISTS suites)
         set(test_disabled TRUE)
       endif()
       add_entry("${suite}.${test}" "${suite}.${test}" test_disabled)
+      # A high cost starts these long entries first, so that they do not
+      # run last on an otherwise idle core.
       string(APPEND script "set_tests_properties([==[${suite}.${test}]==] PROPERTIES "
-                           "SKIP_REGULAR_EXPRESSION [==[\\[  SKIPPED \\]]==])\n")
+                           "SKIP_REGULAR_EXPRESSION [==[\\[  SKIPPED \\]]==] COST 1000)\n")
     endforeach()
   else()
     add_entry("${suite}" "${suite}.*" suite_disabled)
