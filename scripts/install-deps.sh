@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git curl
+  clang lld libclang-rt-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libcurl4-openssl-dev libssl-dev libsqlite3-dev
   libboost-regex-dev rapidjson-dev

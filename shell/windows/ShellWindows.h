@@ -41,7 +41,7 @@ public:
     TFrmLog& LogWindow() { return *log_; }
 
 private:
-    TFrmControl& control_;
+    [[maybe_unused]] TFrmControl& control_;
     Prompter& prompter_;
     FolderChooser chooser_;
     std::unique_ptr<QObject> receiver_;

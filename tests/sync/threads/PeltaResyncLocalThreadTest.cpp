@@ -40,8 +40,8 @@ protected:
     // engine is told to stop.
     void HoldFirstLocalPass(std::atomic<bool>& release)
     {
-        localScript = [this, &release, first = true](PeltaSync& engine, const QString& path, bool checkFile,
-                                                   bool removeMissing) mutable {
+        localScript = [&release, first = true](PeltaSync& engine, const QString& path, bool checkFile,
+                                             bool removeMissing) mutable {
             if (std::exchange(first, false)) {
                 while (!release.load() && engine.IsRunning())
                     std::this_thread::sleep_for(1ms);
