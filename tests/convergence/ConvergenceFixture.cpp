@@ -458,14 +458,15 @@ void ConvergenceFixture::RunSeed(std::uint64_t seed)
     SeedScript script(seed);
     for (int step = 1; step <= script.Steps(); ++step) {
         const Operation op = script.Next(step);
-        if (const std::optional<Operation> extra = script.Extra(step, op))
-            Trace(QStringLiteral("#%1+ ").arg(step) + extra->Describe() + QStringLiteral(": ") + Apply(*extra, step));
+        const std::optional<Operation> extra = script.Extra(step, op);
         const QString line = QStringLiteral("#%1 ").arg(step) + op.Describe();
         const QString result = Apply(op, step);
         Trace(line + QStringLiteral(": ") + result);
         ASSERT_FALSE(HasFatalFailure()) << Report(QStringLiteral("seed %1").arg(seed),
                                                   {QStringLiteral("the engine did not start again")});
         ReleaseHeld(step);
+        if (extra)
+            Trace(QStringLiteral("#%1+ ").arg(step) + extra->Describe() + QStringLiteral(": ") + Apply(*extra, step));
     }
     ReleaseHeld(-1);
     SettleAndCheck(QStringLiteral("seed %1").arg(seed));

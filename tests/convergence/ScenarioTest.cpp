@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ostream>
 
 using namespace std::chrono_literals;
 
@@ -98,6 +99,11 @@ struct ListingFault {
     const char* name;
     Fault fault;
 };
+
+void PrintTo(const ListingFault& fault, std::ostream* out)
+{
+    *out << fault.name;
+}
 
 class ARemoteScanFailingHalfway : public ConvergenceScenario, public testing::WithParamInterface<ListingFault> {
 };

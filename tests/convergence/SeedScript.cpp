@@ -422,15 +422,20 @@ Operation SeedScript::RestartOperation()
 std::optional<Operation> SeedScript::Extra(int step, const Operation& next)
 {
     const int roll = ExtraBelow(100);
-    if (roll < 10)
-        return HoldInUse(next);
+    if (roll < 10) {
+        Operation hold = HoldInUse(next);
+        if (hold.path.isEmpty())
+            return std::nullopt;
+        return hold;
+    }
     if (roll < 15)
         return OddNameThere(step);
     return std::nullopt;
 }
 
-// Mostly the file that the step's operation writes, so that it is held
-// while it is edited here or fetched from the service; else any file.
+// Mostly the file that the step's operation wrote, so that it is held while
+// the engine reads and sends it, or while a fetch from the service would
+// replace it; else any file.
 Operation SeedScript::HoldInUse(const Operation& next)
 {
     Operation op;

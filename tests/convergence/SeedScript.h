@@ -70,7 +70,7 @@ public:
 
     int Steps() const { return steps_; }
     Operation Next(int step);
-    // An operation of the later kinds to carry out before next (the step's
+    // An operation of the later kinds to carry out after next (the step's
     // operation), or none.
     std::optional<Operation> Extra(int step, const Operation& next);
 
