@@ -2,6 +2,7 @@
 
 #include "fakeservice/TestAccount.h"
 #include "foundation/Constants.h"
+#include "foundation/PeltaRequestObject.h"
 #include "foundation/ProcessState.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/OpenWork.h"
@@ -16,6 +17,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
 
 #include <fcntl.h>
 #include <sys/inotify.h>
@@ -99,7 +102,24 @@ void ConvergenceFixture::TearDown()
         sync_->Stop();
     sync_.reset();
     service_.Faults().ClearAll();
+    ForgetSelfChanges();
     EngineThreadFixture::TearDown();
+}
+
+// The engine's marks of its own changes outlive it (they belong to the
+// process): a run that starts within seconds of one whose engine wrote or
+// removed the same path would have the monitor take the user's change there
+// for the engine's own. Every mark the engine set is in its log.
+void ConvergenceFixture::ForgetSelfChanges()
+{
+    log_ += TakeLog();
+    static const QRegularExpression mark(QStringLiteral("FileMon:(.*)\\(-?[0-9]+\\)$"),
+                                         QRegularExpression::MultilineOption);
+    QSet<QString> paths;
+    for (auto found = mark.globalMatch(log_); found.hasNext();)
+        paths.insert(found.next().captured(1));
+    for (const QString& path : paths)
+        RequestObject.FileMon(path, 0, true);
 }
 
 void ConvergenceFixture::UseSyncFolder(const QString& folder)

@@ -113,6 +113,8 @@ private:
     };
     // The service's calls that only work makes, summed.
     std::size_t WorkCalls() const;
+    // Forgets every mark of its own change the engine set in this run.
+    void ForgetSelfChanges();
 
     QStringList CheckRows();
     QStringList CheckCacheFolder();

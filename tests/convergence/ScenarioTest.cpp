@@ -42,21 +42,24 @@ protected:
     }
 
     // Three folders on both sides, /B with a subfolder, files in each,
-    // synced; the engine runs.
+    // synced; the engine runs. The files are there before the engine starts,
+    // so its start-up rescan brings them all to the service.
     void FillThreeFolders()
     {
+        static const char* const files[] = {"/A/a.txt", "/A/gone.txt", "/B/b.txt", "/B/Sub/s.txt", "/C/c.txt"};
         for (const char* folder : {"/A", "/B/Sub", "/C"})
             ASSERT_TRUE(QDir().mkpath(Full(QString::fromLatin1(folder))));
-        ASSERT_NO_FATAL_FAILURE(StartEngine());
-        for (const char* file : {"/A/a.txt", "/A/gone.txt", "/B/b.txt", "/B/Sub/s.txt", "/C/c.txt"}) {
+        for (const char* file : files) {
             const QString path = QString::fromLatin1(file);
             Trace(QStringLiteral("make ") + path + QStringLiteral(" here: ") +
                   LocalWrite(path, QByteArray(file) + " here", 1));
         }
+        ASSERT_NO_FATAL_FAILURE(StartEngine());
         Trace(QStringLiteral("make /top.txt there: ") + RemoteWrite(QStringLiteral("/top.txt"), "top there", 1));
         ASSERT_TRUE(WaitQuiet(kLong, 3500ms)) << Unquiet().toStdString();
         ASSERT_TRUE(QFileInfo(Full(QStringLiteral("/top.txt"))).isFile());
-        ASSERT_TRUE(ServiceItem(QStringLiteral("/B/Sub/s.txt")).has_value());
+        for (const char* file : files)
+            ASSERT_TRUE(ServiceItem(QString::fromLatin1(file)).has_value()) << file << " never reached the service";
     }
 
     // Waits until the log has shown the line at least twice (a pass and its
@@ -137,7 +140,9 @@ TEST_P(ARemoteScanFailingHalfway, RemovesNothingItDidNotRead)
     EXPECT_TRUE(failures.isEmpty()) << Report(QStringLiteral("remote scan failing halfway"), failures);
 
     SettleAndCheck(QStringLiteral("remote scan failing halfway"));
-    EXPECT_FALSE(QFileInfo::exists(Full(QStringLiteral("/A/gone.txt"))));
+    EXPECT_FALSE(QFileInfo::exists(Full(QStringLiteral("/A/gone.txt"))))
+        << Report(QStringLiteral("remote scan failing halfway"),
+                  {QStringLiteral("a deletion on the service undone: /A/gone.txt is back")});
     EXPECT_EQ(ReadFileBytes(Full(QStringLiteral("/top.txt"))),
               "top there, edit " + QByteArray::number(PeltaSync::JournalLongCount));
 }
@@ -189,7 +194,9 @@ TEST_P(ALocalScanFailingHalfway, DeletesNothingOfTheUnreadFolder)
     }
     Trace(QStringLiteral("/B can be listed again"));
     SettleAndCheck(QStringLiteral("local scan failing halfway"));
-    EXPECT_FALSE(ServiceItem(QStringLiteral("/A/gone.txt")).has_value());
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/A/gone.txt")).has_value())
+        << Report(QStringLiteral("local scan failing halfway"),
+                  {QStringLiteral("a deletion here never reached the service: /A/gone.txt")});
 }
 
 INSTANTIATE_TEST_SUITE_P(Errors, ALocalScanFailingHalfway, testing::Values(EACCES, EIO),
