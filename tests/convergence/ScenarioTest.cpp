@@ -115,7 +115,9 @@ TEST_P(ARemoteScanFailingHalfway, RemovesNothingItDidNotRead)
 {
     ASSERT_NO_FATAL_FAILURE(FillThreeFolders());
     StopEngine();
-    Trace(QStringLiteral("delete /A/gone.txt there: ") + RemoteDelete(QStringLiteral("/A/gone.txt")));
+    const QString deleted = RemoteDelete(QStringLiteral("/A/gone.txt"));
+    Trace(QStringLiteral("delete /A/gone.txt there: ") + deleted);
+    ASSERT_EQ(deleted, QStringLiteral("done"));
     for (int edit = 1; edit <= PeltaSync::JournalLongCount; ++edit)
         RemoteWrite(QStringLiteral("/top.txt"), "top there, edit " + QByteArray::number(edit), 2);
     Trace(QStringLiteral("edit /top.txt there %1 times").arg(PeltaSync::JournalLongCount));
@@ -178,7 +180,9 @@ TEST_P(ALocalScanFailingHalfway, DeletesNothingOfTheUnreadFolder)
 {
     ASSERT_NO_FATAL_FAILURE(FillThreeFolders());
     StopEngine();
-    Trace(QStringLiteral("delete /A/gone.txt here: ") + LocalDelete(QStringLiteral("/A/gone.txt")));
+    const QString deleted = LocalDelete(QStringLiteral("/A/gone.txt"));
+    Trace(QStringLiteral("delete /A/gone.txt here: ") + deleted);
+    ASSERT_EQ(deleted, QStringLiteral("done"));
     const TreeSnapshot localBefore = LocalTree();
     const TreeSnapshot remoteBefore = ServiceTree();
     {
