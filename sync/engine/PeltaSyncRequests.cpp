@@ -172,8 +172,14 @@ bool PeltaSync::CancelRequest(PeltaRecSyncRequest& request)
     Log(QStringLiteral("PeltaSync:CancelRequest(id=") + Number(request.rowid) + QStringLiteral("):") +
             XSYNCName(request.action) + QLatin1Char(':') + request.path,
         LogSync);
-    if (IsUploadAction(request.action) && RecordKey::IsValid(request.key))
+    if (IsUploadAction(request.action) && RecordKey::IsValid(request.key)) {
         UploadSnapshot::Remove(SyncFolder(), SnapshotOf(request));
+        // A copy taken while the file was in use waits for the row that
+        // registers the file next; with no upload row of it left open, none
+        // ever takes it.
+        if (!UploadRowOpen(request.path, request.rowid))
+            UploadSnapshot::Remove(SyncFolder(), UploadSnapshot::PendingPathOf(CacheDir(), request.key));
+    }
     return true;
 }
 

@@ -59,6 +59,13 @@ QString Join(const QString& folder, const QString& name)
     return folder == kRoot ? kRoot + name : folder + QLatin1Char('\\') + name;
 }
 
+// One name as the service may hold it, whether or not it can exist here.
+bool IsOneName(const QString& name)
+{
+    return name != QLatin1String(".") && name != QLatin1String("..") && !name.contains(QLatin1Char('/')) &&
+           !name.contains(QLatin1Char('\\'));
+}
+
 bool IsDecimal(const QString& text)
 {
     static const QRegularExpression decimal(QStringLiteral("^[0-9]+(\\.[0-9]+)?$"));
@@ -124,11 +131,14 @@ void RemoteListing::ReadEntries(const JsonValue& array, bool folders, const QStr
         }
         const QString refused = PathGuard::CheckName(name);
         if (!refused.isEmpty()) {
-            Skip(shown, refused);
+            if (IsOneName(name))
+                LeaveOut(shown, refused);
+            else
+                Skip(shown, refused);
             continue;
         }
         if (holder == QLatin1String("/") && name == CacheFolderName) {
-            Skip(shown, QStringLiteral("the cache folder's name"));
+            LeaveOut(shown, QStringLiteral("the cache folder's name"));
             continue;
         }
         RemoteEntry entry;
@@ -155,4 +165,10 @@ void RemoteListing::Skip(const QString& what, const QString& reason)
 {
     ++skipped_;
     PathGuard::LogRefused(kWhere + QStringLiteral(":entry skipped"), what, reason);
+}
+
+void RemoteListing::LeaveOut(const QString& what, const QString& reason)
+{
+    ++leftOut_;
+    PathGuard::LogRefused(kWhere + QStringLiteral(":entry left out, its name cannot exist here"), what, reason);
 }

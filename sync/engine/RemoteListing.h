@@ -17,9 +17,16 @@
 // and counted, and the listing is then known only in part: the walk acts on
 // the entries it took but removes or registers nothing at that level.
 //
+// An entry whose name is one name the service may hold (not ".", "..", no
+// separator) but that cannot exist here (longer than 255 bytes in UTF-8, a
+// control character, a file of the cache folder's name at the top) is left
+// out with a log line and counted apart: no stored item can carry such a
+// name, so the listing is still whole for every item the engine can hold.
+// Were it skipped, every walk of its folder would be partial, and a walk of
+// the whole folder would fail and be retried for as long as the item exists.
+//
 // The service's own copy of the cache folder (a folder of that name directly
-// in the sync folder) is left out without a word; a file of that name there
-// cannot be held locally and counts as skipped.
+// in the sync folder) is left out without a word.
 //
 // Names compare exactly (Linux names are case-sensitive). No state beyond the
 // listing; any thread.
@@ -56,18 +63,22 @@ public:
 
     const std::vector<RemoteEntry>& Folders() const { return folders_; }
     const std::vector<RemoteEntry>& Files() const { return files_; }
-    // Entries that were not taken.
+    // Entries that were not taken because they could not be used.
     int Skipped() const { return skipped_; }
-    bool IsEmpty() const { return folders_.empty() && files_.empty() && skipped_ == 0; }
+    // Entries left out because their names cannot exist here.
+    int LeftOut() const { return leftOut_; }
+    bool IsEmpty() const { return folders_.empty() && files_.empty() && skipped_ == 0 && leftOut_ == 0; }
 
 private:
     void ReadEntries(const JsonValue& array, bool folders, const QString& folder, const QString& object);
     void Skip(const QString& what, const QString& reason);
+    void LeaveOut(const QString& what, const QString& reason);
 
     QString reason_ = QStringLiteral("not read");
     QString timestamp_;
     std::vector<RemoteEntry> folders_;
     std::vector<RemoteEntry> files_;
     int skipped_ = 0;
+    int leftOut_ = 0;
     QSet<QString> names_;  // taken so far
 };

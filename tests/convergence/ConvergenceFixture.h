@@ -10,10 +10,15 @@
 //   3. no request row is left open, the cache folder holds only its marker,
 //      no path has two records;
 //   4. every record matches its item on disk.
+// Items of the service whose names cannot exist in a Linux folder are left
+// out of check 1 (each named in the output, "left out: ..."). The engine is
+// quiet only once it also stopped calling the service for work: an engine
+// that walks or sends the same thing again and again never comes to rest.
 // A failing check names its invariant and path; the run's trace of
 // operations and the engine's log are printed with it.
 
 #include "sync/SyncEngine.h"
+#include "sync/rules/FileDescriptor.h"
 #include "sync/SyncEngineOptions.h"
 #include "tests/convergence/ContentLedger.h"
 #include "tests/convergence/SecondComputer.h"
@@ -27,6 +32,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 struct Operation;
 
@@ -39,8 +45,10 @@ protected:
     void RunSeed(std::uint64_t seed);
 
     // Starts (or starts again) the engine and waits until it watches the
-    // folder and has run its start-up job.
-    void StartEngine(SyncEngine::FirstCommand first = SyncEngine::FirstCommand::AppStart);
+    // folder and (unless told not to: a job that fails is retried, and the
+    // start-up job does not end while a fault lasts) has run its start-up
+    // job.
+    void StartEngine(SyncEngine::FirstCommand first = SyncEngine::FirstCommand::AppStart, bool waitForJob = true);
     void StopEngine();
     // A new engine object after a stop, with the events that were queued
     // lost, as after the program's exit.
@@ -90,8 +98,24 @@ protected:
     QString RemoteDelete(const QString& path);
     QString RestartDuring(const std::string& method);
     void SetPushSilent(bool silent);
+    // A lock on the local file that conflicts with reading, as another
+    // program holds it, until the step until has been carried out.
+    QString HoldInUse(const QString& path, int until);
+    // Lets go of the files held until step (all with step < 0).
+    void ReleaseHeld(int step);
+    QString RemoteOddName(const Operation& op);
 
 private:
+    struct Held {
+        QString path;
+        int until = 0;
+        FileDescriptor file;
+    };
+    // The service's calls that only work makes, summed.
+    std::size_t WorkCalls() const;
+    // Forgets every mark of its own change the engine set in this run.
+    void ForgetSelfChanges();
+
     QStringList CheckRows();
     QStringList CheckCacheFolder();
     QStringList CheckDuplicates();
@@ -99,6 +123,7 @@ private:
 
     QString root_;
     std::atomic<int> rootWatches_{0};
+    std::vector<Held> held_;
 
 protected:
     // The time the next local write gets (one second later than the last).

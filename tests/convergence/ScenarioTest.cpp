@@ -5,6 +5,8 @@
 
 #include "foundation/Constants.h"
 #include "foundation/text/TimeHelpers.h"
+#include "sync/engine/PeltaSync.h"
+#include "sync/rules/LocalListing.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/WaitUntil.h"
 
@@ -14,6 +16,8 @@
 #include <sys/inotify.h>
 
 #include <cerrno>
+#include <cstring>
+#include <ostream>
 
 using namespace std::chrono_literals;
 
@@ -36,7 +40,173 @@ protected:
         ASSERT_TRUE(QFileInfo(Full(QStringLiteral("/top.txt"))).isFile());
         ASSERT_TRUE(ServiceItem(QStringLiteral("/Docs/a.txt")).has_value());
     }
+
+    // Three folders on both sides, /B with a subfolder, files in each,
+    // synced; the engine runs. The files are there before the engine starts,
+    // so its start-up rescan brings them all to the service.
+    void FillThreeFolders()
+    {
+        static const char* const files[] = {"/A/a.txt", "/A/gone.txt", "/B/b.txt", "/B/Sub/s.txt", "/C/c.txt"};
+        for (const char* folder : {"/A", "/B/Sub", "/C"})
+            ASSERT_TRUE(QDir().mkpath(Full(QString::fromLatin1(folder))));
+        for (const char* file : files) {
+            const QString path = QString::fromLatin1(file);
+            Trace(QStringLiteral("make ") + path + QStringLiteral(" here: ") +
+                  LocalWrite(path, QByteArray(file) + " here", 1));
+        }
+        ASSERT_NO_FATAL_FAILURE(StartEngine());
+        Trace(QStringLiteral("make /top.txt there: ") + RemoteWrite(QStringLiteral("/top.txt"), "top there", 1));
+        ASSERT_TRUE(WaitQuiet(kLong, 3500ms)) << Unquiet().toStdString();
+        ASSERT_TRUE(QFileInfo(Full(QStringLiteral("/top.txt"))).isFile());
+        for (const char* file : files)
+            ASSERT_TRUE(ServiceItem(QString::fromLatin1(file)).has_value()) << file << " never reached the service";
+    }
+
+    // Waits until the log has shown the line at least twice (a pass and its
+    // retry).
+    bool WaitForTwice(const QString& line)
+    {
+        return WaitUntil(
+            [&] {
+                log_ += TakeLog();
+                return log_.count(line) >= 2;
+            },
+            kLong);
+    }
 };
+
+// Each item that one side held at or below the folders and no longer holds
+// as it was, as "no deletion from a failed read: <side>: <path>".
+QStringList NotKept(const TreeSnapshot& before, const TreeSnapshot& now, const QStringList& folders,
+                    const QString& side)
+{
+    QStringList failures;
+    for (const QString& folder : folders) {
+        for (const QString& path : before.Below(folder)) {
+            const auto found = now.Entries().find(path);
+            if (found == now.Entries().end() || !(found->second == before.Entries().at(path)))
+                failures << QStringLiteral("no deletion from a failed read: ") + side + QStringLiteral(": ") + path +
+                                (found == now.Entries().end() ? QStringLiteral(" is gone") : QStringLiteral(" changed"));
+        }
+    }
+    return failures;
+}
+
+// The service's listing fails from its third call on: the sync folder and
+// /A are read, /B and /C are not. The agent starts with a long journal
+// behind it, so its start-up job walks the whole folder and removes here
+// what the service no longer lists. Nothing of the folders it could not
+// read is removed on either side, the part it read is acted on, and once
+// the fault stops both sides end equal.
+struct ListingFault {
+    const char* name;
+    Fault fault;
+};
+
+void PrintTo(const ListingFault& fault, std::ostream* out)
+{
+    *out << fault.name;
+}
+
+class ARemoteScanFailingHalfway : public ConvergenceScenario, public testing::WithParamInterface<ListingFault> {
+};
+
+TEST_P(ARemoteScanFailingHalfway, RemovesNothingItDidNotRead)
+{
+    ASSERT_NO_FATAL_FAILURE(FillThreeFolders());
+    StopEngine();
+    const QString deleted = RemoteDelete(QStringLiteral("/A/gone.txt"));
+    Trace(QStringLiteral("delete /A/gone.txt there: ") + deleted);
+    ASSERT_EQ(deleted, QStringLiteral("done"));
+    for (int edit = 1; edit <= PeltaSync::JournalLongCount; ++edit)
+        RemoteWrite(QStringLiteral("/top.txt"), "top there, edit " + QByteArray::number(edit), 2);
+    Trace(QStringLiteral("edit /top.txt there %1 times").arg(PeltaSync::JournalLongCount));
+    const TreeSnapshot localBefore = LocalTree();
+    const TreeSnapshot remoteBefore = ServiceTree();
+
+    for (int answered = 0; answered < 2; ++answered)
+        service_.Faults().SetNext("getMetadata", Fault::Delay(0ms));
+    service_.Faults().SetAlways("getMetadata", GetParam().fault);
+    Trace(QStringLiteral("getMetadata fails from its third call on: ") + QString::fromLatin1(GetParam().name));
+    ASSERT_NO_FATAL_FAILURE(StartEngine(SyncEngine::FirstCommand::AppStart, false));
+    const QString failedWalk = QStringLiteral("PeltaSync::ResyncRemote:failed:\\");
+    ASSERT_TRUE(WaitForTwice(failedWalk)) << Report(QStringLiteral("remote scan failing halfway"),
+                                                    {QStringLiteral("the whole-folder walk never failed twice")});
+    ASSERT_TRUE(log_.contains(QStringLiteral("XMOResyncAppStart:ResyncJournal Check")))
+        << "the start-up job did not walk the whole folder";
+    ASSERT_TRUE(log_.contains(QStringLiteral("skipped:\\C"))) << "the walk did not get past the sync folder";
+    const QStringList failures = NotKept(localBefore, LocalTree(), {QStringLiteral("/B"), QStringLiteral("/C")},
+                                         QStringLiteral("here")) +
+                                 NotKept(remoteBefore, ServiceTree(), {QStringLiteral("/B"), QStringLiteral("/C")},
+                                         QStringLiteral("on the service"));
+    EXPECT_TRUE(failures.isEmpty()) << Report(QStringLiteral("remote scan failing halfway"), failures);
+
+    SettleAndCheck(QStringLiteral("remote scan failing halfway"));
+    EXPECT_FALSE(QFileInfo::exists(Full(QStringLiteral("/A/gone.txt"))))
+        << Report(QStringLiteral("remote scan failing halfway"),
+                  {QStringLiteral("a deletion on the service undone: /A/gone.txt is back")});
+    EXPECT_EQ(ReadFileBytes(Full(QStringLiteral("/top.txt"))),
+              "top there, edit " + QByteArray::number(PeltaSync::JournalLongCount));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, ARemoteScanFailingHalfway,
+                         testing::Values(ListingFault{"DroppedConnection", Fault::DropBeforeReply()},
+                                         ListingFault{"HtmlPage", Fault::NonJson()}),
+                         [](const testing::TestParamInfo<ListingFault>& info) { return std::string(info.param.name); });
+
+// The local side's answer for one folder's listing, in place while it lives.
+class FailingListing {
+public:
+    FailingListing(const QString& full, int error)
+    {
+        const QString folder = QDir::cleanPath(full);
+        LocalListing::Override([folder, error](const QString& listed) {
+            return QDir::cleanPath(listed) == folder ? error : 0;
+        });
+    }
+    ~FailingListing() { LocalListing::Override({}); }
+    FailingListing(const FailingListing&) = delete;
+    FailingListing& operator=(const FailingListing&) = delete;
+};
+
+// A folder cannot be read during the start-up rescan, after a file of
+// another folder was deleted while the agent was stopped. Nothing of the
+// folder is deleted on the service (or here), the deletion that was seen
+// reaches the service, and once the folder reads again both sides end equal.
+class ALocalScanFailingHalfway : public ConvergenceScenario, public testing::WithParamInterface<int> {
+};
+
+TEST_P(ALocalScanFailingHalfway, DeletesNothingOfTheUnreadFolder)
+{
+    ASSERT_NO_FATAL_FAILURE(FillThreeFolders());
+    StopEngine();
+    const QString deleted = LocalDelete(QStringLiteral("/A/gone.txt"));
+    Trace(QStringLiteral("delete /A/gone.txt here: ") + deleted);
+    ASSERT_EQ(deleted, QStringLiteral("done"));
+    const TreeSnapshot localBefore = LocalTree();
+    const TreeSnapshot remoteBefore = ServiceTree();
+    {
+        const FailingListing unreadable(Full(QStringLiteral("/B")), GetParam());
+        Trace(QStringLiteral("/B cannot be listed: ") + QString::fromLatin1(std::strerror(GetParam())));
+        ASSERT_NO_FATAL_FAILURE(StartEngine(SyncEngine::FirstCommand::AppStart, false));
+        ASSERT_TRUE(WaitForTwice(QStringLiteral("PeltaSync::ResyncLocal:failed:\\")))
+            << Report(QStringLiteral("local scan failing halfway"), {QStringLiteral("the rescan never failed twice")});
+        const QStringList failures =
+            NotKept(remoteBefore, ServiceTree(), {QStringLiteral("/B")}, QStringLiteral("on the service")) +
+            NotKept(localBefore, LocalTree(), {QStringLiteral("/B")}, QStringLiteral("here"));
+        EXPECT_TRUE(failures.isEmpty()) << Report(QStringLiteral("local scan failing halfway"), failures);
+    }
+    Trace(QStringLiteral("/B can be listed again"));
+    SettleAndCheck(QStringLiteral("local scan failing halfway"));
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/A/gone.txt")).has_value())
+        << Report(QStringLiteral("local scan failing halfway"),
+                  {QStringLiteral("a deletion here never reached the service: /A/gone.txt")});
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, ALocalScanFailingHalfway, testing::Values(EACCES, EIO),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == EACCES ? "PermissionDenied" : "InputOutputError");
+                         });
 
 // The sync folder's disk goes away while the agent runs (the folder and its
 // parent vanish): nothing is deleted on either side, and once it is back
@@ -121,6 +291,40 @@ TEST_F(ConvergenceScenario, ExhaustedInotifyWatchesStillSyncEverything)
     Trace(QStringLiteral("edit /Deep/y.txt here: ") + LocalWrite(QStringLiteral("/Deep/y.txt"), "deep y, edited", 2));
     SettleAndCheck(QStringLiteral("watches exhausted"));
     EXPECT_EQ(ServiceContent(QStringLiteral("/Deep/y.txt")), "deep y, edited");
+}
+
+// The other computer gives items names that cannot exist in a Linux folder:
+// longer than 255 bytes in UTF-8 (though not in characters), holding a
+// control character, and a folder of such a name with a file in it. They
+// stay on the service as they are and nothing of them appears here; the
+// rest syncs, and a walk of the whole folder comes to rest instead of
+// trying them again and again.
+TEST_F(ConvergenceScenario, NamesThatCannotExistHereStayOnTheServiceAlone)
+{
+    ASSERT_TRUE(QDir().mkpath(Full(QStringLiteral("/Docs"))));
+    ASSERT_NO_FATAL_FAILURE(StartEngine());
+    ASSERT_NO_FATAL_FAILURE(FillBothSides());
+    const QString folder = QLatin1Char('/') + QString(128, QChar(0xE9));
+    const std::pair<QString, QByteArray> odd[] = {
+        {QStringLiteral("/Docs/") + QString(130, QChar(0xFC)) + QStringLiteral(".txt"), "long name"},
+        {QStringLiteral("/tab\there.txt"), "control character"},
+        {folder + QStringLiteral("/inside.txt"), "inside a folder of a long name"},
+    };
+    ASSERT_EQ(second_->AddFolder(folder), QString());
+    for (const auto& [path, content] : odd)
+        ASSERT_EQ(second_->WriteFile(path, content), QString());
+    Trace(QStringLiteral("three items there whose names cannot exist here"));
+    Trace(QStringLiteral("write /Docs/plain.txt there: ") +
+          RemoteWrite(QStringLiteral("/Docs/plain.txt"), "plain there", 2));
+    ASSERT_TRUE(WaitQuiet(kLong)) << Unquiet().toStdString();
+
+    sync_->QueueResync(XMOResyncRemote);
+    Trace(QStringLiteral("a walk of the whole folder"));
+    SettleAndCheck(QStringLiteral("names that cannot exist here"));
+    EXPECT_TRUE(log_.contains(QStringLiteral("PeltaResyncLocalThread:ResyncRemote"))) << "no walk ran";
+    for (const auto& [path, content] : odd)
+        EXPECT_EQ(ServiceContent(path), content);
+    EXPECT_EQ(ReadFileBytes(Full(QStringLiteral("/Docs/plain.txt"))), "plain there");
 }
 
 // The wall clock is stepped back an hour while files go up and down: files

@@ -25,6 +25,22 @@ const std::array<const char*, 10> kMessages = {
     "an error the agent has never heard of",
 };
 
+// Names the other computer may give that cannot exist in a Linux folder:
+// longer than 255 bytes in UTF-8 (though not in characters), or holding a
+// control character.
+QString OddName(int which)
+{
+    switch (which) {
+    case 0:
+        return QString(130, QChar(0xFC)) + QStringLiteral(".txt");
+    case 1:
+        return QStringLiteral("tab\there.txt");
+    default:
+        return QStringLiteral("bell") + QChar(0x07) + QStringLiteral(".txt");
+    }
+}
+constexpr int kOddNames = 3;
+
 const std::array<const char*, 7> kMethods = {"setSyncJournal", "commitSyncJournal", "getSyncJournal",
                                              "getMetadata",    "postFile2",         "download",
                                              "CHECK"};
@@ -67,6 +83,8 @@ QString KindName(Operation::Kind kind)
     case Operation::Kind::RestartDuring: return QStringLiteral("engine stop and start during");
     case Operation::Kind::Pause: return QStringLiteral("pause");
     case Operation::Kind::Settle: return QStringLiteral("settle");
+    case Operation::Kind::HoldInUse: return QStringLiteral("hold in use");
+    case Operation::Kind::OddNameThere: return QStringLiteral("add there a name that cannot exist here");
     }
     return QString();
 }
@@ -119,12 +137,23 @@ QString Operation::Describe() const
         return text + QLatin1Char(' ') + QString::fromStdString(method);
     case Kind::Pause:
         return text + QStringLiteral(" %1 ms").arg(pauseMs);
+    case Kind::HoldInUse:
+        return text + QLatin1Char(' ') + path + QStringLiteral(" for %1 steps").arg(holdSteps);
+    case Kind::OddNameThere: {
+        QString shown = path;
+        for (QChar& c : shown) {
+            if (c.unicode() < 0x20)
+                c = QLatin1Char('?');
+        }
+        return text + QLatin1Char(' ') + shown +
+               (content.isEmpty() ? QStringLiteral(" (a folder)") : Sized(content));
+    }
     default:
         return text;
     }
 }
 
-SeedScript::SeedScript(std::uint64_t seed) : seed_(seed), random_(seed)
+SeedScript::SeedScript(std::uint64_t seed) : seed_(seed), random_(seed), extra_(seed ^ 0x5eed5eed5eed5eedULL)
 {
     steps_ = 15 + Below(20);
 }
@@ -137,6 +166,11 @@ bool SeedScript::Chance(int percent)
 int SeedScript::Below(int bound)
 {
     return int(random_() % std::uint64_t(bound));
+}
+
+int SeedScript::ExtraBelow(int bound)
+{
+    return int(extra_() % std::uint64_t(bound));
 }
 
 std::int64_t SeedScript::PickSize()
@@ -382,6 +416,66 @@ Operation SeedScript::RestartOperation()
                                                           "getSyncJournal", "setSyncJournal"};
         op.method = during[std::size_t(Below(int(during.size())))];
     }
+    return op;
+}
+
+std::optional<Operation> SeedScript::Extra(int step, const Operation& next)
+{
+    const int roll = ExtraBelow(100);
+    if (roll < 10) {
+        Operation hold = HoldInUse(next);
+        if (hold.path.isEmpty())
+            return std::nullopt;
+        return hold;
+    }
+    if (roll < 15)
+        return OddNameThere(step);
+    return std::nullopt;
+}
+
+// Mostly the file that the step's operation wrote, so that it is held while
+// the engine reads and sends it, or while a fetch from the service would
+// replace it; else any file.
+Operation SeedScript::HoldInUse(const Operation& next)
+{
+    Operation op;
+    op.kind = Operation::Kind::HoldInUse;
+    const bool writes = next.kind == Operation::Kind::WriteFile || next.kind == Operation::Kind::WriteBoth ||
+                        next.kind == Operation::Kind::DeleteVsEdit;
+    if (writes && ExtraBelow(100) < 75) {
+        op.path = next.path;
+    } else if (!files_.empty()) {
+        auto it = files_.begin();
+        std::advance(it, ExtraBelow(int(files_.size())));
+        op.path = it->first;
+    } else {
+        op.path = next.path;
+    }
+    op.holdSteps = 1 + ExtraBelow(3);
+    return op;
+}
+
+// Not part of the script's picture: nothing later picks it, so the item
+// stays on the service (until a folder above it goes).
+Operation SeedScript::OddNameThere(int step)
+{
+    Operation op;
+    op.kind = Operation::Kind::OddNameThere;
+    op.local = false;
+    std::vector<QString> folders = {QStringLiteral("/")};
+    folders.insert(folders.end(), folders_.begin(), folders_.end());
+    const QString folder = folders[std::size_t(ExtraBelow(int(folders.size())))];
+    const int which = ExtraBelow(kOddNames + 1);
+    const QByteArray content = QByteArrayLiteral("seed ") + QByteArray::number(qulonglong(seed_)) +
+                               QByteArrayLiteral(" step ") + QByteArray::number(step) + QByteArrayLiteral(" odd\n");
+    if (which == kOddNames) {
+        // A folder of a long name with a file of an ordinary name in it.
+        op.path = Join(folder, QString(128, QChar(0xE9)));
+        op.files.emplace_back(Join(op.path, QStringLiteral("inside.txt")), content);
+        return op;
+    }
+    op.path = Join(folder, OddName(which));
+    op.content = content;
     return op;
 }
 

@@ -7,6 +7,11 @@
 // whether an operation still finds its target when it is carried out is the
 // run's business, never the script's, so the same seed always gives the same
 // sequence.
+//
+// The kinds added later (a file held in use, an item whose name cannot
+// exist here) come from a random stream of their own and never touch the
+// script's picture of the tree, so the operations of the first kinds stay
+// what they were for every seed.
 
 #include "fakeservice/FakeFaults.h"
 
@@ -15,6 +20,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -37,6 +43,10 @@ struct Operation {
         RestartDuring,  // Stop once the service sees a call of method, then Start
         Pause,          // let the engine run pauseMs
         Settle,         // let the engine run until it is quiet
+        // Added later, from the script's second stream:
+        HoldInUse,      // path held here under a lock that conflicts with reading, for holdSteps steps
+        OddNameThere,   // the other computer adds path, a name that cannot exist here: a file with
+                        // content, or (content empty) a folder with files
     };
 
     Kind kind = Kind::Pause;
@@ -49,6 +59,7 @@ struct Operation {
     std::string method;
     Fault fault;
     int pauseMs = 0;
+    int holdSteps = 0;
 
     QString Describe() const;
 };
@@ -59,6 +70,9 @@ public:
 
     int Steps() const { return steps_; }
     Operation Next(int step);
+    // An operation of the later kinds to carry out after next (the step's
+    // operation), or none.
+    std::optional<Operation> Extra(int step, const Operation& next);
 
 private:
     QByteArray NewContent(int step, char side, int index, std::int64_t size);
@@ -69,6 +83,7 @@ private:
     QString FreeName(const QString& folder, bool folderName);
     bool Chance(int percent);
     int Below(int bound);
+    int ExtraBelow(int bound);  // from the second stream
 
     Operation WriteFile(int step, bool local);
     Operation MakeFolder(int step, bool local);
@@ -78,12 +93,15 @@ private:
     Operation DeleteVsEdit(int step);
     Operation FaultOperation();
     Operation RestartOperation();
+    Operation HoldInUse(const Operation& next);
+    Operation OddNameThere(int step);
 
     void ModelMove(const QString& from, const QString& to);
     void ModelDelete(const QString& path);
 
     std::uint64_t seed_;
     std::mt19937_64 random_;
+    std::mt19937_64 extra_;
     int steps_ = 0;
     bool pushSilent_ = false;
     std::set<QString> folders_;                  // service paths, root aside

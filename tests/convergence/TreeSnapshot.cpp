@@ -3,6 +3,7 @@
 #include "fakeservice/FakeState.h"
 #include "foundation/Constants.h"
 #include "sync/filter/FileFilter.h"
+#include "sync/rules/PathGuard.h"
 #include "tests/support/FileContents.h"
 
 #include <QDirIterator>
@@ -103,4 +104,25 @@ QStringList TreeSnapshot::Differences(const TreeSnapshot& other, const QString& 
                            QStringLiteral(", ") + theirs + QStringLiteral(" has ") + Describe(b);
     }
     return differences;
+}
+
+QStringList TreeSnapshot::LeaveOutUnrepresentable()
+{
+    QStringList leftOut;
+    for (auto entry = entries_.begin(); entry != entries_.end();) {
+        QString reason;
+        PathGuard::FromServicePath(entry->first, reason);
+        if (reason.isEmpty()) {
+            ++entry;
+            continue;
+        }
+        QString shown = entry->first;
+        for (QChar& c : shown) {
+            if (c.unicode() < 0x20)
+                c = QLatin1Char('?');
+        }
+        leftOut << shown + QStringLiteral(": ") + reason;
+        entry = entries_.erase(entry);
+    }
+    return leftOut;
 }

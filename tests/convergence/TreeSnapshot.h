@@ -30,6 +30,10 @@ public:
     QStringList Below(const QString& path) const;
     // "path: what this side has / what the other has" for each difference.
     QStringList Differences(const TreeSnapshot& other, const QString& mine, const QString& theirs) const;
+    // Drops the items whose path holds a name that cannot exist in a Linux
+    // folder (and what lies below them); each as "path: why", control
+    // characters shown as "?".
+    QStringList LeaveOutUnrepresentable();
     bool operator==(const TreeSnapshot&) const = default;
 
 private:

@@ -228,6 +228,22 @@ TEST_F(EngineTransfersTest, RemovedRecordsTakeOnlySnapshotsNoOpenRowOwns)
     EXPECT_EQ(QDir(cache).entryList(QDir::Files | QDir::Hidden), QStringList{UploadSnapshot::NameOf(key, 1)});
 }
 
+// The copy taken of a file in use waits for the row that registers the
+// file; when that row is cancelled (the file went before its registration)
+// and no other upload row of the file is open, the copy goes with it.
+TEST_F(EngineTransfersTest, ACancelledRowLeavesNoCopyOfAFileInUseBehind)
+{
+    AddLocal(QStringLiteral("\\a.txt"), "content", 1000);
+    const QString pending =
+        UploadSnapshot::PendingPathOf(engine_->CacheDir(), engine_->RecordKey(QStringLiteral("\\a.txt")));
+    ASSERT_TRUE(engine_->EnsureCacheDir());
+    ASSERT_TRUE(WriteFileBytes(pending, "copied while in use"));
+    Remove(QStringLiteral("\\a.txt"));
+    Drive();
+    EXPECT_EQ(Joined(RowStates()), "1|12|0");
+    EXPECT_FALSE(QFileInfo::exists(pending));
+}
+
 // A snapshot that is not what the registration described (cut short by a
 // crash, say) is never sent: the row is registered again with a new one.
 TEST_F(EngineTransfersTest, ASnapshotThatDiffersFromItsRegistrationIsTakenAgain)

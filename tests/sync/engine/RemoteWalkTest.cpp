@@ -6,6 +6,7 @@
 
 #include "tests/sync/EngineServiceFixture.h"
 
+#include "foundation/Constants.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/rules/MountedFolder.h"
 #include "tests/support/FileContents.h"
@@ -312,6 +313,40 @@ TEST_F(ScriptedWalkTest, BadEntriesAreSkippedAndTheRestGoesOn)
                              ":refused:folder entry:without its name or path", ":refused:/nosize.txt:without its key",
                              "listing known only in part, nothing removed or registered again:\\"})
         EXPECT_TRUE(log.contains(QLatin1String(line))) << line;
+}
+
+// Items whose names the service holds but no item here can carry (longer
+// than 255 bytes in UTF-8, a control character, a file of the cache
+// folder's name at the top, a folder of a long name with a file in it) are
+// left out without making the listing partial: the walk completes and gives
+// its position, and acts on the rest of their folders (with removal, a
+// stored file the service lacks goes). Were the walk failed for them, it
+// would fail again at every retry for as long as they exist.
+TEST_F(RemoteWalkTest, NamesThatCannotExistHereLeaveTheWalkWhole)
+{
+    Synced(QStringLiteral("\\a.txt"), "alpha", 1000);
+    SeedFolder(QStringLiteral("\\Docs"));
+    MakeFolder(QStringLiteral("\\Docs"));
+    StoreFolderRecord(QStringLiteral("\\Docs"));
+    MakeFile(QStringLiteral("\\Docs\\gone.txt"), "gone", 1000);
+    StoreFileRecord(QStringLiteral("\\Docs\\gone.txt"), QStringLiteral("1"), 1000, 4);
+    const QString longFolder = QLatin1Char('/') + QString(128, QChar(0xE9));
+    ASSERT_TRUE(service_.State().SeedFolder(UserId, longFolder, 500));
+    for (const QString& path : {QStringLiteral("/Docs/") + QString(130, QChar(0xFC)) + QStringLiteral(".txt"),
+                                QStringLiteral("/tab\there.txt"), QLatin1Char('/') + CacheFolderName,
+                                longFolder + QStringLiteral("/inside.txt")})
+        ASSERT_TRUE(service_.State().SeedFile(UserId, path, "cannot be here", 1000)) << path.toStdString();
+
+    QString stamp;
+    EXPECT_TRUE(Walk(true, &stamp));
+    EXPECT_FALSE(stamp.isEmpty());
+    EXPECT_EQ(Joined(LocalTree()), Joined({QStringLiteral("\\Docs/"), QStringLiteral("\\a.txt|alpha|1000")}));
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path from vfs_sync_file order by path"))), "\\a.txt");
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request")), 0) << Joined(Requests());
+    EXPECT_EQ(ServiceContent(longFolder + QStringLiteral("/inside.txt")), "cannot be here");
+    const QString log = TakeLog();
+    EXPECT_EQ(log.count(QStringLiteral("entry left out, its name cannot exist here")), 4) << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("listing known only in part")));
 }
 
 TEST_F(RemoteWalkTest, AFailedSubfolderListingFailsThePassAndKeepsItsContent)
