@@ -312,6 +312,15 @@ Operation SeedScript::MakeFolder(int step, bool local)
     return op;
 }
 
+// What a step becomes when there is nothing for it to act on.
+static Operation ShortPause()
+{
+    Operation op;
+    op.kind = Operation::Kind::Pause;
+    op.pauseMs = 50;
+    return op;
+}
+
 Operation SeedScript::MoveItem(bool local)
 {
     Operation op;
@@ -319,9 +328,7 @@ Operation SeedScript::MoveItem(bool local)
     op.local = local;
     op.path = PickAny();
     if (op.path.isEmpty()) {
-        op.kind = Operation::Kind::Pause;
-        op.pauseMs = 50;
-        return op;
+        return ShortPause();
     }
     const bool folder = folders_.count(op.path) > 0;
     // A rename in place, or a move into another folder (never into itself).
@@ -330,9 +337,7 @@ Operation SeedScript::MoveItem(bool local)
         target = QStringLiteral("/");
     op.path2 = FreeName(target, folder);
     if (op.path2.isEmpty() || op.path2 == op.path) {
-        op.kind = Operation::Kind::Pause;
-        op.pauseMs = 50;
-        return op;
+        return ShortPause();
     }
     ModelMove(op.path, op.path2);
     return op;
@@ -345,9 +350,7 @@ Operation SeedScript::DeleteItem(bool local)
     op.local = local;
     op.path = PickAny();
     if (op.path.isEmpty()) {
-        op.kind = Operation::Kind::Pause;
-        op.pauseMs = 50;
-        return op;
+        return ShortPause();
     }
     ModelDelete(op.path);
     return op;
