@@ -19,10 +19,8 @@ void ControlFixture::SetUp()
 {
     ASSERT_TRUE(service_.IsRunning());
     ASSERT_TRUE(dir_.isValid());
-    ASSERT_TRUE(QDir().mkpath(dir_.filePath(QStringLiteral("home"))));
     env_.Set("TESSARON_HOME", dir_.filePath(QStringLiteral("data")).toStdString());
-    env_.Set("HOME", dir_.filePath(QStringLiteral("home")).toStdString());
-    env_.Set("XDG_CONFIG_HOME", dir_.filePath(QStringLiteral("config")).toStdString());
+    env_.UseHomeIn(dir_.path().toStdString());
     ASSERT_TRUE(QDir().mkpath(dir_.filePath(QStringLiteral("data"))));
     ASSERT_TRUE(service_.State().AddAccount(TestAccount::Spec()));
     Lithos::SQLiteStatement::SetPauseDuration(std::chrono::milliseconds(1));

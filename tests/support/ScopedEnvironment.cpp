@@ -1,6 +1,7 @@
 #include "tests/support/ScopedEnvironment.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 ScopedEnvironment::~ScopedEnvironment()
 {
@@ -28,4 +29,12 @@ void ScopedEnvironment::Unset(const std::string& name)
 {
     Remember(name);
     ::unsetenv(name.c_str());
+}
+
+void ScopedEnvironment::UseHomeIn(const std::string& folder)
+{
+    const std::string home = folder + "/home";
+    std::filesystem::create_directories(home);
+    Set("HOME", home);
+    Set("XDG_CONFIG_HOME", folder + "/config");
 }

@@ -17,6 +17,9 @@ public:
 
     void Set(const std::string& name, const std::string& value);
     void Unset(const std::string& name);
+    // The user's home and configuration folders as folder/home (made here)
+    // and folder/config, so nothing a test does reaches the real ones.
+    void UseHomeIn(const std::string& folder);
 
 private:
     void Remember(const std::string& name);

@@ -19,9 +19,7 @@ const QString SyncFixture::AgentKey = QStringLiteral("0123456789abcdef0123456789
 void SyncFixture::SetUp()
 {
     DatabaseTest::SetUp();
-    ASSERT_TRUE(QDir().mkpath(dir_.filePath(QStringLiteral("home"))));
-    env_.Set("HOME", dir_.filePath(QStringLiteral("home")).toStdString());
-    env_.Set("XDG_CONFIG_HOME", dir_.filePath(QStringLiteral("config")).toStdString());
+    env_.UseHomeIn(dir_.path().toStdString());
     syncRoot_ = dir_.filePath(QStringLiteral("sync"));
     ASSERT_TRUE(QDir().mkpath(syncRoot_));
 
