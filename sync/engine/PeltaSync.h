@@ -184,6 +184,10 @@ public:
     // reports the path in use to the status object. False for a folder or
     // when the copy fails (the record keeps what it had).
     bool SnapshotLockedFile(PeltaRecVfsSyncFile& record);
+    // The copy of a file in use ("_" + key) waits only while an upload row
+    // of the path is open to take it; with none (the change needed no row,
+    // or the last such row ended) nothing ever would, and it is removed.
+    void DropUnclaimedLockedCopy(const QString& path, const QString& key, int excludeRowid = 0);
     // Stores the item's current modification time in its record.
     void UpdateFileMTime(const QString& path, int kind);
     // Dot-names are hidden already; nothing to do.
@@ -284,7 +288,8 @@ public:
     // A fresh snapshot of the row's local file; copy takes its size and
     // modification time. False (logged) when the file cannot be copied.
     bool TakeUploadSnapshot(const PeltaRecSyncRequest& request, PeltaRecVfsSyncFile& copy);
-    // The row's snapshot and its note are removed.
+    // The row's snapshot and its note are removed, and the copy of the file
+    // in use when no other upload row is left to take it.
     void RemoveUploadSnapshot(const PeltaRecSyncRequest& request);
     // PeltaDb::RequestPending; a failure of the store reads as "open".
     bool RequestOpen(const QString& path, int action, int excludeRowid);

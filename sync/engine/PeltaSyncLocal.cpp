@@ -44,6 +44,8 @@ bool PeltaSync::AddItem(const QString& path, int level, bool lowPriority, bool f
             return;
         }
         stored = AddReadItem(local, level, lowPriority, force);
+        if (read == InfoFailed)
+            DropUnclaimedLockedCopy(local.path, local.key);
     });
     return stored;
 }
@@ -174,6 +176,8 @@ void PeltaSync::ModifyItem(const QString& path)
 
     if (!IsLocalChanged(local, stored)) {
         Log(QStringLiteral("DB:Upd:") + relative + QStringLiteral(":skip, file not changed"), LogSync);
+        if (read == InfoFailed)
+            DropUnclaimedLockedCopy(relative, local.key);
         return;
     }
     FillRecordKeys(local);
@@ -188,6 +192,8 @@ void PeltaSync::ModifyItem(const QString& path)
         evtRequestQueue.Set();
         Log(QStringLiteral("PeltaSync:event:evtRequestQueue"), LogEvent);
     }
+    if (read == InfoFailed)
+        DropUnclaimedLockedCopy(relative, local.key);
     Log(QStringLiteral("DB:Upd:") + relative, LogSync);
 }
 
@@ -349,7 +355,11 @@ bool PeltaSync::RenameItem(const QString& oldPath, const QString& newPath)
         Log(QStringLiteral("PeltaSync::FileRename:cannot read, not stored:") + newRel, LogGeneral);
         return true;
     }
-    return RenameStored(moved, old);
+    const bool renamed = RenameStored(moved, old);
+    // A move alone sends no content.
+    if (read == InfoFailed)
+        DropUnclaimedLockedCopy(moved.path, moved.key);
+    return renamed;
 }
 
 bool PeltaSync::RenameStored(PeltaRecVfsSyncFile& moved, const PeltaRecVfsSyncFile& old)

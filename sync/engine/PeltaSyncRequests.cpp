@@ -172,14 +172,8 @@ bool PeltaSync::CancelRequest(PeltaRecSyncRequest& request)
     Log(QStringLiteral("PeltaSync:CancelRequest(id=") + Number(request.rowid) + QStringLiteral("):") +
             XSYNCName(request.action) + QLatin1Char(':') + request.path,
         LogSync);
-    if (IsUploadAction(request.action) && RecordKey::IsValid(request.key)) {
-        UploadSnapshot::Remove(SyncFolder(), SnapshotOf(request));
-        // A copy taken while the file was in use waits for the row that
-        // registers the file next; with no upload row of it left open, none
-        // ever takes it.
-        if (!UploadRowOpen(request.path, request.rowid))
-            UploadSnapshot::Remove(SyncFolder(), UploadSnapshot::PendingPathOf(CacheDir(), request.key));
-    }
+    if (IsUploadAction(request.action))
+        RemoveUploadSnapshot(request);
     return true;
 }
 
@@ -280,8 +274,17 @@ void PeltaSync::RemoveStaleSnapshots(const SyncFolders& folders, const QString& 
 
 void PeltaSync::RemoveUploadSnapshot(const PeltaRecSyncRequest& request)
 {
-    if (RecordKey::IsValid(request.key))
-        UploadSnapshot::Remove(SyncFolder(), SnapshotOf(request));
+    if (!RecordKey::IsValid(request.key))
+        return;
+    UploadSnapshot::Remove(SyncFolder(), SnapshotOf(request));
+    DropUnclaimedLockedCopy(request.path, request.key, request.rowid);
+}
+
+void PeltaSync::DropUnclaimedLockedCopy(const QString& path, const QString& key, int excludeRowid)
+{
+    if (!RecordKey::IsValid(key) || UploadRowOpen(path, excludeRowid))
+        return;
+    UploadSnapshot::Remove(SyncFolder(), UploadSnapshot::PendingPathOf(CacheDir(), key));
 }
 
 bool PeltaSync::RequestOpen(const QString& path, int action, int excludeRowid)
@@ -540,7 +543,7 @@ bool PeltaSync::CommitSettled(PeltaRecSyncRequest& request, const QString& versi
     request.status = RequestCommitted;
     SaveRequestStatus(request);
     if (IsUploadAction(request.action))
-        UploadSnapshot::Remove(SyncFolder(), SnapshotOf(request));
+        RemoveUploadSnapshot(request);
     return true;
 }
 

@@ -364,7 +364,7 @@ void PeltaSync::PlaceCommitConflict(PeltaRecSyncRequest& request, const QString&
         }
         status_.FileMon(copy, 1, true);
     }
-    UploadSnapshot::Remove(root, snapshot);
+    RemoveUploadSnapshot(request);
     conflicts_.Remove(request.path);
 
     PeltaRecVfsSyncFile remote;

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QString>
+#include <QStringList>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -281,5 +283,73 @@ TEST_F(PeltaSyncLocalTest, QuotesInNamesAreStoredAsTheyAre)
     EXPECT_EQ(Joined(Rows(QStringLiteral("select path, name from vfs_sync_folder"))), "\\O'Brien|O'Brien");
     EXPECT_EQ(Requests().size(), 3);
 }
+
+// A copy taken of a file in use waits in the cache folder for the upload row
+// that registers the file next. A change that queues no upload leaves no copy
+// behind, and the copy goes once the last upload row of the file has ended.
+struct LockedChangeCase {
+    const char* name;
+    const char* to;          // the name the file ends under
+    const char* content;     // its content then
+    bool uploadQueued;
+};
+
+class LockedCopyTest : public PeltaSyncLocalTest, public testing::WithParamInterface<LockedChangeCase> {
+protected:
+    QStringList CacheEntries() const
+    {
+        return QDir(SyncRoot() + QStringLiteral("/.tessaron.cache"))
+            .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+};
+
+TEST_P(LockedCopyTest, NoCopyOutlivesTheUploadsThatMayTakeIt)
+{
+    const LockedChangeCase& change = GetParam();
+    const QString from = QStringLiteral("\\a.txt");
+    const QString to = QString::fromLatin1(change.to);
+    MakeFile(from, "abc", 1000);
+    Add(from);
+    CommitAll();
+    SetVersion(from, "v1");
+    if (to != from)
+        Move(from, to);
+    if (QByteArray(change.content) != "abc")
+        MakeFile(to, change.content, 2000);
+    FileInUse::Override([](const QString&) { return true; });
+
+    if (to == from)
+        engine_->FileModify(to);
+    else
+        EXPECT_TRUE(engine_->FileRename(from, to));
+    const QString copy = QLatin1Char('_') + engine_->RecordKey(to);
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where commit_time is null and action=") +
+                     QString::number(XSYNCFileMod)),
+              change.uploadQueued ? 1 : 0);
+    EXPECT_EQ(CacheEntries(), change.uploadQueued ? QStringList{copy} : QStringList{});
+    if (!change.uploadQueued)
+        return;
+
+    // The row ends (committed here) without having taken the copy.
+    PeltaRecSyncRequest row;
+    row.rowid = static_cast<int>(Number(QStringLiteral("select rowid from sync_request where action=") +
+                                        QString::number(XSYNCFileMod)));
+    row.key = engine_->RecordKey(to);
+    row.path = to;
+    row.action = XSYNCFileMod;
+    CommitAll();
+    engine_->RemoveUploadSnapshot(row);
+    EXPECT_EQ(CacheEntries(), QStringList{});
+}
+
+const LockedChangeCase lockedChanges[] = {
+    {"ModifiedButUnchanged", "\\a.txt", "abc", false},
+    {"Renamed", "\\b.txt", "abc", false},
+    {"ModifiedWithNewContent", "\\a.txt", "abcdef", true},
+    {"RenamedWithNewContent", "\\b.txt", "abcdef", true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, LockedCopyTest, testing::ValuesIn(lockedChanges),
+                         [](const testing::TestParamInfo<LockedChangeCase>& info) { return info.param.name; });
 
 }  // namespace
