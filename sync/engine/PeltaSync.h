@@ -269,7 +269,7 @@ public:
     // Rewrites err_count, opt, action and status of the row from the record.
     bool ResetRequest(PeltaRecSyncRequest& request);
     // Back to registration under a fresh journal key: status 1, the journal
-    // columns emptied, the snapshot's sending note dropped.
+    // columns emptied, the snapshot and its sending note removed.
     bool RegisterAgain(PeltaRecSyncRequest& request);
     // Turns an error message of the service into an action on the row. True
     // when the failure counts (the callers raise err_count where they do

@@ -193,8 +193,10 @@ bool PeltaSync::RegisterAgain(PeltaRecSyncRequest& request)
     request.sync_journal_key_checksum.clear();
     request.sync_journal_key_expire = 0;
     SaveRequestStatus(request);
+    // The registration takes a fresh snapshot; the old one goes now, as
+    // the row may yet be replaced by a newer change before it runs again.
     if (IsUploadAction(request.action) && RecordKey::IsValid(request.key))
-        UploadSnapshot::DropNote(SyncFolder(), SnapshotOf(request));
+        UploadSnapshot::Remove(SyncFolder(), SnapshotOf(request));
     return true;
 }
 
