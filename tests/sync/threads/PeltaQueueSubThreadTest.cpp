@@ -5,6 +5,7 @@
 #include "tests/sync/threads/EngineThreadFixture.h"
 
 #include "foundation/ProcessState.h"
+#include "sync/rules/FileInUse.h"
 #include "sync/rules/MountedFolder.h"
 #include "sync/threads/PeltaQueueSubThread.h"
 #include "tests/support/FileContents.h"
@@ -37,6 +38,7 @@ protected:
         if (worker_)
             worker_->StopAndJoin();
         worker_.reset();
+        FileInUse::Override({});
         EngineThreadFixture::TearDown();
     }
 
@@ -267,6 +269,34 @@ TEST_F(PeltaQueueSubThreadTest, StoppingEndsARunningUploadAtOnce)
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, 1s);
     EXPECT_FALSE(Committed(QStringLiteral("\\held.bin")));
     EXPECT_EQ(OpenRows(), 1);
+}
+
+// A file held in use keeps its row, which waits its retry delay like any
+// failed row: batches woken meanwhile do not try it again.
+TEST_F(PeltaQueueSubThreadTest, AFileInUseWaitsItsRetryDelayAndKeepsItsRow)
+{
+    std::atomic<int> asked{0};
+    FileInUse::Override([&](const QString& full) {
+        if (!full.endsWith(QStringLiteral("/held.txt")))
+            return false;
+        ++asked;
+        return true;
+    });
+    AddLocal(QStringLiteral("\\held.txt"), "held", 1000);
+    StartWorker();
+    ASSERT_TRUE(WaitUntil([&] { return Number(QStringLiteral("select err_count from sync_request")) >= 1; }));
+    const int first = asked.load();
+    for (int turn = 0; turn < 20; ++turn) {
+        const int before = worker_->Batches();
+        evtRequestQueue.Set();
+        ASSERT_TRUE(WaitUntil([&] { return worker_->Batches() > before; }));
+    }
+    EXPECT_EQ(asked.load(), first);
+    EXPECT_EQ(Joined(RowStates()), "1|1|1");
+
+    FileInUse::Override({});
+    RetriesDue();
+    ASSERT_TRUE(WaitUntil([&] { return Committed(QStringLiteral("\\held.txt")); })) << Joined(RowStates());
 }
 
 }  // namespace
