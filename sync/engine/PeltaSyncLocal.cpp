@@ -356,7 +356,8 @@ bool PeltaSync::RenameItem(const QString& oldPath, const QString& newPath)
         return true;
     }
     const bool renamed = RenameStored(moved, old);
-    // A move alone sends no content.
+    // Unless the move came with new content (a modification row), no row
+    // takes the copy.
     if (read == InfoFailed)
         DropUnclaimedLockedCopy(moved.path, moved.key);
     return renamed;
