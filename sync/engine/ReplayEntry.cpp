@@ -216,6 +216,9 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
     engine_.FillRecordKeys(parentCheck);
     engine_.CheckParent(parentCheck, false, true);
 
+    // Content still to go up under the old name goes with the file: the old
+    // name's row finds nothing left to send.
+    const bool unsent = engine_.UploadRowOpen(orig);
     Mark(orig);
     Mark(dest);
     int error = 0;
@@ -253,12 +256,29 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
     // A change the file carried here goes up as a modification of its new
     // path.
     engine_.FileModify(dest);
+    if (unsent)
+        QueueUnsent(dest);
     if (older) {
         engine_.Db().CancelPathRequests(orig, XSYNCFileGet);
         return FetchMoved(entry);
     }
     batch_.lastPath = dest;
     return EntryOutcome::Applied;
+}
+
+// The record already holds the unsent content's time and size (the change
+// was seen under the old name), so the new path would look unchanged.
+void ReplayEntry::QueueUnsent(const QString& dest)
+{
+    if (engine_.UploadRowOpen(dest))
+        return;
+    PeltaRecVfsSyncFile record;
+    bool error = false;
+    if (!Stored(dest, XFSFile, record, error))
+        return;
+    PeltaSync::Log(kWhere + QStringLiteral("unsent content moved with the file, queued under its new name:") + dest,
+                   LogGeneral);
+    engine_.Db().AddSyncRequest(record, XSYNCFileMod, false);
 }
 
 // The move could not be made here: the destination comes from the service

@@ -73,6 +73,9 @@ private:
     // The same when the source is still here but could not be moved: the
     // source then goes here as it went there.
     EntryOutcome FetchMovedAway(const JournalEntry& entry);
+    // Queues the modification of a moved file whose content had not gone up
+    // under its old name.
+    void QueueUnsent(const QString& dest);
     bool MoveFolderRows(const PeltaRecVfsSyncFile& source, const QString& dest);
     void AddFolderRecord(const QString& path, const PeltaRecVfsSyncFile& source, const QString& version);
     // Makes the folder (and its own folder when that is missing too); true

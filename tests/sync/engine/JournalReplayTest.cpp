@@ -635,6 +635,33 @@ TEST_F(JournalReplayTest, AFileChangedHereMovesWithItsContentAndTheChangeGoesUp)
     EXPECT_TRUE(ConflictCopies().isEmpty());
 }
 
+// The change was seen and queued under the old name before the move came:
+// its row finds nothing at the old name, so the content must go up under the
+// new one, and the service's next edit must not replace it.
+TEST_F(JournalReplayTest, AChangeQueuedBeforeAMoveGoesUpUnderTheNewName)
+{
+    SyncedFile(QStringLiteral("\\m.txt"), "old");
+    ModifyLocal(QStringLiteral("\\m.txt"), "changed here", 1700);
+    OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
+    OtherAgentEdits(QStringLiteral("/n.txt"), "theirs", 2100);
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\n.txt")), "changed here");
+    const QStringList copies = ConflictCopies();
+    ASSERT_EQ(copies.size(), 1);
+    EXPECT_EQ(LocalContent(QLatin1Char('\\') + copies.first()), "theirs");
+
+    DriveWithRetries();
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\m.txt")), "(none)");
+    QStringList serviceContents;
+    for (const QString& entry : ServiceTree())
+        serviceContents << entry.section(QLatin1Char('|'), 1);
+    serviceContents.sort();
+    EXPECT_EQ(Joined(serviceContents), "changed here\ntheirs");
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
+
 // A move onto a name taken here by a new local file: the local file stays
 // as it is, the service's file comes beside it, and the source goes here as
 // it went there - unless it changed here, then it stays and goes up anew.
