@@ -212,6 +212,9 @@ public:
     // really changed.
     void FileModify(const QString& path);
     static bool IsLocalChanged(const PeltaRecVfsSyncFile& local, const PeltaRecVfsSyncFile& stored);
+    // The upload a local change of a stored file goes up as: an add when the
+    // record holds no version of the service's, otherwise a modification.
+    static int UploadActionOf(const PeltaRecVfsSyncFile& stored);
     // An item was renamed or moved: move its rows (a folder's whole subtree)
     // and queue a move. False when the names are equal, either is refused or
     // the new path does not exist.

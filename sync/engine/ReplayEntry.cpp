@@ -60,7 +60,8 @@ bool ReplayEntry::Stored(const QString& path, int kind, PeltaRecVfsSyncFile& rec
     return found && !error;
 }
 
-bool ReplayEntry::InsertFromEntry(const QString& path, const JournalEntry& entry, PeltaRecVfsSyncFile& record)
+bool ReplayEntry::InsertFromEntry(const QString& path, const JournalEntry& entry, PeltaRecVfsSyncFile& record,
+                                  bool contentHere)
 {
     record.Clear();
     record.kind = XFSFile;
@@ -72,10 +73,14 @@ bool ReplayEntry::InsertFromEntry(const QString& path, const JournalEntry& entry
         engine_.CheckParent(record, false, true);
         PeltaSync::Log(QStringLiteral("CheckParent=") + record.parent, LogGeneral);
     }
-    record.version = entry.version;
     record.ctime = static_cast<std::int32_t>(entry.mtime);
-    record.mtime = record.ctime;
-    record.size = entry.size;
+    if (contentHere) {
+        record.version = entry.version;
+        record.mtime = record.ctime;
+        record.size = entry.size;
+    }
+    // Otherwise the service's facts are written once its content is in
+    // place: a local file that appears meanwhile is not based on them.
     return engine_.Db().RecAdd(record, true);
 }
 
@@ -131,7 +136,7 @@ EntryOutcome ReplayEntry::FetchFile(const JournalEntry& entry)
             if (!stored.parent.isEmpty())
                 engine_.Db().RecUpdateFields(stored.key, XFSFile, XMap{{QStringLiteral("parent"), stored.parent}});
         }
-    } else if (!InsertFromEntry(path, entry, stored)) {
+    } else if (!InsertFromEntry(path, entry, stored, false)) {
         PeltaSync::Log(kWhere + QStringLiteral("cannot record ") + path, LogGeneral);
         return EntryOutcome::NotApplied;
     }
@@ -246,7 +251,7 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
                                          XMap{{QStringLiteral("version"), entry.version}});
         }
     } else {
-        InsertFromEntry(dest, entry, target);
+        InsertFromEntry(dest, entry, target, true);
     }
     engine_.SetIcon(orig, XICODel);
     engine_.SetIcon(dest, XICOSync);
@@ -310,7 +315,7 @@ EntryOutcome ReplayEntry::FetchMoved(const JournalEntry& entry)
     const bool found = Stored(dest, XFSFile, target, error);
     if (error)
         return EntryOutcome::NotApplied;
-    if (!found && !InsertFromEntry(dest, entry, target)) {
+    if (!found && !InsertFromEntry(dest, entry, target, false)) {
         PeltaSync::Log(kWhere + QStringLiteral("cannot record ") + dest, LogGeneral);
         return EntryOutcome::NotApplied;
     }

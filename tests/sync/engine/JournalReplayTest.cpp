@@ -181,6 +181,18 @@ protected:
     // cache folder aside.
     QStringList LocalTree() const { return TreeListing::Local(SyncRoot(), kTreeForm); }
     QStringList ServiceTree() { return TreeListing::Service(service_.State(), UserId, kTreeForm); }
+    // The distinct contents of the service's files, sorted.
+    QStringList ServiceContents()
+    {
+        QStringList contents;
+        for (const QString& entry : ServiceTree()) {
+            if (entry.contains(QLatin1Char('|')))
+                contents << entry.section(QLatin1Char('|'), 1);
+        }
+        contents.sort();
+        contents.removeDuplicates();
+        return contents;
+    }
     // "\path|version" of every stored file and "\path\" of every folder; the
     // same of the service's live items.
     QStringList StoredTree()
@@ -469,6 +481,32 @@ TEST_F(JournalReplayTest, ARemoteEditOfAFileChangedHereLandsBesideIt)
     EXPECT_EQ(Joined(RequestsFor(XSYNCFileMod)), "\\r.txt");
 }
 
+// The service's new file could not be fetched yet when a file of the same
+// name was written here: the local content is no edit of the service's, so
+// neither replaces the other, whichever goes first.
+TEST_F(JournalReplayTest, AFileWrittenHereBeforeTheServicesNewFileArrivesKeepsBoth)
+{
+    OtherAddsFile(QStringLiteral("\\a.txt"), "theirs");
+    service_.Faults().SetAlways("getFileCheck", Fault::Http500());
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    ModifyLocal(QStringLiteral("\\a.txt"), "mine here", 1700);
+    service_.Faults().Clear("getFileCheck");
+
+    // The upload goes before the waiting download.
+    const int upload = static_cast<int>(Number(QStringLiteral("select rowid from sync_request where action in (") +
+                                               QString::number(XSYNCFileAdd) + QStringLiteral(", ") +
+                                               QString::number(XSYNCFileMod) + QStringLiteral(")")));
+    ASSERT_GT(upload, 0);
+    PeltaRecSyncRequest row = LoadRow(upload);
+    RequestSteps::Tally tally;
+    steps_->Drive(row, tally);
+    DriveWithRetries();
+
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(Joined(ServiceContents()), "mine here\ntheirs");
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
+
 struct RecycleCase {
     const char* name;
     // Makes \r.txt as the case has it; the service has it synchronised.
@@ -654,11 +692,7 @@ TEST_F(JournalReplayTest, AChangeQueuedBeforeAMoveGoesUpUnderTheNewName)
     DriveWithRetries();
     EXPECT_EQ(Joined(OpenRequests()), "");
     EXPECT_EQ(LocalContent(QStringLiteral("\\m.txt")), "(none)");
-    QStringList serviceContents;
-    for (const QString& entry : ServiceTree())
-        serviceContents << entry.section(QLatin1Char('|'), 1);
-    serviceContents.sort();
-    EXPECT_EQ(Joined(serviceContents), "changed here\ntheirs");
+    EXPECT_EQ(Joined(ServiceContents()), "changed here\ntheirs");
     EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
 }
 
