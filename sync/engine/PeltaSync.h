@@ -294,6 +294,10 @@ public:
     // True when an upload (add or modification) row of the path is open,
     // whatever its status; excludeRowid does not count.
     bool UploadRowOpen(const QString& path, int excludeRowid = 0);
+    // True when the local file of the path holds content still to reach
+    // the service under that path: an upload row of the path, or a local
+    // move onto it, is open. A failure of the store reads as "open".
+    bool LocalContentOpen(const QString& path);
     // True when any row that names the path (as its item or as a move's
     // source) is still to be carried out; a failure of the store reads as
     // "open".

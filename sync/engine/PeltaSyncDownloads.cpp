@@ -392,7 +392,7 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
     facts.size = stored.size;
     facts.mtime = stored.mtime;
     facts.version = stored.version;
-    const bool uploadOpen = UploadRowOpen(relative);
+    const bool uploadOpen = LocalContentOpen(relative);
 
     status_.FileMon(relative, PeltaRequestObject::SelfChangeMark, false);
     const SafeReplace::Result result = SafeReplace::Apply(folders->SyncFolder(), incoming, full, facts, uploadOpen,

@@ -507,6 +507,27 @@ TEST_F(JournalReplayTest, AFileWrittenHereBeforeTheServicesNewFileArrivesKeepsBo
     EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
 }
 
+// A file renamed here whose move has not gone up yet holds content the
+// service does not have under the new name: the service's new file of that
+// name lands beside it.
+TEST_F(JournalReplayTest, AServiceFileArrivingAtTheNameOfAMoveHereLandsBesideIt)
+{
+    SyncedFile(QStringLiteral("\\e.txt"), "mine");
+    ASSERT_TRUE(QDir().rename(Local(QStringLiteral("\\e.txt")), Local(QStringLiteral("\\c.bin"))));
+    ASSERT_TRUE(engine_->FileRename(QStringLiteral("\\e.txt"), QStringLiteral("\\c.bin")));
+    OtherAddsFile(QStringLiteral("\\c.bin"), "first");
+    OtherAgentEdits(QStringLiteral("/c.bin"), "theirs", 2100);
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\c.bin")), "mine");
+    const QStringList copies = ConflictCopies();
+    ASSERT_EQ(copies.size(), 1);
+    EXPECT_EQ(LocalContent(QLatin1Char('\\') + copies.first()), "theirs");
+
+    DriveWithRetries();
+    EXPECT_EQ(Joined(ServiceContents()), "mine\ntheirs");
+}
+
 struct RecycleCase {
     const char* name;
     // Makes \r.txt as the case has it; the service has it synchronised.
@@ -533,6 +554,18 @@ public:
         record.path = QStringLiteral("\\r.txt");
         ASSERT_TRUE(engine_->Db().RecGet(record));
         ASSERT_TRUE(engine_->Db().AddSyncRequest(record, XSYNCFileMod, false));
+    }
+    // A file renamed here onto the name, its move not gone up yet.
+    void MovedHereRow()
+    {
+        PeltaRecVfsSyncFile record;
+        record.kind = XFSFile;
+        record.path = QStringLiteral("\\r.txt");
+        ASSERT_TRUE(engine_->Db().RecGet(record));
+        PeltaRecVfsSyncFile old = record;
+        old.path = QStringLiteral("\\q.txt");
+        XMap extra;
+        ASSERT_TRUE(engine_->Db().AddSyncRequestTo(record, XSYNCFileMove, false, &old, extra));
     }
     void Unversioned() { Run(QStringLiteral("update vfs_sync_file set version=''")); }
     void Unknown() { Run(QStringLiteral("delete from vfs_sync_file")); }
@@ -576,6 +609,13 @@ INSTANTIATE_TEST_SUITE_P(
                         auto& test = static_cast<RecycleFileTest&>(t);
                         test.Synced("same");
                         test.UploadRow();
+                    },
+                    false},
+        RecycleCase{"MovedHereRowOpen",
+                    [](JournalReplayTest& t) {
+                        auto& test = static_cast<RecycleFileTest&>(t);
+                        test.Synced("same");
+                        test.MovedHereRow();
                     },
                     false},
         RecycleCase{"StoredWithoutVersion",
