@@ -736,6 +736,23 @@ TEST_F(JournalReplayTest, AChangeQueuedBeforeAMoveGoesUpUnderTheNewName)
     EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
 }
 
+// The service's edit before the move never came here (its download found
+// the old name gone): the moved file here is older than the service's and
+// is fetched at the new name rather than taken for the moved version.
+TEST_F(JournalReplayTest, AMovedFileWhoseEditNeverCameIsFetchedAtTheNewName)
+{
+    SyncedFile(QStringLiteral("\\m.txt"), "old");
+    // The edit, without the journal entry this agent has passed already.
+    ASSERT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/m.txt"), "theirs", 2100));
+    OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\m.txt")), "(none)");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\n.txt")), "theirs");
+    EXPECT_TRUE(ConflictCopies().isEmpty());
+    EXPECT_EQ(Joined(OpenRequests()), "");
+}
+
 // A move onto a name taken here by a new local file: the local file stays
 // as it is, the service's file comes beside it, and the source goes here as
 // it went there - unless it changed here, then it stays and goes up anew.
