@@ -216,6 +216,9 @@ public:
     // really changed.
     void FileModify(const QString& path);
     static bool IsLocalChanged(const PeltaRecVfsSyncFile& local, const PeltaRecVfsSyncFile& stored);
+    // The upload a local change of a stored file goes up as: an add when the
+    // record holds no version of the service's, otherwise a modification.
+    static int UploadActionOf(const PeltaRecVfsSyncFile& stored);
     // An item was renamed or moved: move its rows (a folder's whole subtree)
     // and queue a move. False when the names are equal, either is refused or
     // the new path does not exist.
@@ -296,6 +299,10 @@ public:
     // True when an upload (add or modification) row of the path is open,
     // whatever its status; excludeRowid does not count.
     bool UploadRowOpen(const QString& path, int excludeRowid = 0);
+    // True when the local file of the path holds content still to reach
+    // the service under that path: an upload row of the path, or a local
+    // move onto it, is open. A failure of the store reads as "open".
+    bool LocalContentOpen(const QString& path);
     // True when any row that names the path (as its item or as a move's
     // source) is still to be carried out; a failure of the store reads as
     // "open".

@@ -387,12 +387,20 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
             *error = EPERM;
         return SafeReplace::Outcome::Failed;
     }
+    // The record as it is now: another download of the path may have placed
+    // the file and written its record since the caller read it.
+    PeltaRecVfsSyncFile current;
+    current.kind = XFSFile;
+    current.path = relative;
+    bool fresh = false;
+    Guarded("PeltaSync::PlaceDownload", [&] { fresh = db_->RecGet(current); });
+    const PeltaRecVfsSyncFile& record = fresh ? current : stored;
     SafeReplace::Stored facts;
-    facts.known = stored.found;
-    facts.size = stored.size;
-    facts.mtime = stored.mtime;
-    facts.version = stored.version;
-    const bool uploadOpen = UploadRowOpen(relative);
+    facts.known = fresh || stored.found;
+    facts.size = record.size;
+    facts.mtime = record.mtime;
+    facts.version = record.version;
+    const bool uploadOpen = LocalContentOpen(relative);
 
     status_.FileMon(relative, PeltaRequestObject::SelfChangeMark, false);
     const SafeReplace::Result result = SafeReplace::Apply(folders->SyncFolder(), incoming, full, facts, uploadOpen,

@@ -99,7 +99,7 @@ bool PeltaSync::AddReadItem(PeltaRecVfsSyncFile& local, int level, bool lowPrior
         } else {
             Log(QStringLiteral("PeltaSync:FileAdd:3-1"), LogDebug);
             local.version = stored.version;
-            db_->AddSyncRequest(local, XSYNCFileMod, lowPriority);
+            db_->AddSyncRequest(local, UploadActionOf(stored), lowPriority);
         }
     } else {
         Log(QStringLiteral("PeltaSync:FileAdd:2"), LogDebug);
@@ -185,7 +185,7 @@ void PeltaSync::ModifyItem(const QString& path)
     local.version = stored.version;
     db_->RecUpdate(local);
     if (!db_->RequestPending(relative, XSYNCFileAdd, 0)) {
-        db_->AddSyncRequest(local, XSYNCFileMod, false);
+        db_->AddSyncRequest(local, UploadActionOf(stored), false);
     } else {
         // The open add or modification sends the new content when it runs.
         evtTrayIconMsn.Set();
@@ -195,6 +195,15 @@ void PeltaSync::ModifyItem(const QString& path)
     if (read == InfoFailed)
         DropUnclaimedLockedCopy(relative, local.key);
     Log(QStringLiteral("DB:Upd:") + relative, LogSync);
+}
+
+// A record without a version holds nothing the service gave this computer
+// (a file still to come, or never sent): the local content is no edit of any
+// version there, and an edit without its base would silently replace
+// whatever the service holds at the path.
+int PeltaSync::UploadActionOf(const PeltaRecVfsSyncFile& stored)
+{
+    return stored.version.isEmpty() ? XSYNCFileAdd : XSYNCFileMod;
 }
 
 bool PeltaSync::IsLocalChanged(const PeltaRecVfsSyncFile& local, const PeltaRecVfsSyncFile& stored)

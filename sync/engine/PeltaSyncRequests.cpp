@@ -310,6 +310,20 @@ bool PeltaSync::UploadRowOpen(const QString& path, int excludeRowid)
     return open;
 }
 
+bool PeltaSync::LocalContentOpen(const QString& path)
+{
+    if (UploadRowOpen(path))
+        return true;
+    bool open = true;
+    Guarded("PeltaSync::LocalContentOpen", [&] {
+        open = db_->NewStatement()->QueryDouble(QStringLiteral("select count(*) from sync_request where path=") +
+                                                PeltaRec::Literal(path) +
+                                                QStringLiteral(" and commit_time is null and status<10 and action=") +
+                                                Number(XSYNCFileMove)) > 0;
+    });
+    return open;
+}
+
 bool PeltaSync::PathRowOpen(const QString& path)
 {
     bool open = true;

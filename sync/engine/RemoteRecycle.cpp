@@ -100,7 +100,7 @@ RemoteRecycle::Result RemoteRecycle::RemoveFile(const QString& path, bool queueK
     }
 
     const SafeReplace::Stored record{found, stored.size, stored.mtime, stored.version};
-    if (!SafeReplace::Matches(facts.size, facts.mtime, record, engine_.UploadRowOpen(path))) {
+    if (!SafeReplace::Matches(facts.size, facts.mtime, record, engine_.LocalContentOpen(path))) {
         PeltaSync::Log(kWhere + QStringLiteral(":changed here, kept for upload:") + path, LogGeneral);
         if (queueKept)
             KeepForUpload(path);

@@ -60,7 +60,8 @@ bool ReplayEntry::Stored(const QString& path, int kind, PeltaRecVfsSyncFile& rec
     return found && !error;
 }
 
-bool ReplayEntry::InsertFromEntry(const QString& path, const JournalEntry& entry, PeltaRecVfsSyncFile& record)
+bool ReplayEntry::InsertFromEntry(const QString& path, const JournalEntry& entry, PeltaRecVfsSyncFile& record,
+                                  bool contentHere)
 {
     record.Clear();
     record.kind = XFSFile;
@@ -72,10 +73,14 @@ bool ReplayEntry::InsertFromEntry(const QString& path, const JournalEntry& entry
         engine_.CheckParent(record, false, true);
         PeltaSync::Log(QStringLiteral("CheckParent=") + record.parent, LogGeneral);
     }
-    record.version = entry.version;
     record.ctime = static_cast<std::int32_t>(entry.mtime);
-    record.mtime = record.ctime;
-    record.size = entry.size;
+    if (contentHere) {
+        record.version = entry.version;
+        record.mtime = record.ctime;
+        record.size = entry.size;
+    }
+    // Otherwise the service's facts are written once its content is in
+    // place: a local file that appears meanwhile is not based on them.
     return engine_.Db().RecAdd(record, true);
 }
 
@@ -131,7 +136,7 @@ EntryOutcome ReplayEntry::FetchFile(const JournalEntry& entry)
             if (!stored.parent.isEmpty())
                 engine_.Db().RecUpdateFields(stored.key, XFSFile, XMap{{QStringLiteral("parent"), stored.parent}});
         }
-    } else if (!InsertFromEntry(path, entry, stored)) {
+    } else if (!InsertFromEntry(path, entry, stored, false)) {
         PeltaSync::Log(kWhere + QStringLiteral("cannot record ") + path, LogGeneral);
         return EntryOutcome::NotApplied;
     }
@@ -216,6 +221,9 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
     engine_.FillRecordKeys(parentCheck);
     engine_.CheckParent(parentCheck, false, true);
 
+    // Content still to go up under the old name goes with the file: the old
+    // name's row finds nothing left to send.
+    const bool unsent = engine_.UploadRowOpen(orig);
     Mark(orig);
     Mark(dest);
     int error = 0;
@@ -234,7 +242,13 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
     // before the move that has not come yet) means the file moved here is
     // older than the service's: its record keeps its version and the
     // service's content is fetched at the new path.
-    const bool older = sourceFound && engine_.Db().RequestPending(orig, XSYNCFileGet, 0);
+    // So does a service file whose time is not the record's while nothing of
+    // the file waits to go up here: a change the service made before the
+    // move never came (its download may have ended when the old name was
+    // gone there).
+    const bool serviceChanged = sourceFound && !unsent && entry.mtime > 0 &&
+                                source.mtime != static_cast<std::int32_t>(entry.mtime);
+    const bool older = sourceFound && (serviceChanged || engine_.Db().RequestPending(orig, XSYNCFileGet, 0));
     if (sourceFound) {
         engine_.MoveFolder(orig, dest);
         if (!older) {
@@ -243,7 +257,7 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
                                          XMap{{QStringLiteral("version"), entry.version}});
         }
     } else {
-        InsertFromEntry(dest, entry, target);
+        InsertFromEntry(dest, entry, target, true);
     }
     engine_.SetIcon(orig, XICODel);
     engine_.SetIcon(dest, XICOSync);
@@ -253,12 +267,29 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
     // A change the file carried here goes up as a modification of its new
     // path.
     engine_.FileModify(dest);
+    if (unsent)
+        QueueUnsent(dest);
     if (older) {
         engine_.Db().CancelPathRequests(orig, XSYNCFileGet);
         return FetchMoved(entry);
     }
     batch_.lastPath = dest;
     return EntryOutcome::Applied;
+}
+
+// The record already holds the unsent content's time and size (the change
+// was seen under the old name), so the new path would look unchanged.
+void ReplayEntry::QueueUnsent(const QString& dest)
+{
+    if (engine_.UploadRowOpen(dest))
+        return;
+    PeltaRecVfsSyncFile record;
+    bool error = false;
+    if (!Stored(dest, XFSFile, record, error))
+        return;
+    PeltaSync::Log(kWhere + QStringLiteral("unsent content moved with the file, queued under its new name:") + dest,
+                   LogGeneral);
+    engine_.Db().AddSyncRequest(record, XSYNCFileMod, false);
 }
 
 // The move could not be made here: the destination comes from the service
@@ -290,7 +321,7 @@ EntryOutcome ReplayEntry::FetchMoved(const JournalEntry& entry)
     const bool found = Stored(dest, XFSFile, target, error);
     if (error)
         return EntryOutcome::NotApplied;
-    if (!found && !InsertFromEntry(dest, entry, target)) {
+    if (!found && !InsertFromEntry(dest, entry, target, false)) {
         PeltaSync::Log(kWhere + QStringLiteral("cannot record ") + dest, LogGeneral);
         return EntryOutcome::NotApplied;
     }

@@ -62,8 +62,10 @@ private:
     // The stored record of path and kind; false with error set when the
     // store could not be read.
     bool Stored(const QString& path, int kind, PeltaRecVfsSyncFile& record, bool& error);
-    // A record of path from the entry's version, time and size, stored.
-    bool InsertFromEntry(const QString& path, const JournalEntry& entry, PeltaRecVfsSyncFile& record);
+    // A record of path, stored: with the entry's version, time and size when
+    // the content is here already, without them for a file still to come.
+    bool InsertFromEntry(const QString& path, const JournalEntry& entry, PeltaRecVfsSyncFile& record,
+                         bool contentHere);
     // Fetches the stored file of path (GetFileDirect) with the entry's
     // facts; a file not fetched now is left to a download row. True when it
     // is in place now.
@@ -73,6 +75,9 @@ private:
     // The same when the source is still here but could not be moved: the
     // source then goes here as it went there.
     EntryOutcome FetchMovedAway(const JournalEntry& entry);
+    // Queues the modification of a moved file whose content had not gone up
+    // under its old name.
+    void QueueUnsent(const QString& dest);
     bool MoveFolderRows(const PeltaRecVfsSyncFile& source, const QString& dest);
     void AddFolderRecord(const QString& path, const PeltaRecVfsSyncFile& source, const QString& version);
     // Makes the folder (and its own folder when that is missing too); true

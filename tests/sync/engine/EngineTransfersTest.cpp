@@ -299,6 +299,34 @@ TEST_F(EngineTransfersTest, ADownloadLandsWithTheServicesContentAndTimes)
     EXPECT_EQ(tally.lastPath, QStringLiteral("\\d.bin"));
 }
 
+// Two downloads of the same new file: the second one's look at the record
+// is older than the first one's placing. The test of the replace takes the
+// record as it is when the file is placed, so the first download's file is
+// replaced, not taken for a local change.
+TEST_F(EngineTransfersTest, ASecondDownloadOfAFileJustPlacedReplacesIt)
+{
+    const QString path = QStringLiteral("\\d.txt");
+    StoreFileRecord(path, QString(), 0, 0);
+    PeltaRecVfsSyncFile before;
+    before.kind = XFSFile;
+    before.path = path;
+    ASSERT_TRUE(engine_->Db().RecGet(before));
+    ASSERT_TRUE(engine_->EnsureCacheDir());
+    const QString cache = QDir(SyncRoot()).relativeFilePath(engine_->CacheDir());
+
+    for (int download = 1; download <= 2; ++download) {
+        const QString incoming = QLatin1Char('\\') + cache + QStringLiteral("\\incoming");
+        MakeFile(incoming, "theirs", 2000);
+        ASSERT_EQ(engine_->PlaceDownload(Local(incoming), path, before, QStringLiteral("1")),
+                  SafeReplace::Outcome::Replaced)
+            << "download " << download;
+        // As the download writes the record once the file is in place.
+        StoreFileRecord(path, QStringLiteral("1"), 2000, 6);
+    }
+    EXPECT_EQ(ReadFileBytes(Local(path)), "theirs");
+    EXPECT_TRUE(ConflictCopies().isEmpty());
+}
+
 TEST_F(EngineTransfersTest, AnUnchangedFileIsNotDownloaded)
 {
     MakeFile(QStringLiteral("\\d.txt"), "same", 500);

@@ -181,6 +181,18 @@ protected:
     // cache folder aside.
     QStringList LocalTree() const { return TreeListing::Local(SyncRoot(), kTreeForm); }
     QStringList ServiceTree() { return TreeListing::Service(service_.State(), UserId, kTreeForm); }
+    // The distinct contents of the service's files, sorted.
+    QStringList ServiceContents()
+    {
+        QStringList contents;
+        for (const QString& entry : ServiceTree()) {
+            if (entry.contains(QLatin1Char('|')))
+                contents << entry.section(QLatin1Char('|'), 1);
+        }
+        contents.sort();
+        contents.removeDuplicates();
+        return contents;
+    }
     // "\path|version" of every stored file and "\path\" of every folder; the
     // same of the service's live items.
     QStringList StoredTree()
@@ -469,6 +481,53 @@ TEST_F(JournalReplayTest, ARemoteEditOfAFileChangedHereLandsBesideIt)
     EXPECT_EQ(Joined(RequestsFor(XSYNCFileMod)), "\\r.txt");
 }
 
+// The service's new file could not be fetched yet when a file of the same
+// name was written here: the local content is no edit of the service's, so
+// neither replaces the other, whichever goes first.
+TEST_F(JournalReplayTest, AFileWrittenHereBeforeTheServicesNewFileArrivesKeepsBoth)
+{
+    OtherAddsFile(QStringLiteral("\\a.txt"), "theirs");
+    service_.Faults().SetAlways("getFileCheck", Fault::Http500());
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    ModifyLocal(QStringLiteral("\\a.txt"), "mine here", 1700);
+    service_.Faults().Clear("getFileCheck");
+
+    // The upload goes before the waiting download.
+    const int upload = static_cast<int>(Number(QStringLiteral("select rowid from sync_request where action in (") +
+                                               QString::number(XSYNCFileAdd) + QStringLiteral(", ") +
+                                               QString::number(XSYNCFileMod) + QStringLiteral(")")));
+    ASSERT_GT(upload, 0);
+    PeltaRecSyncRequest row = LoadRow(upload);
+    RequestSteps::Tally tally;
+    steps_->Drive(row, tally);
+    DriveWithRetries();
+
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(Joined(ServiceContents()), "mine here\ntheirs");
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
+
+// A file renamed here whose move has not gone up yet holds content the
+// service does not have under the new name: the service's new file of that
+// name lands beside it.
+TEST_F(JournalReplayTest, AServiceFileArrivingAtTheNameOfAMoveHereLandsBesideIt)
+{
+    SyncedFile(QStringLiteral("\\e.txt"), "mine");
+    ASSERT_TRUE(QDir().rename(Local(QStringLiteral("\\e.txt")), Local(QStringLiteral("\\c.bin"))));
+    ASSERT_TRUE(engine_->FileRename(QStringLiteral("\\e.txt"), QStringLiteral("\\c.bin")));
+    OtherAddsFile(QStringLiteral("\\c.bin"), "first");
+    OtherAgentEdits(QStringLiteral("/c.bin"), "theirs", 2100);
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\c.bin")), "mine");
+    const QStringList copies = ConflictCopies();
+    ASSERT_EQ(copies.size(), 1);
+    EXPECT_EQ(LocalContent(QLatin1Char('\\') + copies.first()), "theirs");
+
+    DriveWithRetries();
+    EXPECT_EQ(Joined(ServiceContents()), "mine\ntheirs");
+}
+
 struct RecycleCase {
     const char* name;
     // Makes \r.txt as the case has it; the service has it synchronised.
@@ -495,6 +554,18 @@ public:
         record.path = QStringLiteral("\\r.txt");
         ASSERT_TRUE(engine_->Db().RecGet(record));
         ASSERT_TRUE(engine_->Db().AddSyncRequest(record, XSYNCFileMod, false));
+    }
+    // A file renamed here onto the name, its move not gone up yet.
+    void MovedHereRow()
+    {
+        PeltaRecVfsSyncFile record;
+        record.kind = XFSFile;
+        record.path = QStringLiteral("\\r.txt");
+        ASSERT_TRUE(engine_->Db().RecGet(record));
+        PeltaRecVfsSyncFile old = record;
+        old.path = QStringLiteral("\\q.txt");
+        XMap extra;
+        ASSERT_TRUE(engine_->Db().AddSyncRequestTo(record, XSYNCFileMove, false, &old, extra));
     }
     void Unversioned() { Run(QStringLiteral("update vfs_sync_file set version=''")); }
     void Unknown() { Run(QStringLiteral("delete from vfs_sync_file")); }
@@ -538,6 +609,13 @@ INSTANTIATE_TEST_SUITE_P(
                         auto& test = static_cast<RecycleFileTest&>(t);
                         test.Synced("same");
                         test.UploadRow();
+                    },
+                    false},
+        RecycleCase{"MovedHereRowOpen",
+                    [](JournalReplayTest& t) {
+                        auto& test = static_cast<RecycleFileTest&>(t);
+                        test.Synced("same");
+                        test.MovedHereRow();
                     },
                     false},
         RecycleCase{"StoredWithoutVersion",
@@ -633,6 +711,46 @@ TEST_F(JournalReplayTest, AFileChangedHereMovesWithItsContentAndTheChangeGoesUp)
     DriveWithRetries();
     EXPECT_EQ(ServiceContent(QStringLiteral("/n.txt")), "changed here");
     EXPECT_TRUE(ConflictCopies().isEmpty());
+}
+
+// The change was seen and queued under the old name before the move came:
+// its row finds nothing at the old name, so the content must go up under the
+// new one, and the service's next edit must not replace it.
+TEST_F(JournalReplayTest, AChangeQueuedBeforeAMoveGoesUpUnderTheNewName)
+{
+    SyncedFile(QStringLiteral("\\m.txt"), "old");
+    ModifyLocal(QStringLiteral("\\m.txt"), "changed here", 1700);
+    OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
+    OtherAgentEdits(QStringLiteral("/n.txt"), "theirs", 2100);
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\n.txt")), "changed here");
+    const QStringList copies = ConflictCopies();
+    ASSERT_EQ(copies.size(), 1);
+    EXPECT_EQ(LocalContent(QLatin1Char('\\') + copies.first()), "theirs");
+
+    DriveWithRetries();
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\m.txt")), "(none)");
+    EXPECT_EQ(Joined(ServiceContents()), "changed here\ntheirs");
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
+
+// The service's edit before the move never came here (its download found
+// the old name gone): the moved file here is older than the service's and
+// is fetched at the new name rather than taken for the moved version.
+TEST_F(JournalReplayTest, AMovedFileWhoseEditNeverCameIsFetchedAtTheNewName)
+{
+    SyncedFile(QStringLiteral("\\m.txt"), "old");
+    // The edit, without the journal entry this agent has passed already.
+    ASSERT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/m.txt"), "theirs", 2100));
+    OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\m.txt")), "(none)");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\n.txt")), "theirs");
+    EXPECT_TRUE(ConflictCopies().isEmpty());
+    EXPECT_EQ(Joined(OpenRequests()), "");
 }
 
 // A move onto a name taken here by a new local file: the local file stays

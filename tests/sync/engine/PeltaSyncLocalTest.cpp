@@ -92,10 +92,11 @@ TEST_F(PeltaSyncLocalTest, AnUnchangedFileWithAVersionIsOnlyMarkedSynced)
     EXPECT_EQ(Markers(QStringLiteral("\\a.txt")), QStringLiteral("9"));
     EXPECT_TRUE(TakeLog().contains(QStringLiteral("DB:Add:\\a.txt:File not change, skip")));
 
-    // Without a version the same file is sent again, as a modification.
+    // Without a version the same file is sent again, as an add: no version
+    // of the service's is known for it to be an edit of.
     SetVersion(QStringLiteral("\\a.txt"), "");
     Add(QStringLiteral("\\a.txt"));
-    EXPECT_EQ(Joined(Requests()), "1|\\a.txt||4\n2|\\a.txt||1");
+    EXPECT_EQ(Joined(Requests()), "1|\\a.txt||4\n1|\\a.txt||1");
     EXPECT_EQ(Markers(QStringLiteral("\\a.txt")), QStringLiteral("1"));
 }
 

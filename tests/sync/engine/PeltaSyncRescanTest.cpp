@@ -197,7 +197,7 @@ TEST_F(PeltaSyncRescanTest, EachFileDifferenceHasItsDecision)
         int queued;           // the action queued by the pass, 0 for none
     } cases[] = {
         {"new.txt", nullptr, "data", 0, false, XSYNCFileAdd},
-        {"never-committed.txt", "", "data", 0, false, XSYNCFileMod},
+        {"never-committed.txt", "", "data", 0, false, XSYNCFileAdd},
         {"same.txt", "v1", "data", 0, false, 0},
         {"touched.txt", "v1", "data", 30, false, XSYNCFileMod},
         {"touched-60.txt", "v1", "data", 60, false, XSYNCFileMod},
