@@ -467,6 +467,7 @@ private:
     JournalErrorEffect HandleActionError(PeltaRecSyncRequest& request, const QString& message, bool& result);
     JournalErrorEffect MoveSourceGone(PeltaRecSyncRequest& request, bool folder);
     JournalErrorEffect FolderParentMissing(PeltaRecSyncRequest& request, bool& result);
+    void ForgetFileGoneEverywhere(const QString& path);
     bool SettleUpload(PeltaRecSyncRequest& request);
     bool SettleOther(PeltaRecSyncRequest& request);
     bool CommitSettled(PeltaRecSyncRequest& request, const QString& version);

@@ -404,6 +404,8 @@ PeltaSync::JournalErrorEffect PeltaSync::HandleActionError(PeltaRecSyncRequest& 
     case XSYNCFileGet:
         if (message == kFileNotFound) {
             CancelRequest(request);
+            if (request.rowid != 0)
+                ForgetFileGoneEverywhere(request.path);
             return JournalErrorEffect::Cancelled;
         }
         IncRequestErrCount(request);
@@ -456,6 +458,21 @@ PeltaSync::JournalErrorEffect PeltaSync::MoveSourceGone(PeltaRecSyncRequest& req
     Guarded("PeltaSync:HandleJournalError", [&] { db_->RecDelete(request.path, folder ? XFSFolder : XFSFile); });
     FileAdd(request.path, folder ? 1 : 0, false, true);
     return JournalErrorEffect::Cancelled;
+}
+
+// A download the service no longer has, of a file that is not here
+// either: its record describes nothing. Dropped, so that no later walk
+// takes the missing file for a deletion here; should the journal move the
+// file on the service later, the move fetches it under its new name.
+void PeltaSync::ForgetFileGoneEverywhere(const QString& path)
+{
+    const auto folders = Folders();
+    const QString full = Full(*folders, Relative(*folders, path, QStringLiteral("PeltaSync:HandleJournalError")));
+    if (full.isEmpty() || LocalItem::Stat(folders->SyncFolder(), full).kind != LocalKind::Missing)
+        return;
+    Log(QStringLiteral("PeltaSync:HandleJournalError:neither here nor on the service, record dropped:") + path,
+        LogSync);
+    Guarded("PeltaSync:HandleJournalError", [&] { db_->RecDelete(path, XFSFile); });
 }
 
 PeltaSync::JournalErrorEffect PeltaSync::FolderParentMissing(PeltaRecSyncRequest& request, bool& result)

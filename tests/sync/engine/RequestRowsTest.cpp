@@ -227,6 +227,45 @@ TEST_F(RequestRowsTest, AFolderGoneLocallyIsCancelledWithoutAskingTheService)
     EXPECT_EQ(Joined(RowStates()), "6|12|0");
 }
 
+// A download the service no longer has (deleted there after the entry that
+// queued it) leaves no record of a file that is not here either; a file that
+// is here keeps its record.
+TEST_F(RequestRowsTest, ADownloadTheServiceNoLongerHasDropsOnlyTheRecordOfAFileNotHere)
+{
+    MakeFile(QStringLiteral("\\here.txt"), "local", 500);
+    for (const char* path : {"\\gone.txt", "\\here.txt"}) {
+        StoreFileRecord(QString::fromUtf8(path), QStringLiteral("1"), 500, 5);
+        PeltaRecVfsSyncFile record;
+        record.kind = XFSFile;
+        record.path = QString::fromUtf8(path);
+        ASSERT_TRUE(engine_->Db().RecGet(record));
+        ASSERT_TRUE(engine_->Db().AddSyncRequest(record, XSYNCFileGet, false));
+    }
+    Drive();
+
+    EXPECT_EQ(Joined(RowStates()), "5|12|0\n5|12|0");
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path from vfs_sync_file"))), "\\here.txt");
+    EXPECT_EQ(FileRecord(QStringLiteral("\\here.txt")), "1|500|5");
+}
+
+// The file of an open upload row went before the row ran (its events lost
+// in a restart, say): the row is cancelled, and a record that never reached
+// the service goes with it. A sent file's record stays for its removal.
+TEST_F(RequestRowsTest, AnUploadOfAFileGoneMeanwhileDropsOnlyARecordNeverSent)
+{
+    AddLocal(QStringLiteral("\\sent.txt"), "sent", 1000);
+    Drive();
+    ModifyLocal(QStringLiteral("\\sent.txt"), "changed", 2000);
+    AddLocal(QStringLiteral("\\new.txt"), "new", 1000);
+    Remove(QStringLiteral("\\sent.txt"));
+    Remove(QStringLiteral("\\new.txt"));
+    Drive();
+
+    EXPECT_EQ(Joined(RowStates()), "1|4|0\n2|12|0\n1|12|0");
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path from vfs_sync_file"))), "\\sent.txt");
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/new.txt")));
+}
+
 // A move the service refuses because it holds nothing at the source, or
 // nothing to put the destination in, cancels the move and adds the item at
 // its new path, so its content reaches the service.
