@@ -468,6 +468,7 @@ private:
     JournalErrorEffect MoveSourceGone(PeltaRecSyncRequest& request, bool folder);
     JournalErrorEffect FolderParentMissing(PeltaRecSyncRequest& request, bool& result);
     void ForgetFileGoneEverywhere(const QString& path);
+    JournalErrorEffect MoveDestTaken(PeltaRecSyncRequest& request);
     bool SettleUpload(PeltaRecSyncRequest& request);
     bool SettleOther(PeltaRecSyncRequest& request);
     bool CommitSettled(PeltaRecSyncRequest& request, const QString& version);

@@ -7,6 +7,7 @@
 #include "foundation/db/PeltaDb.h"
 #include "sync/rules/MountedFolder.h"
 #include "tests/support/FileContents.h"
+#include "tests/sync/TreeListing.h"
 
 #include <gtest/gtest.h>
 
@@ -164,7 +165,7 @@ const ErrorCase kErrorCases[] = {
     {"TrailingBlank", Kind::FileAdd, "setSyncJournal", "object path error ", 1, 1},
     {"FileRecycled", Kind::FileDel, "setSyncJournal", "file has been recycled", 12, 0},
     {"FileNotFoundAtCommit", Kind::FileDel, "commitSyncJournal", "file not found in metadata", 12, 0},
-    {"DestFileExists", Kind::FileMove, "setSyncJournal", "dest file exists", 4, 0},
+    {"DestFileExists", Kind::FileMove, "setSyncJournal", "dest file exists", 12, 0},
     {"DownloadOfMissingFile", Kind::FileGet, "getFileCheck", "file not found in metadata", 12, 0},
     {"DownloadRefused", Kind::FileGet, "getFileCheck", "try later", 5, 1},
     {"FolderExists", Kind::FolderAdd, "setSyncJournal", "folder already exist", 4, 0},
@@ -289,6 +290,29 @@ TEST_F(RequestRowsTest, ARefusedMoveAddsTheItemAnew)
         EXPECT_EQ(FileRecord(to).substr(0, FileRecord(to).find('|')), ServiceVersion(servicePath).toStdString());
     }
     EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where action=4 and status<>12")), 0);
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where status in (1, 3, 5, 6, 7)")), 0)
+        << Joined(RowStates());
+}
+
+// Another agent put a file at the new name before the move was sent: the
+// source must not stay on the service, and neither content is lost (the
+// conflict between the two files is settled as any other).
+TEST_F(RequestRowsTest, AMoveOntoAnotherAgentsFileLosesNothingAndLeavesNoSource)
+{
+    AddLocal(QStringLiteral("\\a.txt"), "mine", 1000);
+    Drive();
+    Move(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
+    engine_->FileRename(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
+    ASSERT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/b.txt"), "theirs", 3000));
+    DriveWithRetries();
+
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/a.txt")));
+    const QString here = TreeListing::Local(SyncRoot(), {}).join(QLatin1Char('\n'));
+    EXPECT_TRUE(here.contains(QStringLiteral("|mine")) && here.contains(QStringLiteral("|theirs")))
+        << here.toStdString();
+    const QString there = TreeListing::Service(service_.State(), UserId, {}).join(QLatin1Char('\n'));
+    EXPECT_TRUE(there.contains(QStringLiteral("|mine"))) << there.toStdString();
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file where path='\\a.txt'")), 0);
     EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where status in (1, 3, 5, 6, 7)")), 0)
         << Joined(RowStates());
 }
