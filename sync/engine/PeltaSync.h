@@ -291,6 +291,11 @@ public:
     // True when an upload (add or modification) row of the path is open,
     // whatever its status; excludeRowid does not count.
     bool UploadRowOpen(const QString& path, int excludeRowid = 0);
+    // The upload row of a file gone here was cancelled: with no other upload
+    // row of it open, its record goes - one that never reached the service
+    // quietly, a sent one the way of a removal (its deletion queued), since
+    // its removal may never come (lost in a restart).
+    void UploadOfGoneFileCancelled(const PeltaRecSyncRequest& request);
     // True when any row that names the path (as its item or as a move's
     // source) is still to be carried out; a failure of the store reads as
     // "open".

@@ -35,23 +35,6 @@ void Log(const QString& text, int category = LogGeneral)
     PeltaSync::Log(text, category);
 }
 
-// The row of a file that is gone is cancelled; a record that never reached
-// the service (no version) then describes nothing, and no later rescan would
-// drop it (it left the path to this row), so it goes with the last such row.
-void ForgetNeverSent(PeltaSync& sync, const PeltaRecSyncRequest& request)
-{
-    const QString full = sync.ToLocalPath(request.path);
-    if (full.isEmpty() || LocalItem::Stat(sync.SyncFolder(), full).kind != LocalKind::Missing)
-        return;
-    PeltaRecVfsSyncFile stored;
-    stored.kind = XFSFile;
-    stored.path = request.path;
-    if (!sync.Db().RecGet(stored) || !stored.version.isEmpty() || sync.UploadRowOpen(request.path, request.rowid))
-        return;
-    Log(QStringLiteral("QueueSub:setSyncJournal:never sent, record dropped:") + request.path);
-    sync.Db().RecDelete(request.path, XFSFile);
-}
-
 }  // namespace
 
 void RequestSteps::Tally::Reset()
@@ -231,7 +214,7 @@ bool RequestSteps::PrepareUpload(PeltaRecSyncRequest& request)
     if (read == PeltaSync::InfoMissing || (read == PeltaSync::InfoFound && copy.kind != XFSFile)) {
         sync_.CancelRequest(request);
         Log(QStringLiteral("QueueSub:setSyncJournal:cancel:") + request.path + QStringLiteral(":file not exists"));
-        ForgetNeverSent(sync_, request);
+        sync_.UploadOfGoneFileCancelled(request);
         return false;
     }
     if (PeltaSync::IsIgnoredFile(full)) {
