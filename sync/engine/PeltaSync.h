@@ -303,6 +303,11 @@ public:
     // the service under that path: an upload row of the path, or a local
     // move onto it, is open. A failure of the store reads as "open".
     bool LocalContentOpen(const QString& path);
+    // The upload row of a file gone here was cancelled: with no other upload
+    // row of it open, its record goes - one that never reached the service
+    // quietly, a sent one the way of a removal (its deletion queued), since
+    // its removal may never come (lost in a restart).
+    void UploadOfGoneFileCancelled(const PeltaRecSyncRequest& request);
     // True when any row that names the path (as its item or as a move's
     // source) is still to be carried out; a failure of the store reads as
     // "open".
@@ -479,6 +484,8 @@ private:
     JournalErrorEffect HandleActionError(PeltaRecSyncRequest& request, const QString& message, bool& result);
     JournalErrorEffect MoveSourceGone(PeltaRecSyncRequest& request, bool folder);
     JournalErrorEffect FolderParentMissing(PeltaRecSyncRequest& request, bool& result);
+    void ForgetFileGoneEverywhere(const QString& path);
+    JournalErrorEffect MoveDestTaken(PeltaRecSyncRequest& request);
     bool SettleUpload(PeltaRecSyncRequest& request);
     bool SettleOther(PeltaRecSyncRequest& request);
     bool CommitSettled(PeltaRecSyncRequest& request, const QString& version);

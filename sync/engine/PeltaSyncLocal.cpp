@@ -317,8 +317,16 @@ bool PeltaSync::RenameItem(const QString& oldPath, const QString& newPath)
     PeltaRecVfsSyncFile moved;
     moved.path = newRel;
     const int read = GetLocalInfo(moved);
-    if (read == InfoMissing)
-        return false;
+    if (read == InfoMissing) {
+        // Moved on again or deleted before this event came: the later event
+        // names only the new name, which has no row, so the old name's row
+        // goes the way of a removal here (kept if the old name is back). A
+        // link or FIFO at the new name is no item: nothing happens.
+        if (LocalItem::Stat(folders->SyncFolder(), Full(*folders, newRel)).kind != LocalKind::Missing)
+            return false;
+        Log(QStringLiteral("PeltaSync::FileRename:new name gone, old name removed:") + oldRel, LogGeneral);
+        return RemoveItem(oldRel);
+    }
     Log(QStringLiteral("PeltaSync::FileRename::0"), LogDebug);
     if (moved.kind == XFSNone) {
         Log(QStringLiteral("PeltaSync::FileRename:cannot read, not stored:") + newRel, LogGeneral);

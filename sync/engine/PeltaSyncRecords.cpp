@@ -7,6 +7,7 @@
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/SyncFolders.h"
 #include "sync/rules/LocalItem.h"
+#include "sync/rules/MountedFolder.h"
 #include "sync/rules/PathGuard.h"
 #include "sync/rules/RecordKey.h"
 
@@ -218,6 +219,28 @@ bool PeltaSync::RemoveItem(const QString& path)
     if (db_->RecGet(stored))
         DeleteStored(stored, 1);
     return true;
+}
+
+void PeltaSync::UploadOfGoneFileCancelled(const PeltaRecSyncRequest& request)
+{
+    const auto folders = Folders();
+    const QString full =
+        Full(*folders, Relative(*folders, request.path, QStringLiteral("PeltaSync::UploadOfGoneFileCancelled")));
+    if (full.isEmpty() || LocalItem::Stat(folders->SyncFolder(), full).kind != LocalKind::Missing ||
+        !MountedFolder(folders->SyncFolder()).IsMounted() || UploadRowOpen(request.path, request.rowid))
+        return;
+    PeltaRecVfsSyncFile stored;
+    stored.kind = XFSFile;
+    stored.path = request.path;
+    if (!db_->RecGet(stored))
+        return;
+    if (!stored.version.isEmpty()) {
+        Log(QStringLiteral("PeltaSync::UploadOfGoneFileCancelled:sent before, removed:") + request.path, LogSync);
+        FileRemove(request.path);
+        return;
+    }
+    Log(QStringLiteral("PeltaSync::UploadOfGoneFileCancelled:never sent, record dropped:") + request.path, LogSync);
+    Guarded("PeltaSync::UploadOfGoneFileCancelled", [&] { db_->RecDelete(request.path, XFSFile); });
 }
 
 bool PeltaSync::DeleteRecords(const QString& path, int kind, int depth)

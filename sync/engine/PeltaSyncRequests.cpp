@@ -413,16 +413,16 @@ PeltaSync::JournalErrorEffect PeltaSync::HandleActionError(PeltaRecSyncRequest& 
         }
         return JournalErrorEffect::None;
     case XSYNCFileMove:
-        if (message == kDestFileExists) {
-            result = false;
-            return JournalErrorEffect::Settled;
-        }
+        if (message == kDestFileExists)
+            return MoveDestTaken(request);
         if (message == kOrigFileNotFound || message == kOrigFileRecycled || message == kParentOfDestNotExist)
             return MoveSourceGone(request, false);
         return JournalErrorEffect::None;
     case XSYNCFileGet:
         if (message == kFileNotFound) {
             CancelRequest(request);
+            if (request.rowid != 0)
+                ForgetFileGoneEverywhere(request.path);
             return JournalErrorEffect::Cancelled;
         }
         IncRequestErrCount(request);
@@ -475,6 +475,59 @@ PeltaSync::JournalErrorEffect PeltaSync::MoveSourceGone(PeltaRecSyncRequest& req
     Guarded("PeltaSync:HandleJournalError", [&] { db_->RecDelete(request.path, folder ? XFSFolder : XFSFile); });
     FileAdd(request.path, folder ? 1 : 0, false, true);
     return JournalErrorEffect::Cancelled;
+}
+
+// A move the service refuses because another file holds the new name there
+// (the source is checked first, so it is still there). Taking the move for
+// done would leave the source on the service for good, and the record of
+// the new name would claim the other file's place. The move is cancelled
+// instead: the source goes from the service with the version this side
+// knew (unless it is back here), and the file at the new name is sent as a
+// new one, which the service keeps beside the other file as a conflict copy.
+PeltaSync::JournalErrorEffect PeltaSync::MoveDestTaken(PeltaRecSyncRequest& request)
+{
+    CancelRequest(request);
+    Log(QStringLiteral("PeltaSync:HandleJournalError:move refused, destination taken, source deleted and file "
+                       "added anew:") +
+            request.path2 + QStringLiteral("->") + request.path,
+        LogSync);
+    Guarded("PeltaSync:HandleJournalError", [&] {
+        PeltaRecVfsSyncFile source;
+        source.kind = XFSFile;
+        source.path = request.path;
+        const bool stored = db_->RecGet(source);
+        db_->RecDelete(request.path, XFSFile);
+        if (!stored || source.version.isEmpty() || request.path2.isEmpty())
+            return;
+        const auto folders = Folders();
+        const QString full =
+            Full(*folders, Relative(*folders, request.path2, QStringLiteral("PeltaSync:HandleJournalError")));
+        if (full.isEmpty() || LocalItem::Stat(folders->SyncFolder(), full).kind != LocalKind::Missing)
+            return;
+        source.path = request.path2;
+        source.key.clear();
+        source.parent.clear();
+        FillRecordKeys(source);
+        XMap known{{QStringLiteral("version"), source.version}};
+        db_->AddSyncRequestTo(source, XSYNCFileDel, false, nullptr, known);
+    });
+    FileAdd(request.path, 0, false, true);
+    return JournalErrorEffect::Cancelled;
+}
+
+// A download the service no longer has, of a file that is not here
+// either: its record describes nothing. Dropped, so that no later walk
+// takes the missing file for a deletion here; should the journal move the
+// file on the service later, the move fetches it under its new name.
+void PeltaSync::ForgetFileGoneEverywhere(const QString& path)
+{
+    const auto folders = Folders();
+    const QString full = Full(*folders, Relative(*folders, path, QStringLiteral("PeltaSync:HandleJournalError")));
+    if (full.isEmpty() || LocalItem::Stat(folders->SyncFolder(), full).kind != LocalKind::Missing)
+        return;
+    Log(QStringLiteral("PeltaSync:HandleJournalError:neither here nor on the service, record dropped:") + path,
+        LogSync);
+    Guarded("PeltaSync:HandleJournalError", [&] { db_->RecDelete(path, XFSFile); });
 }
 
 PeltaSync::JournalErrorEffect PeltaSync::FolderParentMissing(PeltaRecSyncRequest& request, bool& result)

@@ -59,6 +59,7 @@ bool PeltaSync::PostFile(PeltaRecSyncRequest& request)
         LocalItem::Stat(root, local).kind != LocalKind::File) {
         CancelRequest(request);
         Log(QStringLiteral("PeltaSync:PostFile:") + request.path + QStringLiteral(":missing, cancel queue"), LogSync);
+        UploadOfGoneFileCancelled(request);
         return false;
     }
     // What is sent is the snapshot the registration took and described; a

@@ -214,6 +214,7 @@ bool RequestSteps::PrepareUpload(PeltaRecSyncRequest& request)
     if (read == PeltaSync::InfoMissing || (read == PeltaSync::InfoFound && copy.kind != XFSFile)) {
         sync_.CancelRequest(request);
         Log(QStringLiteral("QueueSub:setSyncJournal:cancel:") + request.path + QStringLiteral(":file not exists"));
+        sync_.UploadOfGoneFileCancelled(request);
         return false;
     }
     if (PeltaSync::IsIgnoredFile(full)) {

@@ -8,6 +8,9 @@
 #include <QFileInfo>
 #include <QString>
 
+#include <ostream>
+#include <string>
+
 namespace {
 
 class PeltaSyncMoveRemoveTest : public SyncFixture {
@@ -270,5 +273,67 @@ TEST_F(PeltaSyncMoveRemoveTest, AStoppingEngineLeavesTheRestOfTheRows)
     EXPECT_TRUE(engine_->DeleteRecords(QStringLiteral("\\D"), XFSFolder, 1));
     EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file")), 0);
 }
+
+// The rename event comes after the item has already moved on, been deleted
+// or come back: the old name's row must not outlive its file.
+struct LateRenameCase {
+    const char* name;
+    bool folder;
+    enum { Deleted, MovedOn, MovedBack } afterward;
+    const char* requests;  // queued after the item was on the service
+    const char* paths;     // stored afterwards
+};
+
+void PrintTo(const LateRenameCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class LateRenameTest : public PeltaSyncMoveRemoveTest, public ::testing::WithParamInterface<LateRenameCase> {
+};
+
+TEST_P(LateRenameTest, TheOldNamesRowFollowsWhatBecameOfTheItem)
+{
+    const LateRenameCase& c = GetParam();
+    const QString first = c.folder ? QStringLiteral("\\D") : QStringLiteral("\\a.txt");
+    const QString second = c.folder ? QStringLiteral("\\E") : QStringLiteral("\\b.txt");
+    const QString third = c.folder ? QStringLiteral("\\F") : QStringLiteral("\\c.txt");
+    if (c.folder) {
+        MakeFolder(first);
+        MakeFile(first + QStringLiteral("\\x.txt"), "abc", 1000);
+        Add(first + QStringLiteral("\\x.txt"));
+    } else {
+        MakeFile(first, "abc", 1000);
+        Add(first);
+    }
+    CommitAll();
+    Move(first, second);
+    if (c.afterward == LateRenameCase::Deleted)
+        Remove(second);
+    else
+        Move(second, c.afterward == LateRenameCase::MovedOn ? third : first);
+
+    engine_->FileRename(first, second);
+    if (c.afterward == LateRenameCase::Deleted)
+        engine_->FileRemove(second);
+    else
+        engine_->FileRename(second, c.afterward == LateRenameCase::MovedOn ? third : first);
+
+    EXPECT_EQ(Joined(OpenRequests()), c.requests);
+    EXPECT_EQ(Joined(Rows(QStringLiteral(
+                  "select path from vfs_sync_folder union all select path from vfs_sync_file order by path"))),
+              c.paths);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LateRenameTest,
+    ::testing::Values(LateRenameCase{"FileDeleted", false, LateRenameCase::Deleted, "3|\\a.txt|", ""},
+                      LateRenameCase{"FileMovedOn", false, LateRenameCase::MovedOn, "3|\\a.txt|\n1|\\c.txt|",
+                                     "\\c.txt"},
+                      LateRenameCase{"FileMovedBack", false, LateRenameCase::MovedBack, "", "\\a.txt"},
+                      LateRenameCase{"FolderDeleted", true, LateRenameCase::Deleted, "8|\\D|", ""},
+                      // The new folder's content comes with the rescan its add asks for.
+                      LateRenameCase{"FolderMovedOn", true, LateRenameCase::MovedOn, "8|\\D|\n6|\\F|", "\\F"}),
+    [](const ::testing::TestParamInfo<LateRenameCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

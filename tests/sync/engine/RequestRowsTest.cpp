@@ -7,6 +7,7 @@
 #include "foundation/db/PeltaDb.h"
 #include "sync/rules/MountedFolder.h"
 #include "tests/support/FileContents.h"
+#include "tests/sync/TreeListing.h"
 
 #include <gtest/gtest.h>
 
@@ -164,7 +165,7 @@ const ErrorCase kErrorCases[] = {
     {"TrailingBlank", Kind::FileAdd, "setSyncJournal", "object path error ", 1, 1},
     {"FileRecycled", Kind::FileDel, "setSyncJournal", "file has been recycled", 12, 0},
     {"FileNotFoundAtCommit", Kind::FileDel, "commitSyncJournal", "file not found in metadata", 12, 0},
-    {"DestFileExists", Kind::FileMove, "setSyncJournal", "dest file exists", 4, 0},
+    {"DestFileExists", Kind::FileMove, "setSyncJournal", "dest file exists", 12, 0},
     {"DownloadOfMissingFile", Kind::FileGet, "getFileCheck", "file not found in metadata", 12, 0},
     {"DownloadRefused", Kind::FileGet, "getFileCheck", "try later", 5, 1},
     {"FolderExists", Kind::FolderAdd, "setSyncJournal", "folder already exist", 4, 0},
@@ -227,9 +228,47 @@ TEST_F(RequestRowsTest, AFolderGoneLocallyIsCancelledWithoutAskingTheService)
     EXPECT_EQ(Joined(RowStates()), "6|12|0");
 }
 
-// A move the service refuses because it holds nothing at the source, or
-// nothing to put the destination in, cancels the move and adds the item at
-// its new path, so its content reaches the service.
+// A download the service no longer has (deleted there after the entry that
+// queued it) leaves no record of a file that is not here either; a file that
+// is here keeps its record.
+TEST_F(RequestRowsTest, ADownloadTheServiceNoLongerHasDropsOnlyTheRecordOfAFileNotHere)
+{
+    MakeFile(QStringLiteral("\\here.txt"), "local", 500);
+    for (const char* path : {"\\gone.txt", "\\here.txt"}) {
+        StoreFileRecord(QString::fromUtf8(path), QStringLiteral("1"), 500, 5);
+        PeltaRecVfsSyncFile record;
+        record.kind = XFSFile;
+        record.path = QString::fromUtf8(path);
+        ASSERT_TRUE(engine_->Db().RecGet(record));
+        ASSERT_TRUE(engine_->Db().AddSyncRequest(record, XSYNCFileGet, false));
+    }
+    Drive();
+
+    EXPECT_EQ(Joined(RowStates()), "5|12|0\n5|12|0");
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path from vfs_sync_file"))), "\\here.txt");
+    EXPECT_EQ(FileRecord(QStringLiteral("\\here.txt")), "1|500|5");
+}
+
+// The file of an open upload row went before the row ran, its removal
+// lost (in a restart, say): the row is cancelled, and the record goes too -
+// one that never reached the service quietly, a sent one with its deletion.
+TEST_F(RequestRowsTest, AnUploadOfAFileGoneMeanwhileTakesItsRecordAlong)
+{
+    ASSERT_TRUE(MountedFolder(SyncRoot()).WriteMarker());
+    AddLocal(QStringLiteral("\\sent.txt"), "sent", 1000);
+    Drive();
+    ModifyLocal(QStringLiteral("\\sent.txt"), "changed", 2000);
+    AddLocal(QStringLiteral("\\new.txt"), "new", 1000);
+    Remove(QStringLiteral("\\sent.txt"));
+    Remove(QStringLiteral("\\new.txt"));
+    DriveWithRetries();
+
+    EXPECT_EQ(Joined(RowStates()), "1|4|0\n2|12|0\n1|12|0\n3|4|0");
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file")), 0);
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/sent.txt")));
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/new.txt")));
+}
+
 TEST_F(RequestRowsTest, ARefusedMoveAddsTheItemAnew)
 {
     for (const char* message :
@@ -250,6 +289,29 @@ TEST_F(RequestRowsTest, ARefusedMoveAddsTheItemAnew)
         EXPECT_EQ(FileRecord(to).substr(0, FileRecord(to).find('|')), ServiceVersion(servicePath).toStdString());
     }
     EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where action=4 and status<>12")), 0);
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where status in (1, 3, 5, 6, 7)")), 0)
+        << Joined(RowStates());
+}
+
+// Another agent put a file at the new name before the move was sent: the
+// source must not stay on the service, and neither content is lost (the
+// conflict between the two files is settled as any other).
+TEST_F(RequestRowsTest, AMoveOntoAnotherAgentsFileLosesNothingAndLeavesNoSource)
+{
+    AddLocal(QStringLiteral("\\a.txt"), "mine", 1000);
+    Drive();
+    Move(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
+    engine_->FileRename(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
+    ASSERT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/b.txt"), "theirs", 3000));
+    DriveWithRetries();
+
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/a.txt")));
+    const QString here = TreeListing::Local(SyncRoot(), {}).join(QLatin1Char('\n'));
+    EXPECT_TRUE(here.contains(QStringLiteral("|mine")) && here.contains(QStringLiteral("|theirs")))
+        << here.toStdString();
+    const QString there = TreeListing::Service(service_.State(), UserId, {}).join(QLatin1Char('\n'));
+    EXPECT_TRUE(there.contains(QStringLiteral("|mine"))) << there.toStdString();
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file where path='\\a.txt'")), 0);
     EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where status in (1, 3, 5, 6, 7)")), 0)
         << Joined(RowStates());
 }
