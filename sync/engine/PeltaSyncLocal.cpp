@@ -4,6 +4,7 @@
 #include "sync/engine/PeltaSync.h"
 
 #include "foundation/ProcessState.h"
+#include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/SyncFolders.h"
 #include "sync/rules/LocalItem.h"
@@ -13,6 +14,17 @@
 namespace {
 
 const QString kRoot = QStringLiteral("\\");
+
+// Whether a row other than a deletion is still to be carried out for the
+// path. An open deletion does not cover a file made again under its name: the
+// new file is a change of its own and must be sent after it.
+bool NonDeletionRowOpen(PeltaDb& db, const QString& path)
+{
+    return db.NewStatement()->QueryDouble(
+               QStringLiteral("select count(*) from sync_request where path=") + PeltaRec::Literal(path) +
+               QStringLiteral(" and commit_time is null and status<=7 and action not in (") +
+               QString::number(XSYNCFileDel) + QLatin1Char(',') + QString::number(XSYNCFolderDel) + QStringLiteral(")")) > 0;
+}
 
 }  // namespace
 
@@ -80,7 +92,7 @@ bool PeltaSync::AddReadItem(PeltaRecVfsSyncFile& local, int level, bool lowPrior
                 return true;
             }
             local.version = stored.version;
-        } else if (db_->RequestPending(path, XSYNCNOP, 0)) {
+        } else if (NonDeletionRowOpen(*db_, path)) {
             Log(QStringLiteral("DB:Add:") + path + QStringLiteral(":not in db, but in queue, skip"), LogSync);
             return false;
         }

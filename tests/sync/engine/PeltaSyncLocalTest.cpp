@@ -118,6 +118,23 @@ TEST_F(PeltaSyncLocalTest, AChangedFileWithAnOpenRequestIsLeftToThatRequest)
     EXPECT_TRUE(TakeLog().contains(QStringLiteral("DB:Add:\\a.txt:not in db, but in queue, skip")));
 }
 
+// A file deleted here and made again under its name before the deletion
+// went: the new file is sent after the deletion, not taken as covered by it.
+TEST_F(PeltaSyncLocalTest, AFileMadeAgainWhileItsDeletionIsOpenIsSentAnew)
+{
+    MakeFile(QStringLiteral("\\a.txt"), "abc", 1000);
+    Add(QStringLiteral("\\a.txt"));
+    CommitAll();
+    SetVersion(QStringLiteral("\\a.txt"), "v1");
+    Remove(QStringLiteral("\\a.txt"));
+    ASSERT_TRUE(engine_->FileRemove(QStringLiteral("\\a.txt")));
+
+    MakeFile(QStringLiteral("\\a.txt"), "made again", 2000);
+    Add(QStringLiteral("\\a.txt"));
+    EXPECT_EQ(Joined(Requests()), "1|\\a.txt||4\n3|\\a.txt||1\n1|\\a.txt||1");
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select mtime, size from vfs_sync_file"))), "2000|10");
+}
+
 // A new folder's mark stays when items arrive in it: the request worker
 // rescans the folder once the mark is old enough, whatever came before.
 TEST_F(PeltaSyncLocalTest, FolderAddMarksAreLeftByNewFoldersAndKeptByTheirItems)
