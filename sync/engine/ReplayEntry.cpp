@@ -3,6 +3,7 @@
 #include "foundation/Constants.h"
 #include "foundation/PeltaFSQueue.h"
 #include "foundation/ProcessState.h"
+#include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/ShellNotice.h"
 #include "sync/rules/LocalItem.h"
@@ -209,6 +210,19 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
                        LogGeneral);
         return FetchMovedAway(entry);
     }
+    if (engine_.UploadRowOpen(orig)) {
+        // A change made here has not gone up yet: moved under the service's
+        // version, the new name would read as synchronised and the change
+        // would never go up. The file stays and goes up anew; what the
+        // service moved comes to the new name (its old content included,
+        // so nothing is left to fetch at the old name).
+        PeltaSync::Log(kWhere + QStringLiteral("changed here and not sent, kept; the destination fetched:") +
+                           entry.Describe(),
+                       LogGeneral);
+        engine_.Status().CancelTransfer(orig);
+        engine_.Db().CancelPathRequests(orig, XSYNCFileGet);
+        return FetchMovedAway(entry);
+    }
 
     PeltaRecVfsSyncFile parentCheck;
     parentCheck.kind = XFSFile;
@@ -384,8 +398,8 @@ EntryOutcome ReplayEntry::MoveFolder(const JournalEntry& entry)
         LocalItem::SyncParent(root_, to, error);
         if (!targetFound)
             AddFolderRecord(dest, source, entry.version);
-        if (sourceFound)
-            MoveFolderRows(source, dest);
+        if (sourceFound && MoveFolderRows(source, dest))
+            RequeueUnsentBelow(orig, dest);
         engine_.SetIcon(orig, XICODel);
         engine_.SetIcon(dest, XICOSync);
         ShellNotice::ItemUpdated(orig);
@@ -449,6 +463,36 @@ bool ReplayEntry::MoveFolderRows(const PeltaRecVfsSyncFile& source, const QStrin
     // The destination's row stands for the source's own row now.
     engine_.Db().RecDelete(source.path, XFSFolder);
     return true;
+}
+
+// The moved records keep the time and size of a change made here, so at the
+// new paths that change reads as synchronised: it goes up from there.
+void ReplayEntry::RequeueUnsentBelow(const QString& orig, const QString& dest)
+{
+    QStringList paths;
+    {
+        const auto statement = engine_.Db().NewStatement();
+        const QString sql =
+            QStringLiteral("select distinct path from sync_request where commit_time is null and status<10 and "
+                           "(action=") +
+            QString::number(XSYNCFileAdd) + QStringLiteral(" or action=") + QString::number(XSYNCFileMod) +
+            QStringLiteral(") and path>=") + PeltaRec::Literal(orig + QLatin1Char('\\')) +
+            QStringLiteral(" and path<") + PeltaRec::Literal(orig + QLatin1Char(']'));
+        if (engine_.Db().QueryWith(sql, *statement) > 0) {
+            while (statement->FetchRow())
+                paths << engine_.Db().ColumnText(QStringLiteral("path"), *statement);
+        }
+    }
+    for (const QString& path : paths) {
+        PeltaRecVfsSyncFile record;
+        bool error = false;
+        const QString moved = dest + path.mid(orig.size());
+        if (!Stored(moved, XFSFile, record, error) || engine_.UploadRowOpen(moved))
+            continue;
+        const int action = record.version.isEmpty() ? XSYNCFileAdd : XSYNCFileMod;
+        PeltaSync::Log(kWhere + QStringLiteral("changed here and not sent, queued again:") + moved, LogGeneral);
+        engine_.Db().AddSyncRequest(record, action, false);
+    }
 }
 
 bool ReplayEntry::MakeFolder(const QString& path)

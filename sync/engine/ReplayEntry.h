@@ -74,6 +74,9 @@ private:
     // source then goes here as it went there.
     EntryOutcome FetchMovedAway(const JournalEntry& entry);
     bool MoveFolderRows(const PeltaRecVfsSyncFile& source, const QString& dest);
+    // Queues again under dest what changed here below orig and has not gone
+    // up yet; the rows of the old paths find nothing there any more.
+    void RequeueUnsentBelow(const QString& orig, const QString& dest);
     void AddFolderRecord(const QString& path, const PeltaRecVfsSyncFile& source, const QString& version);
     // Makes the folder (and its own folder when that is missing too); true
     // when it is there.

@@ -635,6 +635,38 @@ TEST_F(JournalReplayTest, AFileChangedHereMovesWithItsContentAndTheChangeGoesUp)
     EXPECT_TRUE(ConflictCopies().isEmpty());
 }
 
+// A change recorded here whose upload has not run yet: the file does not
+// follow the service's move (at the new name it would read as synchronised
+// and the change would never go up). It stays and goes up anew, and the
+// service's file comes to the new name - also when the service changed it
+// before moving it.
+class MoveOfUnsentChangeTest : public JournalReplayTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(MoveOfUnsentChangeTest, TheChangeStaysAndGoesUpAndTheServicesFileComesToTheNewName)
+{
+    const bool editedThere = GetParam();
+    SyncedFile(QStringLiteral("\\m.txt"), "base");
+    ModifyLocal(QStringLiteral("\\m.txt"), "changed here", 1700);
+    ASSERT_EQ(Joined(RequestsFor(XSYNCFileMod)), "\\m.txt");
+    if (editedThere)
+        OtherAgentEdits(QStringLiteral("/m.txt"), "changed there", 1800);
+    OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
+    const QByteArray theirs = editedThere ? "changed there" : "base";
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\m.txt")), "changed here");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\n.txt")), theirs);
+
+    DriveWithRetries();
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/m.txt")), "changed here");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/n.txt")), theirs);
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MoveOfUnsentChangeTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "EditedThereToo" : "MovedOnly"; });
+
 // A move onto a name taken here by a new local file: the local file stays
 // as it is, the service's file comes beside it, and the source goes here as
 // it went there - unless it changed here, then it stays and goes up anew.
@@ -742,6 +774,27 @@ INSTANTIATE_TEST_SUITE_P(Names, FolderMoveTest, ::testing::Values("\\Archive", "
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param + 1);
                          });
+
+// Changes recorded here below the folder, a modification and a new file,
+// have not gone up when the service's move comes: they go up at the new
+// paths, and nothing comes back at the old one.
+TEST_F(JournalReplayTest, ChangesNotSentBelowAMovedFolderGoUpUnderItsNewName)
+{
+    SyncedFolder(QStringLiteral("\\docs"));
+    SyncedFile(QStringLiteral("\\docs\\x.txt"), "base");
+    ModifyLocal(QStringLiteral("\\docs\\x.txt"), "changed here", 1700);
+    AddLocal(QStringLiteral("\\docs\\new.txt"), "new here", 1800);
+    OtherMoves(QStringLiteral("\\docs"), QStringLiteral("\\Archive"), true);
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\Archive\\x.txt")), "changed here");
+    DriveWithRetries();
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/Archive/x.txt")), "changed here");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/Archive/new.txt")), "new here");
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/docs")));
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
 
 TEST_F(JournalReplayTest, AFolderMoveOntoAFolderHereKeepsTheSource)
 {
