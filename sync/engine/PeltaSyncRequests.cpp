@@ -380,8 +380,14 @@ PeltaSync::JournalErrorEffect PeltaSync::HandleActionError(PeltaRecSyncRequest& 
     case XSYNCFileMod:
         if (message == kParentNotExist) {
             const QString parent = ParentPath(request.path);
-            FileAdd(parent, 0, false, false);
-            SyncObjectNow(parent, XSYNCFolderAdd);
+            // A folder gone here as well (the service moved or removed it,
+            // and so did the replay here) is not made again on the service;
+            // the row's next run finds its file gone.
+            const QString full = ToLocalPath(parent);
+            if (!full.isEmpty() && LocalItem::Stat(SyncFolder(), full).kind == LocalKind::Folder) {
+                FileAdd(parent, 0, false, false);
+                SyncObjectNow(parent, XSYNCFolderAdd);
+            }
             IncRequestErrCount(request);
         } else if (message == kFileNotExist) {
             SaveRequestStatus(request);
