@@ -467,6 +467,9 @@ private:
     JournalErrorEffect HandleActionError(PeltaRecSyncRequest& request, const QString& message, bool& result);
     JournalErrorEffect MoveSourceGone(PeltaRecSyncRequest& request, bool folder);
     JournalErrorEffect FolderParentMissing(PeltaRecSyncRequest& request, bool& result);
+    // Whether a file upload refused for its missing folder makes that
+    // folder on the service now.
+    bool ParentToMakeOnService(const QString& parent);
     bool SettleUpload(PeltaRecSyncRequest& request);
     bool SettleOther(PeltaRecSyncRequest& request);
     bool CommitSettled(PeltaRecSyncRequest& request, const QString& version);

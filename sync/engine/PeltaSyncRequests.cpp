@@ -369,6 +369,31 @@ bool PeltaSync::HandleCommonError(PeltaRecSyncRequest& request, const QString& m
     return false;
 }
 
+// Only a folder that is here and whose add never reached the service (its
+// add row is not committed) is made there at once. Any other the service
+// had - made here by a replay or a walk, or added from here before - and it
+// is gone there because another computer moved or removed it: the journal
+// brings that here (the row's next run then finds its file gone, or the
+// folder kept here goes up anew). Made again now, the old name would come
+// back on the service.
+bool PeltaSync::ParentToMakeOnService(const QString& parent)
+{
+    const QString full = ToLocalPath(parent);
+    if (full.isEmpty() || LocalItem::Stat(SyncFolder(), full).kind != LocalKind::Folder)
+        return false;
+    bool unsent = false;
+    Guarded("PeltaSync::ParentToMakeOnService", [&] {
+        unsent = db_->NewStatement()->QueryDouble(
+                     QStringLiteral("select count(*) from sync_request where path=") + PeltaRec::Literal(parent) +
+                     QStringLiteral(" and action=") + Number(XSYNCFolderAdd) +
+                     QStringLiteral(" and commit_time is null")) > 0;
+    });
+    if (!unsent)
+        Log(QStringLiteral("PeltaSync:parent not exist:gone on the service, left to its journal:") + parent,
+            LogGeneral);
+    return unsent;
+}
+
 // The messages by action; a message that no row names leaves the row alone
 // and counts (result true).
 PeltaSync::JournalErrorEffect PeltaSync::HandleActionError(PeltaRecSyncRequest& request, const QString& message,
@@ -380,11 +405,7 @@ PeltaSync::JournalErrorEffect PeltaSync::HandleActionError(PeltaRecSyncRequest& 
     case XSYNCFileMod:
         if (message == kParentNotExist) {
             const QString parent = ParentPath(request.path);
-            // A folder gone here as well (the service moved or removed it,
-            // and so did the replay here) is not made again on the service;
-            // the row's next run finds its file gone.
-            const QString full = ToLocalPath(parent);
-            if (!full.isEmpty() && LocalItem::Stat(SyncFolder(), full).kind == LocalKind::Folder) {
+            if (ParentToMakeOnService(parent)) {
                 FileAdd(parent, 0, false, false);
                 SyncObjectNow(parent, XSYNCFolderAdd);
             }

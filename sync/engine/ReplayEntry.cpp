@@ -382,6 +382,9 @@ EntryOutcome ReplayEntry::MoveFolder(const JournalEntry& entry)
             WalkDestination(dest);
             return EntryOutcome::Applied;
         }
+        // Taken before the rename: once the files are gone from the old
+        // paths, the request worker cancels those rows.
+        const QStringList unsent = sourceFound ? UnsentBelow(orig) : QStringList();
         Mark(orig);
         Mark(dest);
         int error = 0;
@@ -399,7 +402,7 @@ EntryOutcome ReplayEntry::MoveFolder(const JournalEntry& entry)
         if (!targetFound)
             AddFolderRecord(dest, source, entry.version);
         if (sourceFound && MoveFolderRows(source, dest))
-            RequeueUnsentBelow(orig, dest);
+            RequeueMoved(unsent, orig, dest);
         engine_.SetIcon(orig, XICODel);
         engine_.SetIcon(dest, XICOSync);
         ShellNotice::ItemUpdated(orig);
@@ -465,25 +468,28 @@ bool ReplayEntry::MoveFolderRows(const PeltaRecVfsSyncFile& source, const QStrin
     return true;
 }
 
-// The moved records keep the time and size of a change made here, so at the
-// new paths that change reads as synchronised: it goes up from there.
-void ReplayEntry::RequeueUnsentBelow(const QString& orig, const QString& dest)
+// Paths below folder whose change made here has not gone up yet.
+QStringList ReplayEntry::UnsentBelow(const QString& folder)
 {
     QStringList paths;
-    {
-        const auto statement = engine_.Db().NewStatement();
-        const QString sql =
-            QStringLiteral("select distinct path from sync_request where commit_time is null and status<10 and "
-                           "(action=") +
-            QString::number(XSYNCFileAdd) + QStringLiteral(" or action=") + QString::number(XSYNCFileMod) +
-            QStringLiteral(") and path>=") + PeltaRec::Literal(orig + QLatin1Char('\\')) +
-            QStringLiteral(" and path<") + PeltaRec::Literal(orig + QLatin1Char(']'));
-        if (engine_.Db().QueryWith(sql, *statement) > 0) {
-            while (statement->FetchRow())
-                paths << engine_.Db().ColumnText(QStringLiteral("path"), *statement);
-        }
+    const auto statement = engine_.Db().NewStatement();
+    const QString sql =
+        QStringLiteral("select distinct path from sync_request where commit_time is null and status<10 and (action=") +
+        QString::number(XSYNCFileAdd) + QStringLiteral(" or action=") + QString::number(XSYNCFileMod) +
+        QStringLiteral(") and path>=") + PeltaRec::Literal(folder + QLatin1Char('\\')) + QStringLiteral(" and path<") +
+        PeltaRec::Literal(folder + QLatin1Char(']'));
+    if (engine_.Db().QueryWith(sql, *statement) > 0) {
+        while (statement->FetchRow())
+            paths << engine_.Db().ColumnText(QStringLiteral("path"), *statement);
     }
-    for (const QString& path : paths) {
+    return paths;
+}
+
+// The moved records keep the time and size of a change made here, so at the
+// new paths that change reads as synchronised: it goes up from there.
+void ReplayEntry::RequeueMoved(const QStringList& unsent, const QString& orig, const QString& dest)
+{
+    for (const QString& path : unsent) {
         PeltaRecVfsSyncFile record;
         bool error = false;
         const QString moved = dest + path.mid(orig.size());

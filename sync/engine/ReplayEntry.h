@@ -30,6 +30,7 @@
 #include "sync/engine/RemoteRecycle.h"
 
 #include <QString>
+#include <QStringList>
 
 class MountedFolder;
 
@@ -74,9 +75,11 @@ private:
     // source then goes here as it went there.
     EntryOutcome FetchMovedAway(const JournalEntry& entry);
     bool MoveFolderRows(const PeltaRecVfsSyncFile& source, const QString& dest);
-    // Queues again under dest what changed here below orig and has not gone
-    // up yet; the rows of the old paths find nothing there any more.
-    void RequeueUnsentBelow(const QString& orig, const QString& dest);
+    // What changed here below a folder and has not gone up yet; queued
+    // again under dest once the folder moved (the rows of the old paths
+    // find nothing there any more).
+    QStringList UnsentBelow(const QString& folder);
+    void RequeueMoved(const QStringList& unsent, const QString& orig, const QString& dest);
     void AddFolderRecord(const QString& path, const PeltaRecVfsSyncFile& source, const QString& version);
     // Makes the folder (and its own folder when that is missing too); true
     // when it is there.
