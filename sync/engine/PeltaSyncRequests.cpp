@@ -369,29 +369,16 @@ bool PeltaSync::HandleCommonError(PeltaRecSyncRequest& request, const QString& m
     return false;
 }
 
-// Only a folder that is here and whose add never reached the service (its
-// add row is not committed) is made there at once. Any other the service
-// had - made here by a replay or a walk, or added from here before - and it
-// is gone there because another computer moved or removed it: the journal
-// brings that here (the row's next run then finds its file gone, or the
-// folder kept here goes up anew). Made again now, the old name would come
-// back on the service.
+// A folder gone here as well (the service moved or removed it, and so did
+// the replay here) is not made again on the service; the row's next run
+// finds its file gone.
 bool PeltaSync::ParentToMakeOnService(const QString& parent)
 {
     const QString full = ToLocalPath(parent);
-    if (full.isEmpty() || LocalItem::Stat(SyncFolder(), full).kind != LocalKind::Folder)
-        return false;
-    bool unsent = false;
-    Guarded("PeltaSync::ParentToMakeOnService", [&] {
-        unsent = db_->NewStatement()->QueryDouble(
-                     QStringLiteral("select count(*) from sync_request where path=") + PeltaRec::Literal(parent) +
-                     QStringLiteral(" and action=") + Number(XSYNCFolderAdd) +
-                     QStringLiteral(" and commit_time is null")) > 0;
-    });
-    if (!unsent)
-        Log(QStringLiteral("PeltaSync:parent not exist:gone on the service, left to its journal:") + parent,
-            LogGeneral);
-    return unsent;
+    if (!full.isEmpty() && LocalItem::Stat(SyncFolder(), full).kind == LocalKind::Folder)
+        return true;
+    Log(QStringLiteral("PeltaSync:parent not exist:gone here too, not made on the service:") + parent, LogGeneral);
+    return false;
 }
 
 // The messages by action; a message that no row names leaves the row alone
