@@ -486,6 +486,9 @@ private:
     JournalErrorEffect FolderParentMissing(PeltaRecSyncRequest& request, bool& result);
     void ForgetFileGoneEverywhere(const QString& path);
     JournalErrorEffect MoveDestTaken(PeltaRecSyncRequest& request);
+    // Whether a file upload refused for its missing folder makes that
+    // folder on the service now.
+    bool ParentToMakeOnService(const QString& parent);
     bool SettleUpload(PeltaRecSyncRequest& request);
     bool SettleOther(PeltaRecSyncRequest& request);
     bool CommitSettled(PeltaRecSyncRequest& request, const QString& version);

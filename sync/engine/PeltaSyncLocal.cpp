@@ -395,6 +395,9 @@ bool PeltaSync::RenameItem(const QString& oldPath, const QString& newPath)
 bool PeltaSync::RenameStored(PeltaRecVfsSyncFile& moved, const PeltaRecVfsSyncFile& old)
 {
     const bool isFolder = moved.kind == XFSFolder;
+    // A change recorded under the old name whose upload has not run yet: that
+    // row finds nothing there any more, and the record matches the file.
+    const bool unsent = !isFolder && UploadRowOpen(old.path);
     Log(QStringLiteral("PeltaSync::FileRename::1"), LogDebug);
     moved.version = old.version;
     CheckParentOf(moved, true, false);
@@ -419,7 +422,7 @@ bool PeltaSync::RenameStored(PeltaRecVfsSyncFile& moved, const PeltaRecVfsSyncFi
     db_->RecDelete(old.path, old.kind);
 
     // The move alone would leave the service with the old content.
-    if (!isFolder && (moved.size != old.size || moved.mtime != old.mtime)) {
+    if (!isFolder && (unsent || moved.size != old.size || moved.mtime != old.mtime)) {
         Log(QStringLiteral("DB:Ren:") + moved.path + QStringLiteral(":content changed, queue modification"), LogSync);
         db_->AddSyncRequest(moved, XSYNCFileMod, false);
     }

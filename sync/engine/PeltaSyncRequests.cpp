@@ -388,6 +388,18 @@ bool PeltaSync::HandleCommonError(PeltaRecSyncRequest& request, const QString& m
     return false;
 }
 
+// A folder gone here as well (the service moved or removed it, and so did
+// the replay here) is not made again on the service; the row's next run
+// finds its file gone.
+bool PeltaSync::ParentToMakeOnService(const QString& parent)
+{
+    const QString full = ToLocalPath(parent);
+    if (!full.isEmpty() && LocalItem::Stat(SyncFolder(), full).kind == LocalKind::Folder)
+        return true;
+    Log(QStringLiteral("PeltaSync:parent not exist:gone here too, not made on the service:") + parent, LogGeneral);
+    return false;
+}
+
 // The messages by action; a message that no row names leaves the row alone
 // and counts (result true).
 PeltaSync::JournalErrorEffect PeltaSync::HandleActionError(PeltaRecSyncRequest& request, const QString& message,
@@ -399,8 +411,10 @@ PeltaSync::JournalErrorEffect PeltaSync::HandleActionError(PeltaRecSyncRequest& 
     case XSYNCFileMod:
         if (message == kParentNotExist) {
             const QString parent = ParentPath(request.path);
-            FileAdd(parent, 0, false, false);
-            SyncObjectNow(parent, XSYNCFolderAdd);
+            if (ParentToMakeOnService(parent)) {
+                FileAdd(parent, 0, false, false);
+                SyncObjectNow(parent, XSYNCFolderAdd);
+            }
             IncRequestErrCount(request);
         } else if (message == kFileNotExist) {
             SaveRequestStatus(request);

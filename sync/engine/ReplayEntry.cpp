@@ -3,6 +3,7 @@
 #include "foundation/Constants.h"
 #include "foundation/PeltaFSQueue.h"
 #include "foundation/ProcessState.h"
+#include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/ShellNotice.h"
 #include "sync/rules/LocalItem.h"
@@ -214,7 +215,6 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
                        LogGeneral);
         return FetchMovedAway(entry);
     }
-
     PeltaRecVfsSyncFile parentCheck;
     parentCheck.kind = XFSFile;
     parentCheck.path = dest;
@@ -289,7 +289,7 @@ void ReplayEntry::QueueUnsent(const QString& dest)
         return;
     PeltaSync::Log(kWhere + QStringLiteral("unsent content moved with the file, queued under its new name:") + dest,
                    LogGeneral);
-    engine_.Db().AddSyncRequest(record, XSYNCFileMod, false);
+    engine_.Db().AddSyncRequest(record, PeltaSync::UploadActionOf(record), false);
 }
 
 // The move could not be made here: the destination comes from the service
@@ -399,6 +399,9 @@ EntryOutcome ReplayEntry::MoveFolder(const JournalEntry& entry)
             WalkDestination(dest);
             return EntryOutcome::Applied;
         }
+        // Taken before the rename: once the files are gone from the old
+        // paths, the request worker cancels those rows.
+        const QStringList unsent = sourceFound ? UnsentBelow(orig) : QStringList();
         Mark(orig);
         Mark(dest);
         int error = 0;
@@ -415,8 +418,8 @@ EntryOutcome ReplayEntry::MoveFolder(const JournalEntry& entry)
         LocalItem::SyncParent(root_, to, error);
         if (!targetFound)
             AddFolderRecord(dest, source, entry.version);
-        if (sourceFound)
-            MoveFolderRows(source, dest);
+        if (sourceFound && MoveFolderRows(source, dest))
+            RequeueMoved(unsent, orig, dest);
         engine_.SetIcon(orig, XICODel);
         engine_.SetIcon(dest, XICOSync);
         ShellNotice::ItemUpdated(orig);
@@ -480,6 +483,31 @@ bool ReplayEntry::MoveFolderRows(const PeltaRecVfsSyncFile& source, const QStrin
     // The destination's row stands for the source's own row now.
     engine_.Db().RecDelete(source.path, XFSFolder);
     return true;
+}
+
+// Paths below folder whose change made here has not gone up yet.
+QStringList ReplayEntry::UnsentBelow(const QString& folder)
+{
+    QStringList paths;
+    const auto statement = engine_.Db().NewStatement();
+    const QString sql =
+        QStringLiteral("select distinct path from sync_request where commit_time is null and status<10 and (action=") +
+        QString::number(XSYNCFileAdd) + QStringLiteral(" or action=") + QString::number(XSYNCFileMod) +
+        QStringLiteral(") and path>=") + PeltaRec::Literal(folder + QLatin1Char('\\')) + QStringLiteral(" and path<") +
+        PeltaRec::Literal(folder + QLatin1Char(']'));
+    if (engine_.Db().QueryWith(sql, *statement) > 0) {
+        while (statement->FetchRow())
+            paths << engine_.Db().ColumnText(QStringLiteral("path"), *statement);
+    }
+    return paths;
+}
+
+// The moved records keep the time and size of a change made here, so at the
+// new paths that change reads as synchronised: it goes up from there.
+void ReplayEntry::RequeueMoved(const QStringList& unsent, const QString& orig, const QString& dest)
+{
+    for (const QString& path : unsent)
+        QueueUnsent(dest + path.mid(orig.size()));
 }
 
 bool ReplayEntry::MakeFolder(const QString& path)

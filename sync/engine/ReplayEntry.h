@@ -30,6 +30,7 @@
 #include "sync/engine/RemoteRecycle.h"
 
 #include <QString>
+#include <QStringList>
 
 class MountedFolder;
 
@@ -79,6 +80,11 @@ private:
     // under its old name.
     void QueueUnsent(const QString& dest);
     bool MoveFolderRows(const PeltaRecVfsSyncFile& source, const QString& dest);
+    // What changed here below a folder and has not gone up yet; queued
+    // again under dest once the folder moved (the rows of the old paths
+    // find nothing there any more).
+    QStringList UnsentBelow(const QString& folder);
+    void RequeueMoved(const QStringList& unsent, const QString& orig, const QString& dest);
     void AddFolderRecord(const QString& path, const PeltaRecVfsSyncFile& source, const QString& version);
     // Makes the folder (and its own folder when that is missing too); true
     // when it is there.

@@ -861,6 +861,27 @@ INSTANTIATE_TEST_SUITE_P(Names, FolderMoveTest, ::testing::Values("\\Archive", "
                              return std::string(info.param + 1);
                          });
 
+// Changes recorded here below the folder, a modification and a new file,
+// have not gone up when the service's move comes: they go up at the new
+// paths, and nothing comes back at the old one.
+TEST_F(JournalReplayTest, ChangesNotSentBelowAMovedFolderGoUpUnderItsNewName)
+{
+    SyncedFolder(QStringLiteral("\\docs"));
+    SyncedFile(QStringLiteral("\\docs\\x.txt"), "base");
+    ModifyLocal(QStringLiteral("\\docs\\x.txt"), "changed here", 1700);
+    AddLocal(QStringLiteral("\\docs\\new.txt"), "new here", 1800);
+    OtherMoves(QStringLiteral("\\docs"), QStringLiteral("\\Archive"), true);
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\Archive\\x.txt")), "changed here");
+    DriveWithRetries();
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/Archive/x.txt")), "changed here");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/Archive/new.txt")), "new here");
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/docs")));
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
+
 TEST_F(JournalReplayTest, AFolderMoveOntoAFolderHereKeepsTheSource)
 {
     SyncedFolder(QStringLiteral("\\A"));

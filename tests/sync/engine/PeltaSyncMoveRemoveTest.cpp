@@ -80,6 +80,23 @@ TEST_F(PeltaSyncMoveRemoveTest, ARenameWithNewContentAlsoQueuesTheModification)
     EXPECT_EQ(Joined(Rows(QStringLiteral("select mtime, size, version from vfs_sync_file"))), "2000|6|v1");
 }
 
+// The same when the change was recorded before the rename and its upload has
+// not run: that row finds nothing at the old name.
+TEST_F(PeltaSyncMoveRemoveTest, ARenameOfAChangeNotSentYetAlsoQueuesTheModification)
+{
+    MakeFile(QStringLiteral("\\a.txt"), "abc", 1000);
+    Add(QStringLiteral("\\a.txt"));
+    CommitAll();
+    MakeFile(QStringLiteral("\\a.txt"), "abcdef", 2000);
+    engine_->FileModify(QStringLiteral("\\a.txt"));
+    Move(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
+
+    EXPECT_TRUE(engine_->FileRename(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt")));
+    EXPECT_EQ(Joined(OpenRequests()), "2|\\a.txt|\n4|\\b.txt|\\a.txt\n2|\\b.txt|");
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path, mtime, size, version from vfs_sync_file"))),
+              "\\b.txt|2000|6|v1");
+}
+
 TEST_F(PeltaSyncMoveRemoveTest, AFileThatNeverReachedTheServiceIsDroppedAndAddedAgain)
 {
     MakeFile(QStringLiteral("\\a.txt"), "abc", 1000);

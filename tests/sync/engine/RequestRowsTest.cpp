@@ -216,6 +216,22 @@ TEST_F(RequestRowsTest, AFileWhoseFolderTheServiceLacksRegistersTheFolderAtOnce)
     EXPECT_EQ(ServiceContent(QStringLiteral("/Docs/a.txt")), "content");
 }
 
+// The service moved the folder away and the replay moved it here too while
+// the file's upload was under way: the folder is not made again there.
+TEST_F(RequestRowsTest, AFileWhoseFolderIsGoneHereTooMakesNoFolderOnTheService)
+{
+    MakeFolder(QStringLiteral("\\Docs"));
+    AddLocal(QStringLiteral("\\Docs\\a.txt"), "content", 1000);
+    Move(QStringLiteral("\\Docs"), QStringLiteral("\\Moved"));
+    PeltaRecSyncRequest row = LoadRow(static_cast<int>(
+        Number(QStringLiteral("select rowid from sync_request where action=") + QString::number(XSYNCFileAdd))));
+    const std::size_t calls = service_.Calls().size();
+
+    engine_->HandleJournalError(row, QStringLiteral("parent not exist"));
+    EXPECT_EQ(service_.Calls().size(), calls);
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/Docs")));
+}
+
 TEST_F(RequestRowsTest, AFolderGoneLocallyIsCancelledWithoutAskingTheService)
 {
     MakeFolder(QStringLiteral("\\F"));
