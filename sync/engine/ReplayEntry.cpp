@@ -231,10 +231,12 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
     if (targetFound)
         engine_.Db().RecDelete(dest, XFSFile);
     // A download still open for the old path (a change the service made
-    // before the move that has not come yet) means the file moved here is
-    // older than the service's: its record keeps its version and the
-    // service's content is fetched at the new path.
-    const bool older = sourceFound && engine_.Db().RequestPending(orig, XSYNCFileGet, 0);
+    // before the move that has not come yet), or a move that carries other
+    // facts than the record holds (that change never came), means the file
+    // moved here is older than the service's: its record keeps its version
+    // and the service's content is fetched at the new path.
+    const bool older = sourceFound && (source.size != entry.size || source.mtime != entry.mtime ||
+                                       engine_.Db().RequestPending(orig, XSYNCFileGet, 0));
     if (sourceFound) {
         engine_.MoveFolder(orig, dest);
         if (!older) {

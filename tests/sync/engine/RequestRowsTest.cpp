@@ -415,6 +415,69 @@ INSTANTIATE_TEST_SUITE_P(Cases, FileDeletionTest,
                                            DeletionCase{"NewHereAddedThere", Before::NewHereAddedThere, "theirs"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A file renamed here moves the service's file only in the version this
+// side knew; another version there (edited meanwhile) stays under the old
+// name and comes back here, and the file here goes up under its new name.
+struct MoveCase {
+    const char* name;
+    bool editedThere;
+    bool changedHere;
+    const char* oldNameAfter;
+    const char* newNameAfter;
+};
+
+std::ostream& operator<<(std::ostream& out, const MoveCase& item)
+{
+    return out << item.name;
+}
+
+class FileMoveTest : public DeletionOrderTest, public ::testing::WithParamInterface<MoveCase> {};
+
+TEST_P(FileMoveTest, OnlyTheVersionKnownHereIsMoved)
+{
+    const MoveCase& item = GetParam();
+    AddLocal(QStringLiteral("\\a.txt"), "mine", 1000);
+    Drive();
+    if (item.editedThere)
+        OtherAgentEdits(QStringLiteral("/a.txt"), "theirs", 3000);
+    Move(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
+    if (item.changedHere)
+        MakeFile(QStringLiteral("\\b.txt"), "mine, changed", 1100);
+    ASSERT_TRUE(engine_->FileRename(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt")));
+
+    DriveWithRetries();
+    EXPECT_EQ(ServiceContent(QStringLiteral("/a.txt")), item.oldNameAfter);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\a.txt")), item.oldNameAfter);
+    EXPECT_EQ(ServiceContent(QStringLiteral("/b.txt")), item.newNameAfter);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\b.txt")), item.newNameAfter);
+    EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FileMoveTest,
+    ::testing::Values(MoveCase{"Synced", false, false, "(none)", "mine"},
+                      MoveCase{"ChangedHere", false, true, "(none)", "mine, changed"},
+                      MoveCase{"EditedThere", true, false, "theirs", "mine"},
+                      MoveCase{"EditedThereAndChangedHere", true, true, "theirs", "mine, changed"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A change of a file whose record knows no version of the service's (its
+// first upload was kept there under a conflict name, say) never replaces
+// the service's file of that name unseen: it goes up as an add, which the
+// service keeps beside that file.
+TEST_F(DeletionOrderTest, AChangeWithoutAKnownVersionNeverReplacesTheServicesFileUnseen)
+{
+    OtherAgentEdits(QStringLiteral("/a.txt"), "theirs", 3000);
+    MakeFile(QStringLiteral("\\a.txt"), "mine", 1000);
+    StoreFileRecord(QStringLiteral("\\a.txt"), QString(), 1000, 4);
+    ModifyLocal(QStringLiteral("\\a.txt"), "mine, changed", 1100);
+    ASSERT_EQ(Joined(OpenRows()), std::to_string(XSYNCFileMod) + "|\\a.txt");
+
+    Drive(1);
+    EXPECT_EQ(ServiceContent(QStringLiteral("/a.txt")), "theirs");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/a (conflict 1).txt")), "mine, changed");
+}
+
 // An item added here and gone again while its add is under way: the add
 // lands, then the deletion, whichever row the worker takes first - also
 // when the removal itself was never seen (lost in a restart).
