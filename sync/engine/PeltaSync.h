@@ -515,6 +515,7 @@ private:
     Remote LookUpRemote(PeltaRecVfsSyncFile& record);
     void FetchKeptFile(PeltaRecVfsSyncFile& remote);
     void SendAsNewFile(const QString& path);
+    DeletionCheck CheckFolderDeletion(PeltaRecSyncRequest& request);
     bool NothingMoreNeeded(PeltaRecSyncRequest& request, const QString& message);
 
     std::unique_ptr<PeltaDb> db_;

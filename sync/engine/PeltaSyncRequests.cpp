@@ -555,6 +555,8 @@ PeltaSync::DeletionCheck PeltaSync::CheckDeletion(PeltaRecSyncRequest& request)
         IncRequestErrCount(request);
         return DeletionCheck::Wait;
     }
+    if (request.action == XSYNCFolderDel)
+        return CheckFolderDeletion(request);
     if (request.action != XSYNCFileDel)
         return DeletionCheck::Send;
     const XMap opt = PeltaJSON::ParseToMap(request.opt);
@@ -582,6 +584,46 @@ PeltaSync::DeletionCheck PeltaSync::CheckDeletion(PeltaRecSyncRequest& request)
         LogSync);
     CancelRequest(request);
     FetchKeptFile(remote);
+    return DeletionCheck::Dropped;
+}
+
+// A file of the service's that a deletion here did not reach (kept and
+// fetched again, or new there) is on its way into the folder: the folder's
+// deletion waits for that download, which makes the folder again. A folder
+// that is here again, stored, and not being added anew by the user, keeps
+// what it holds on the service: its deletion is dropped.
+PeltaSync::DeletionCheck PeltaSync::CheckFolderDeletion(PeltaRecSyncRequest& request)
+{
+    bool fetching = true;
+    Guarded("PeltaSync::CheckDeletion", [&] {
+        const QString below = PeltaRec::Literal(request.path + QLatin1Char('\\'));
+        const QString beyond = PeltaRec::Literal(request.path + QLatin1Char(']'));
+        fetching = db_->NewStatement()->QueryDouble(
+                       QStringLiteral("select count(*) from sync_request where action=") + Number(XSYNCFileGet) +
+                       QStringLiteral(" and path>=") + below + QStringLiteral(" and path<") + beyond +
+                       QStringLiteral(" and commit_time is null and status<=7")) > 0;
+    });
+    if (fetching) {
+        Log(QStringLiteral("PeltaSync:CheckDeletion:waits for the download into it:") + request.path, LogSync);
+        IncRequestErrCount(request);
+        return DeletionCheck::Wait;
+    }
+    if (!LocalFolderExists(request.path))
+        return DeletionCheck::Send;
+    PeltaRecVfsSyncFile stored;
+    stored.kind = XFSFolder;
+    stored.path = request.path;
+    bool found = false;
+    Guarded("PeltaSync::CheckDeletion", [&] { found = db_->RecGet(stored); });
+    if (!found || RequestOpen(request.path, XSYNCFolderAdd, request.rowid))
+        return DeletionCheck::Send;
+    Log(QStringLiteral("PeltaSync:CheckDeletion:the folder is here again with the service's content, kept:") +
+            request.path,
+        LogSync);
+    CancelRequest(request);
+    // What else the service holds in it comes here too.
+    QString timestamp;
+    ResyncRemote(request.path, true, false, false, timestamp, 1);
     return DeletionCheck::Dropped;
 }
 

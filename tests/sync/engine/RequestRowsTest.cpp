@@ -461,6 +461,33 @@ INSTANTIATE_TEST_SUITE_P(
                       MoveCase{"EditedThereAndChangedHere", true, true, "theirs", "mine, changed"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A folder removed here while a file in it changed there: the file's
+// deletion does not reach that version, nor does the folder's deletion
+// take it along - the folder is made again here and the file fetched into
+// it, while what went here only goes on the service.
+TEST_F(DeletionOrderTest, AFolderDeletedHereKeepsAFileChangedThere)
+{
+    for (const char* folder : {"\\F", "\\F\\G"}) {
+        MakeFolder(QString::fromLatin1(folder));
+        engine_->FileAdd(QString::fromLatin1(folder), 0, false, false);
+    }
+    AddLocal(QStringLiteral("\\F\\G\\x.txt"), "mine", 1000);
+    AddLocal(QStringLiteral("\\F\\y.txt"), "other", 1000);
+    Drive();
+    ASSERT_EQ(ServiceContent(QStringLiteral("/F/G/x.txt")), "mine");
+    OtherAgentEdits(QStringLiteral("/F/G/x.txt"), "theirs", 3000);
+    Remove(QStringLiteral("\\F"));
+    for (const char* gone : {"\\F\\G\\x.txt", "\\F\\G", "\\F\\y.txt", "\\F"})
+        ASSERT_TRUE(engine_->FileRemove(QString::fromLatin1(gone)));
+
+    DriveWithRetries(4);
+    EXPECT_EQ(ServiceContent(QStringLiteral("/F/G/x.txt")), "theirs");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\F\\G\\x.txt")), "theirs");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/F/y.txt")), "(none)");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\F\\y.txt")), "(none)");
+    EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
+}
+
 // A change of a file whose record knows no version of the service's (its
 // first upload was kept there under a conflict name, say) never replaces
 // the service's file of that name unseen: it goes up as an add, which the
