@@ -244,6 +244,13 @@ bool PeltaSync::DeleteStored(const PeltaRecVfsSyncFile& stored, int depth)
         Log(QStringLiteral("PeltaSync::DeleteRecords:stored row without a valid key:") + stored.path, LogGeneral);
 
     if (stored.kind != XFSFolder) {
+        // A file of the service's still on its way into a removed folder was
+        // never here to be removed: its record stays for the download, which
+        // makes the folder again.
+        if (depth > 1 && RequestOpen(stored.path, XSYNCFileGet, 0)) {
+            Log(QStringLiteral("PeltaSync::DeleteRecords:download still to come, kept:") + stored.path, LogSync);
+            return true;
+        }
         db_->RecDelete(stored.path, XFSFile);
         // Snapshots that an open row is sending stay: the row settles them.
         if (validKey)

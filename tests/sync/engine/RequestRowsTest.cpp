@@ -488,6 +488,31 @@ TEST_F(DeletionOrderTest, AFolderDeletedHereKeepsAFileChangedThere)
     EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
 }
 
+// A file added there is on its way here (recorded, its download queued)
+// when the folder it goes into is removed here: it stays on the service and
+// arrives here, in the folder made again.
+TEST_F(DeletionOrderTest, AFolderDeletedHereKeepsAFileOnItsWayIn)
+{
+    MakeFolder(QStringLiteral("\\F"));
+    engine_->FileAdd(QStringLiteral("\\F"), 0, false, false);
+    AddLocal(QStringLiteral("\\F\\y.txt"), "other", 1000);
+    Drive();
+    OtherAgentEdits(QStringLiteral("/F/new.txt"), "new there", 3000);
+    StoreFileRecord(QStringLiteral("\\F\\new.txt"), ServiceVersion(QStringLiteral("/F/new.txt")), 3000, 9);
+    PeltaRecVfsSyncFile incoming;
+    incoming.kind = XFSFile;
+    incoming.path = QStringLiteral("\\F\\new.txt");
+    ASSERT_TRUE(engine_->Db().RecGet(incoming));
+    ASSERT_TRUE(engine_->QueueFileGet(incoming));
+    Remove(QStringLiteral("\\F"));
+    ASSERT_TRUE(engine_->FileRemove(QStringLiteral("\\F")));
+
+    DriveWithRetries(4);
+    EXPECT_EQ(ServiceContent(QStringLiteral("/F/new.txt")), "new there");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\F\\new.txt")), "new there");
+    EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
+}
+
 // A change of a file whose record knows no version of the service's (its
 // first upload was kept there under a conflict name, say) never replaces
 // the service's file of that name unseen: it goes up as an add, which the
