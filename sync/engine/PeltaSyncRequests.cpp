@@ -590,8 +590,9 @@ PeltaSync::DeletionCheck PeltaSync::CheckDeletion(PeltaRecSyncRequest& request)
 // A file of the service's that a deletion here did not reach (kept and
 // fetched again, or new there) is on its way into the folder: the folder's
 // deletion waits for that download, which makes the folder again. A folder
-// that is here again, stored, and not being added anew by the user, keeps
-// what it holds on the service: its deletion is dropped.
+// that is here again and not being added anew by the user keeps what it
+// holds on the service: its deletion is dropped and the service's content
+// is walked into it.
 PeltaSync::DeletionCheck PeltaSync::CheckFolderDeletion(PeltaRecSyncRequest& request)
 {
     bool fetching = true;
@@ -608,20 +609,18 @@ PeltaSync::DeletionCheck PeltaSync::CheckFolderDeletion(PeltaRecSyncRequest& req
         IncRequestErrCount(request);
         return DeletionCheck::Wait;
     }
-    if (!LocalFolderExists(request.path))
-        return DeletionCheck::Send;
-    PeltaRecVfsSyncFile stored;
-    stored.kind = XFSFolder;
-    stored.path = request.path;
-    bool found = false;
-    Guarded("PeltaSync::CheckDeletion", [&] { found = db_->RecGet(stored); });
-    if (!found || RequestOpen(request.path, XSYNCFolderAdd, request.rowid))
+    if (!LocalFolderExists(request.path) || RequestOpen(request.path, XSYNCFolderAdd, request.rowid))
         return DeletionCheck::Send;
     Log(QStringLiteral("PeltaSync:CheckDeletion:the folder is here again with the service's content, kept:") +
             request.path,
         LogSync);
     CancelRequest(request);
-    // What else the service holds in it comes here too.
+    // Stored again as the service has it, and what else the service holds
+    // in it comes here too.
+    PeltaRecVfsSyncFile folder;
+    folder.kind = XFSFolder;
+    folder.path = request.path;
+    CheckRemoteObject(folder);
     QString timestamp;
     ResyncRemote(request.path, true, false, false, timestamp, 1);
     return DeletionCheck::Dropped;
