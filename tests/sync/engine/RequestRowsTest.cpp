@@ -371,7 +371,7 @@ protected:
 // A file deleted here goes on the service only in the version this side
 // knew; another version there (edited, or added there while the file here
 // never reached the service) stays and comes back here.
-enum class Before { Synced, EditedThere, NewHereAddedThere };
+enum class Before { Synced, EditedThere, NewHereAddedThere, EditOnItsWayHere };
 
 struct DeletionCase {
     const char* name;
@@ -392,8 +392,17 @@ TEST_P(FileDeletionTest, OnlyTheVersionKnownHereIsDeleted)
     AddLocal(QStringLiteral("\\a.txt"), "mine", 1000);
     if (item.before != Before::NewHereAddedThere)
         Drive();
-    if (item.before == Before::EditedThere)
+    if (item.before == Before::EditedThere || item.before == Before::EditOnItsWayHere)
         OtherAgentEdits(QStringLiteral("/a.txt"), "theirs", 3000);
+    if (item.before == Before::EditOnItsWayHere) {
+        // Recorded and queued for download as the journal replay does.
+        StoreFileRecord(QStringLiteral("\\a.txt"), ServiceVersion(QStringLiteral("/a.txt")), 3000, 6);
+        PeltaRecVfsSyncFile incoming;
+        incoming.kind = XFSFile;
+        incoming.path = QStringLiteral("\\a.txt");
+        ASSERT_TRUE(engine_->Db().RecGet(incoming));
+        ASSERT_TRUE(engine_->QueueFileGet(incoming));
+    }
     Remove(QStringLiteral("\\a.txt"));
     ASSERT_TRUE(engine_->FileRemove(QStringLiteral("\\a.txt")));
     if (item.before == Before::NewHereAddedThere)
@@ -412,7 +421,8 @@ TEST_P(FileDeletionTest, OnlyTheVersionKnownHereIsDeleted)
 INSTANTIATE_TEST_SUITE_P(Cases, FileDeletionTest,
                          ::testing::Values(DeletionCase{"Synced", Before::Synced, "(none)"},
                                            DeletionCase{"EditedThere", Before::EditedThere, "theirs"},
-                                           DeletionCase{"NewHereAddedThere", Before::NewHereAddedThere, "theirs"}),
+                                           DeletionCase{"NewHereAddedThere", Before::NewHereAddedThere, "theirs"},
+                                           DeletionCase{"EditOnItsWayHere", Before::EditOnItsWayHere, "theirs"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A file renamed here moves the service's file only in the version this
