@@ -320,6 +320,12 @@ public:
     // deleted but fetched here again and the row is cancelled (Dropped).
     enum class DeletionCheck { Send, Wait, Dropped };
     DeletionCheck CheckDeletion(PeltaRecSyncRequest& request);
+    // Whether a file move row goes to the service now. Like a deletion, it
+    // moves the service's file only in the version this side knew (the
+    // row's "version"); when the service holds another one, that file stays
+    // under its name and is fetched here again, the file here goes up under
+    // its new name as a new file, and the row is cancelled (Dropped).
+    DeletionCheck CheckFileMove(PeltaRecSyncRequest& request);
     // An upload of the row's path landed with version: the file's deletions
     // queued after that upload refer to that version.
     void PassVersionToDeletions(const PeltaRecSyncRequest& upload, const QString& version);
@@ -530,6 +536,8 @@ private:
     enum class Remote { Listed, Absent, Failed };
     Remote LookUpRemote(PeltaRecVfsSyncFile& record);
     void FetchKeptFile(PeltaRecVfsSyncFile& remote);
+    void SendAsNewFile(const QString& path);
+    DeletionCheck CheckFolderDeletion(PeltaRecSyncRequest& request);
     bool NothingMoreNeeded(PeltaRecSyncRequest& request, const QString& message);
 
     std::unique_ptr<PeltaDb> db_;

@@ -12,6 +12,7 @@
 #include "sync/rules/RecordKey.h"
 
 #include <QDateTime>
+#include <QStringList>
 
 #include <cerrno>
 
@@ -349,20 +350,28 @@ PeltaSync::Placed PeltaSync::ParentMissing(PeltaRecSyncRequest& request, bool ma
     Log(QStringLiteral("PeltaSync:GetFileCheck:") + request.path + QStringLiteral(":Cancel:") + ErrorSuffix(ENOENT),
         LogSync);
     const QString parent = ParentPath(request.path);
-    if (!parent.isEmpty() && parent != kRoot && !LocalFolderExists(parent)) {
+    // Every missing folder above it, the outermost last.
+    QStringList missing;
+    for (QString folder = parent; !folder.isEmpty() && folder != kRoot && !LocalFolderExists(folder);
+         folder = ParentPath(folder))
+        missing << folder;
+    for (auto it = missing.crbegin(); it != missing.crend(); ++it) {
         PeltaRecVfsSyncFile folder;
         folder.kind = XFSFolder;
-        folder.path = parent;
+        folder.path = *it;
         bool stored = false;
         Guarded("PeltaSync:GetFileCheck", [&] { stored = db_->RecGet(folder); });
+        bool made = false;
         if (stored) {
-            status_.FileMon(parent, PeltaRequestObject::SelfChangeMark, false);
+            status_.FileMon(*it, PeltaRequestObject::SelfChangeMark, false);
             int error = 0;
-            LocalItem::MakeFolder(SyncFolder(), ToLocalPath(parent), error);
-            status_.FileMon(parent, 0, false);
+            made = LocalItem::MakeFolder(SyncFolder(), ToLocalPath(*it), error);
+            status_.FileMon(*it, 0, false);
         } else {
-            CheckRemoteObject(folder);
+            made = CheckRemoteObject(folder);
         }
+        if (!made)
+            break;
     }
     if (mayWrite) {
         if (IsRunning() && LocalFolderExists(parent))

@@ -417,6 +417,9 @@ bool PeltaSync::RenameStored(PeltaRecVfsSyncFile& moved, const PeltaRecVfsSyncFi
 
     XMap extra{{QStringLiteral("total_move_size"), QString::number(size)},
                {QStringLiteral("total_move_inode"), QString::number(folders + files)}};
+    // The version moved: the service's file moves only while it still is it.
+    if (!isFolder)
+        extra[QStringLiteral("version")] = old.version;
     db_->AddSyncRequestTo(moved, isFolder ? XSYNCFolderMove : XSYNCFileMove, false, &old, extra);
     Log(QStringLiteral("PeltaSync::FileRename::4"), LogDebug);
     db_->RecDelete(old.path, old.kind);

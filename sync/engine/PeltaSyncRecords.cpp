@@ -267,13 +267,22 @@ bool PeltaSync::DeleteStored(const PeltaRecVfsSyncFile& stored, int depth)
         Log(QStringLiteral("PeltaSync::DeleteRecords:stored row without a valid key:") + stored.path, LogGeneral);
 
     if (stored.kind != XFSFolder) {
+        // A file of the service's still on its way into a removed folder was
+        // never here to be removed: its record stays for the download, which
+        // makes the folder again.
+        const bool incoming = RequestOpen(stored.path, XSYNCFileGet, 0);
+        if (depth > 1 && incoming) {
+            Log(QStringLiteral("PeltaSync::DeleteRecords:download still to come, kept:") + stored.path, LogSync);
+            return true;
+        }
         db_->RecDelete(stored.path, XFSFile);
         // Snapshots that an open row is sending stay: the row settles them.
         if (validKey)
             RemoveStaleSnapshots(*Folders(), stored.key);
         if (depth <= 1 && validKey) {
-            // The deletion reaches the service only for this version.
-            XMap known{{QStringLiteral("version"), stored.version}};
+            // The deletion reaches the service only for this version; a
+            // version still to be downloaded was never here to be deleted.
+            XMap known{{QStringLiteral("version"), incoming ? QString() : stored.version}};
             db_->AddSyncRequestTo(stored, XSYNCFileDel, false, nullptr, known);
         }
         return true;

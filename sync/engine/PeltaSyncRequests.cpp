@@ -641,6 +641,8 @@ PeltaSync::DeletionCheck PeltaSync::CheckDeletion(PeltaRecSyncRequest& request)
         IncRequestErrCount(request);
         return DeletionCheck::Wait;
     }
+    if (request.action == XSYNCFolderDel)
+        return CheckFolderDeletion(request);
     if (request.action != XSYNCFileDel)
         return DeletionCheck::Send;
     const XMap opt = PeltaJSON::ParseToMap(request.opt);
@@ -671,6 +673,95 @@ PeltaSync::DeletionCheck PeltaSync::CheckDeletion(PeltaRecSyncRequest& request)
     return DeletionCheck::Dropped;
 }
 
+// A file of the service's that a deletion here did not reach (kept and
+// fetched again, or new there) is on its way into the folder: the folder's
+// deletion waits for that download, which makes the folder again. A folder
+// that is here again and not being added anew by the user keeps what it
+// holds on the service: its deletion is dropped and the service's content
+// is walked into it.
+PeltaSync::DeletionCheck PeltaSync::CheckFolderDeletion(PeltaRecSyncRequest& request)
+{
+    bool fetching = true;
+    Guarded("PeltaSync::CheckDeletion", [&] {
+        const QString below = PeltaRec::Literal(request.path + QLatin1Char('\\'));
+        const QString beyond = PeltaRec::Literal(request.path + QLatin1Char(']'));
+        fetching = db_->NewStatement()->QueryDouble(
+                       QStringLiteral("select count(*) from sync_request where action=") + Number(XSYNCFileGet) +
+                       QStringLiteral(" and path>=") + below + QStringLiteral(" and path<") + beyond +
+                       QStringLiteral(" and commit_time is null and status<=7")) > 0;
+    });
+    if (fetching) {
+        Log(QStringLiteral("PeltaSync:CheckDeletion:waits for the download into it:") + request.path, LogSync);
+        IncRequestErrCount(request);
+        return DeletionCheck::Wait;
+    }
+    if (!LocalFolderExists(request.path) || RequestOpen(request.path, XSYNCFolderAdd, request.rowid))
+        return DeletionCheck::Send;
+    Log(QStringLiteral("PeltaSync:CheckDeletion:the folder is here again with the service's content, kept:") +
+            request.path,
+        LogSync);
+    CancelRequest(request);
+    // Stored again as the service has it, and what else the service holds
+    // in it comes here too.
+    PeltaRecVfsSyncFile folder;
+    folder.kind = XFSFolder;
+    folder.path = request.path;
+    CheckRemoteObject(folder);
+    QString timestamp;
+    ResyncRemote(request.path, true, false, false, timestamp, 1);
+    return DeletionCheck::Dropped;
+}
+
+PeltaSync::DeletionCheck PeltaSync::CheckFileMove(PeltaRecSyncRequest& request)
+{
+    if (request.action != XSYNCFileMove)
+        return DeletionCheck::Send;
+    const XMap opt = PeltaJSON::ParseToMap(request.opt);
+    const auto known = opt.find(QStringLiteral("version"));
+    if (known == opt.end() || known->second.isEmpty())
+        return DeletionCheck::Send;  // a row that never kept the version
+
+    PeltaRecVfsSyncFile remote;
+    remote.kind = XFSFile;
+    remote.path = request.path2;
+    switch (LookUpRemote(remote)) {
+    case Remote::Absent:
+        return DeletionCheck::Send;  // the service's answer settles the row
+    case Remote::Failed:
+        IncRequestErrCount(request);
+        return DeletionCheck::Wait;
+    case Remote::Listed:
+        break;
+    }
+    if (remote.version == known->second)
+        return DeletionCheck::Send;
+    Log(QStringLiteral("PeltaSync:CheckFileMove:the service holds version ") + remote.version +
+            QStringLiteral(", moved here was ") + known->second + QStringLiteral(", fetched again:") + request.path2 +
+            QStringLiteral(", goes up as a new file:") + request.path,
+        LogSync);
+    CancelRequest(request);
+    FetchKeptFile(remote);
+    SendAsNewFile(request.path);
+    return DeletionCheck::Dropped;
+}
+
+// The file here no longer stands for any version of the service's: its
+// record forgets the version and the file goes up as an add.
+void PeltaSync::SendAsNewFile(const QString& path)
+{
+    Guarded("PeltaSync::SendAsNewFile", [&] {
+        PeltaRecVfsSyncFile stored;
+        stored.kind = XFSFile;
+        stored.path = path;
+        if (!db_->RecGet(stored) || !RecordKey::IsValid(stored.key))
+            return;
+        db_->RecUpdateFields(stored.key, XFSFile, XMap{{QStringLiteral("version"), QString()}});
+        stored.version.clear();
+        if (!UploadRowOpen(path))
+            db_->AddSyncRequest(stored, XSYNCFileAdd, false);
+    });
+}
+
 // The service's file that a deletion here did not reach comes back: recorded
 // with the service's facts when the store has no record of it, and fetched
 // (beside a local file there, through the safe replace).
@@ -692,10 +783,13 @@ void PeltaSync::PassVersionToDeletions(const PeltaRecSyncRequest& upload, const 
     Guarded("PeltaSync::PassVersionToDeletions", [&] {
         std::vector<std::pair<int, QString>> rows;
         const auto statement = db_->NewStatement();
-        if (db_->QueryWith(QStringLiteral("select rowid, opt from sync_request where path=") +
-                               PeltaRec::Literal(upload.path) + QStringLiteral(" and action=") +
-                               Number(XSYNCFileDel) +
-                               QStringLiteral(" and commit_time is null and status<10 and rowid>") +
+        // A file move queued after the upload moves that version too.
+        const QString path = PeltaRec::Literal(upload.path);
+        if (db_->QueryWith(QStringLiteral("select rowid, opt from sync_request where ((path=") + path +
+                               QStringLiteral(" and action=") + Number(XSYNCFileDel) +
+                               QStringLiteral(") or (path2=") + path + QStringLiteral(" and action=") +
+                               Number(XSYNCFileMove) +
+                               QStringLiteral(")) and commit_time is null and status<10 and rowid>") +
                                Number(upload.rowid),
                            *statement) <= 0)
             return;

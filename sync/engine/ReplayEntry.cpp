@@ -242,12 +242,12 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
     // before the move that has not come yet) means the file moved here is
     // older than the service's: its record keeps its version and the
     // service's content is fetched at the new path.
-    // So does a service file whose time is not the record's while nothing of
-    // the file waits to go up here: a change the service made before the
-    // move never came (its download may have ended when the old name was
-    // gone there).
+    // So does a move that carries other facts than the record holds while
+    // nothing of the file waits to go up here: a change the service made
+    // before the move never came (its download may have ended when the old
+    // name was gone there).
     const bool serviceChanged = sourceFound && !unsent && entry.mtime > 0 &&
-                                source.mtime != static_cast<std::int32_t>(entry.mtime);
+                                (source.mtime != static_cast<std::int32_t>(entry.mtime) || source.size != entry.size);
     const bool older = sourceFound && (serviceChanged || engine_.Db().RequestPending(orig, XSYNCFileGet, 0));
     if (sourceFound) {
         engine_.MoveFolder(orig, dest);

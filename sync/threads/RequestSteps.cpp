@@ -161,6 +161,8 @@ bool RequestSteps::SetSyncJournal(PeltaRecSyncRequest& request)
     if ((request.action == XSYNCFileDel || request.action == XSYNCFolderDel) &&
         sync_.CheckDeletion(request) != PeltaSync::DeletionCheck::Send)
         return false;
+    if (request.action == XSYNCFileMove && sync_.CheckFileMove(request) != PeltaSync::DeletionCheck::Send)
+        return false;
 
     QString url;
     QString body;
@@ -263,6 +265,15 @@ bool RequestSteps::PrepareUpload(PeltaRecSyncRequest& request)
         LogDebug);
 
     bool changed = false;
+    // An edit without a version replaces whatever the service holds under
+    // the name. With no version known here the content goes up as an add,
+    // which the service keeps beside another file of that name.
+    if (request.action == XSYNCFileMod && copy.version.isEmpty()) {
+        Log(QStringLiteral("QueueSub:setSyncJournal:no version known, sent as an add:") + request.path, LogSync);
+        request.action = XSYNCFileAdd;
+        opt.erase(QStringLiteral("version"));
+        changed = true;
+    }
     if (PeltaSync::Field(opt, "local_mtime") == QLatin1String("0") || stored.mtime == 0) {
         if (stored.found)
             sync_.Db().RecUpdateFields(stored.key, XFSFile,

@@ -186,6 +186,10 @@ TEST_F(EngineTransfersTest, ALaterRowNeverOverwritesTheSnapshotAnEarlierRowSends
     steps_->Drive(first, tally);
     EXPECT_EQ(first.status, PeltaSync::RequestCommitted) << TakeLog().toStdString();
     EXPECT_EQ(ServiceContent(QStringLiteral("/a.txt")), "first");
+    // Registered before any version was known, the second row went as an
+    // add; it is registered again as an edit of what the first one left.
+    steps_->Drive(second, tally);
+    EXPECT_EQ(second.status, PeltaSync::RequestRegister);
     steps_->Drive(second, tally);
     EXPECT_EQ(second.status, PeltaSync::RequestCommitted);
     EXPECT_EQ(ServiceContent(QStringLiteral("/a.txt")), "second, longer");

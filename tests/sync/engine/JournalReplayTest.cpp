@@ -753,6 +753,24 @@ TEST_F(JournalReplayTest, AMovedFileWhoseEditNeverCameIsFetchedAtTheNewName)
     EXPECT_EQ(Joined(OpenRequests()), "");
 }
 
+// Another agent's edit that never came here (its download ended without
+// it), then its move: the file here is older than the one moved, so the
+// service's content comes to the new name and a change made here later is
+// an edit of the version this side knew, never of the service's newer one.
+TEST_F(JournalReplayTest, AFileMovedAfterAChangeNotSeenHereComesWithTheServicesContent)
+{
+    SyncedFile(QStringLiteral("\\m.txt"), "old");
+    OtherAgentEdits(QStringLiteral("/m.txt"), "edited there", 2100);
+    OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
+
+    ASSERT_EQ(Replay(LastCommitTime()), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\m.txt")), "(none)");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\n.txt")), "edited there");
+    DriveWithRetries();
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
+
 // A move onto a name taken here by a new local file: the local file stays
 // as it is, the service's file comes beside it, and the source goes here as
 // it went there - unless it changed here, then it stays and goes up anew.

@@ -56,7 +56,8 @@ TEST_F(PeltaSyncMoveRemoveTest, ARenamedFileMovesItsRowAndQueuesAMove)
     EXPECT_EQ(Joined(OpenRequests()), "4|\\b.txt|\\a.txt");
     EXPECT_EQ(Joined(Opts(XSYNCFileMove)),
               R"({"local_mtime":"1000","my_base64_dest_full_path_name":"L2IudHh0",)"
-              R"("my_base64_orig_full_path_name":"L2EudHh0","total_move_inode":"1","total_move_size":"3"})");
+              R"("my_base64_orig_full_path_name":"L2EudHh0","total_move_inode":"1","total_move_size":"3",)"
+              R"("version":"v1"})");
 
     EXPECT_FALSE(engine_->FileRename(QStringLiteral("\\b.txt"), QStringLiteral("\\b.txt")));
     EXPECT_FALSE(engine_->FileRename(QStringLiteral("\\b.txt"), QStringLiteral("\\gone.txt")));

@@ -449,7 +449,7 @@ protected:
 // A file deleted here goes on the service only in the version this side
 // knew; another version there (edited, or added there while the file here
 // never reached the service) stays and comes back here.
-enum class Before { Synced, EditedThere, NewHereAddedThere };
+enum class Before { Synced, EditedThere, NewHereAddedThere, EditOnItsWayHere };
 
 struct DeletionCase {
     const char* name;
@@ -470,8 +470,17 @@ TEST_P(FileDeletionTest, OnlyTheVersionKnownHereIsDeleted)
     AddLocal(QStringLiteral("\\a.txt"), "mine", 1000);
     if (item.before != Before::NewHereAddedThere)
         Drive();
-    if (item.before == Before::EditedThere)
+    if (item.before == Before::EditedThere || item.before == Before::EditOnItsWayHere)
         OtherAgentEdits(QStringLiteral("/a.txt"), "theirs", 3000);
+    if (item.before == Before::EditOnItsWayHere) {
+        // Recorded and queued for download as the journal replay does.
+        StoreFileRecord(QStringLiteral("\\a.txt"), ServiceVersion(QStringLiteral("/a.txt")), 3000, 6);
+        PeltaRecVfsSyncFile incoming;
+        incoming.kind = XFSFile;
+        incoming.path = QStringLiteral("\\a.txt");
+        ASSERT_TRUE(engine_->Db().RecGet(incoming));
+        ASSERT_TRUE(engine_->QueueFileGet(incoming));
+    }
     Remove(QStringLiteral("\\a.txt"));
     ASSERT_TRUE(engine_->FileRemove(QStringLiteral("\\a.txt")));
     if (item.before == Before::NewHereAddedThere)
@@ -490,8 +499,127 @@ TEST_P(FileDeletionTest, OnlyTheVersionKnownHereIsDeleted)
 INSTANTIATE_TEST_SUITE_P(Cases, FileDeletionTest,
                          ::testing::Values(DeletionCase{"Synced", Before::Synced, "(none)"},
                                            DeletionCase{"EditedThere", Before::EditedThere, "theirs"},
-                                           DeletionCase{"NewHereAddedThere", Before::NewHereAddedThere, "theirs"}),
+                                           DeletionCase{"NewHereAddedThere", Before::NewHereAddedThere, "theirs"},
+                                           DeletionCase{"EditOnItsWayHere", Before::EditOnItsWayHere, "theirs"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A file renamed here moves the service's file only in the version this
+// side knew; another version there (edited meanwhile) stays under the old
+// name and comes back here, and the file here goes up under its new name.
+struct MoveCase {
+    const char* name;
+    bool editedThere;
+    bool changedHere;
+    const char* oldNameAfter;
+    const char* newNameAfter;
+};
+
+std::ostream& operator<<(std::ostream& out, const MoveCase& item)
+{
+    return out << item.name;
+}
+
+class FileMoveTest : public DeletionOrderTest, public ::testing::WithParamInterface<MoveCase> {};
+
+TEST_P(FileMoveTest, OnlyTheVersionKnownHereIsMoved)
+{
+    const MoveCase& item = GetParam();
+    AddLocal(QStringLiteral("\\a.txt"), "mine", 1000);
+    Drive();
+    if (item.editedThere)
+        OtherAgentEdits(QStringLiteral("/a.txt"), "theirs", 3000);
+    Move(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
+    if (item.changedHere)
+        MakeFile(QStringLiteral("\\b.txt"), "mine, changed", 1100);
+    ASSERT_TRUE(engine_->FileRename(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt")));
+
+    DriveWithRetries();
+    EXPECT_EQ(ServiceContent(QStringLiteral("/a.txt")), item.oldNameAfter);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\a.txt")), item.oldNameAfter);
+    EXPECT_EQ(ServiceContent(QStringLiteral("/b.txt")), item.newNameAfter);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\b.txt")), item.newNameAfter);
+    EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FileMoveTest,
+    ::testing::Values(MoveCase{"Synced", false, false, "(none)", "mine"},
+                      MoveCase{"ChangedHere", false, true, "(none)", "mine, changed"},
+                      MoveCase{"EditedThere", true, false, "theirs", "mine"},
+                      MoveCase{"EditedThereAndChangedHere", true, true, "theirs", "mine, changed"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A folder removed here while a file in it changed there: the file's
+// deletion does not reach that version, nor does the folder's deletion
+// take it along - the folder is made again here and the file fetched into
+// it, while what went here only goes on the service.
+TEST_F(DeletionOrderTest, AFolderDeletedHereKeepsAFileChangedThere)
+{
+    for (const char* folder : {"\\F", "\\F\\G"}) {
+        MakeFolder(QString::fromLatin1(folder));
+        engine_->FileAdd(QString::fromLatin1(folder), 0, false, false);
+    }
+    AddLocal(QStringLiteral("\\F\\G\\x.txt"), "mine", 1000);
+    AddLocal(QStringLiteral("\\F\\y.txt"), "other", 1000);
+    Drive();
+    ASSERT_EQ(ServiceContent(QStringLiteral("/F/G/x.txt")), "mine");
+    OtherAgentEdits(QStringLiteral("/F/G/x.txt"), "theirs", 3000);
+    Remove(QStringLiteral("\\F"));
+    for (const char* gone : {"\\F\\G\\x.txt", "\\F\\G", "\\F\\y.txt", "\\F"})
+        ASSERT_TRUE(engine_->FileRemove(QString::fromLatin1(gone)));
+
+    DriveWithRetries(4);
+    EXPECT_EQ(ServiceContent(QStringLiteral("/F/G/x.txt")), "theirs");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\F\\G\\x.txt")), "theirs");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/F/y.txt")), "(none)");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\F\\y.txt")), "(none)");
+    EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
+}
+
+// A file added there is on its way here (recorded, its download queued)
+// when the folder it goes into is removed here: it stays on the service and
+// arrives here, in the folder made again.
+TEST_F(DeletionOrderTest, AFolderDeletedHereKeepsAFileOnItsWayIn)
+{
+    MakeFolder(QStringLiteral("\\F"));
+    engine_->FileAdd(QStringLiteral("\\F"), 0, false, false);
+    AddLocal(QStringLiteral("\\F\\y.txt"), "other", 1000);
+    Drive();
+    OtherAgentEdits(QStringLiteral("/F/new.txt"), "new there", 3000);
+    StoreFileRecord(QStringLiteral("\\F\\new.txt"), ServiceVersion(QStringLiteral("/F/new.txt")), 3000, 9);
+    PeltaRecVfsSyncFile incoming;
+    incoming.kind = XFSFile;
+    incoming.path = QStringLiteral("\\F\\new.txt");
+    ASSERT_TRUE(engine_->Db().RecGet(incoming));
+    ASSERT_TRUE(engine_->QueueFileGet(incoming));
+    Remove(QStringLiteral("\\F"));
+    ASSERT_TRUE(engine_->FileRemove(QStringLiteral("\\F")));
+
+    DriveWithRetries(4);
+    EXPECT_EQ(ServiceContent(QStringLiteral("/F/new.txt")), "new there");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\F\\new.txt")), "new there");
+    EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
+}
+
+// A change of a file whose record knows no version of the service's (its
+// first upload was kept there under a conflict name, say) never replaces
+// the service's file of that name unseen: it goes up as an add, which the
+// service keeps beside that file.
+TEST_F(DeletionOrderTest, AChangeWithoutAKnownVersionNeverReplacesTheServicesFileUnseen)
+{
+    OtherAgentEdits(QStringLiteral("/a.txt"), "theirs", 3000);
+    MakeFile(QStringLiteral("\\a.txt"), "mine", 1000);
+    StoreFileRecord(QStringLiteral("\\a.txt"), QString(), 1000, 4);
+    ModifyLocal(QStringLiteral("\\a.txt"), "mine, changed", 1100);
+    // A local change of such a record is queued as an add; a modification row
+    // may still come from a store written before that.
+    Run(QStringLiteral("update sync_request set action=") + QString::number(XSYNCFileMod));
+    ASSERT_EQ(Joined(OpenRows()), std::to_string(XSYNCFileMod) + "|\\a.txt");
+
+    Drive(1);
+    EXPECT_EQ(ServiceContent(QStringLiteral("/a.txt")), "theirs");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/a (conflict 1).txt")), "mine, changed");
+}
 
 // An item added here and gone again while its add is under way: the add
 // lands, then the deletion, whichever row the worker takes first - also
