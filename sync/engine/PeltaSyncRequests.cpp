@@ -10,6 +10,7 @@
 #include "sync/engine/SyncFolders.h"
 #include "sync/rules/LocalItem.h"
 #include "sync/rules/RecordKey.h"
+#include "sync/rules/SafeReplace.h"
 #include "sync/rules/UploadSnapshot.h"
 
 #include <QByteArray>
@@ -557,6 +558,13 @@ PeltaSync::DeletionCheck PeltaSync::CheckDeletion(PeltaRecSyncRequest& request)
     }
     if (request.action != XSYNCFileDel)
         return DeletionCheck::Send;
+    if (FileHereAsRecorded(request.path)) {
+        Log(QStringLiteral("PeltaSync:CheckDeletion:the file is here again as the service has it, not deleted:") +
+                request.path,
+            LogSync);
+        CancelRequest(request);
+        return DeletionCheck::Dropped;
+    }
     const XMap opt = PeltaJSON::ParseToMap(request.opt);
     const auto known = opt.find(QStringLiteral("version"));
     if (known == opt.end())
@@ -583,6 +591,24 @@ PeltaSync::DeletionCheck PeltaSync::CheckDeletion(PeltaRecSyncRequest& request)
     CancelRequest(request);
     FetchKeptFile(remote);
     return DeletionCheck::Dropped;
+}
+
+bool PeltaSync::FileHereAsRecorded(const QString& path)
+{
+    const QString full = ToLocalPath(path);
+    if (full.isEmpty())
+        return false;
+    const LocalFacts facts = LocalItem::Stat(SyncFolder(), full);
+    if (facts.kind != LocalKind::File)
+        return false;
+    PeltaRecVfsSyncFile stored;
+    stored.kind = XFSFile;
+    stored.path = path;
+    bool found = false;
+    if (!Guarded("PeltaSync::FileHereAsRecorded", [&] { found = db_->RecGet(stored); }))
+        return false;
+    const SafeReplace::Stored record{found, stored.size, stored.mtime, stored.version};
+    return SafeReplace::Matches(facts.size, facts.mtime, record, UploadRowOpen(path));
 }
 
 // The service's file that a deletion here did not reach comes back: recorded

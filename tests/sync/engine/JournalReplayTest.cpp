@@ -635,6 +635,30 @@ TEST_F(JournalReplayTest, AFileChangedHereMovesWithItsContentAndTheChangeGoesUp)
     EXPECT_TRUE(ConflictCopies().isEmpty());
 }
 
+// An upload sent but not yet committed when the replay moves its file (and
+// its record) here: the commit makes the old name again on the service,
+// where this side has nothing under it any more; that name goes again.
+TEST_F(JournalReplayTest, AnUploadCommittedAfterItsFileMovedLeavesNoOldNameOnTheService)
+{
+    SyncedFile(QStringLiteral("\\m.txt"), "old");
+    ModifyLocal(QStringLiteral("\\m.txt"), "changed here", 1700);
+    PeltaRecSyncRequest upload = LoadRow(int(RowOf(QStringLiteral("\\m.txt"))));
+    RequestSteps::Tally tally;
+    ASSERT_TRUE(steps_->Handle(upload, tally));  // registered
+    ASSERT_TRUE(steps_->Handle(upload, tally));  // sent, the commit is next
+    OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    ASSERT_EQ(LocalContent(QStringLiteral("\\n.txt")), "changed here");
+
+    steps_->Handle(upload, tally);
+    DriveWithRetries();
+    EXPECT_EQ(ServiceContent(QStringLiteral("/m.txt")), "(none)");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\m.txt")), "(none)");
+    EXPECT_TRUE(ServiceItem(QStringLiteral("/n.txt")));
+    EXPECT_EQ(FileRecord(QStringLiteral("\\m.txt")), "");
+    EXPECT_EQ(Joined(OpenRequests()), "") << Joined(RowStates());
+}
+
 // A move onto a name taken here by a new local file: the local file stays
 // as it is, the service's file comes beside it, and the source goes here as
 // it went there - unless it changed here, then it stays and goes up anew.

@@ -459,6 +459,32 @@ TEST_P(AddThenGoneTest, TheDeletionReachesTheServiceAfterTheAdd)
     EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
 }
 
+// A file added here and deleted again before its add went up, while the
+// service's file of that name came here: the deletion queued before the
+// download takes nothing from the service, and both sides keep that file.
+TEST_F(DeletionOrderTest, ADeletionOvertakenByADownloadLeavesTheServicesFile)
+{
+    AddLocal(QStringLiteral("\\a.txt"), "mine", 1000);
+    service_.Faults().SetNext("setSyncJournal", Fault::Http500());
+    Drive();
+    Remove(QStringLiteral("\\a.txt"));
+    ASSERT_TRUE(engine_->FileRemove(QStringLiteral("\\a.txt")));
+    OtherAgentEdits(QStringLiteral("/a.txt"), "theirs", 3000);
+    StoreFileRecord(QStringLiteral("\\a.txt"), ServiceVersion(QStringLiteral("/a.txt")), 3000, 6);
+    PeltaRecVfsSyncFile record;
+    record.kind = XFSFile;
+    record.path = QStringLiteral("\\a.txt");
+    ASSERT_TRUE(engine_->Db().RecGet(record));
+    ASSERT_TRUE(engine_->Db().AddSyncRequest(record, XSYNCFileGet, false));
+
+    DriveWithRetries(4);
+    EXPECT_EQ(ServiceContent(QStringLiteral("/a.txt")), "theirs") << Joined(RowStates());
+    EXPECT_EQ(LocalContent(QStringLiteral("\\a.txt")), "theirs");
+    EXPECT_EQ(FileRecord(QStringLiteral("\\a.txt")),
+              (ServiceVersion(QStringLiteral("/a.txt")) + QStringLiteral("|3000|6")).toStdString());
+    EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, AddThenGoneTest,
                          ::testing::Values(AddThenGoneCase{"Folder", true, true},
                                            AddThenGoneCase{"FolderRemovalLost", true, false},
