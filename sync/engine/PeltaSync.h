@@ -476,6 +476,7 @@ private:
                            JournalErrorEffect& effect);
     JournalErrorEffect HandleActionError(PeltaRecSyncRequest& request, const QString& message, bool& result);
     JournalErrorEffect MoveSourceGone(PeltaRecSyncRequest& request, bool folder);
+    JournalErrorEffect FileMoveRefused(PeltaRecSyncRequest& request);
     JournalErrorEffect FolderParentMissing(PeltaRecSyncRequest& request, bool& result);
     bool SettleUpload(PeltaRecSyncRequest& request);
     bool SettleOther(PeltaRecSyncRequest& request);

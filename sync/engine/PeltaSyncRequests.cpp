@@ -341,6 +341,10 @@ bool PeltaSync::HandleCommonError(PeltaRecSyncRequest& request, const QString& m
     result = true;
     effect = JournalErrorEffect::None;
     if (message == kObjectPathError) {
+        if (request.action == XSYNCFileMove) {
+            effect = FileMoveRefused(request);
+            return true;
+        }
         CancelRequest(request);
         effect = JournalErrorEffect::Cancelled;
         return true;
@@ -457,6 +461,43 @@ PeltaSync::JournalErrorEffect PeltaSync::MoveSourceGone(PeltaRecSyncRequest& req
     Guarded("PeltaSync:HandleJournalError", [&] { db_->RecDelete(request.path, folder ? XFSFolder : XFSFile); });
     FileAdd(request.path, folder ? 1 : 0, false, true);
     return JournalErrorEffect::Cancelled;
+}
+
+// A file's move that the service refuses outright: the service keeps the
+// old name and this side has only the new one. The move is made there as a
+// deletion of the old name (only in the version this side knew, see
+// CheckDeletion) and an add of the new one, so the store never takes the
+// refused move for done.
+PeltaSync::JournalErrorEffect PeltaSync::FileMoveRefused(PeltaRecSyncRequest& request)
+{
+    PeltaRecVfsSyncFile moved;
+    moved.kind = XFSFile;
+    moved.path = request.path;
+    bool found = false;
+    Guarded("PeltaSync:HandleJournalError", [&] { found = db_->RecGet(moved); });
+    const QString& oldPath = request.path2;
+    if (!found || oldPath.isEmpty() || oldPath == kRoot) {
+        CancelRequest(request);
+        return JournalErrorEffect::Cancelled;
+    }
+    Log(QStringLiteral("PeltaSync:HandleJournalError:move refused, old name deleted, new name added:") + oldPath +
+            QLatin1Char(',') + request.path,
+        LogSync);
+    Guarded("PeltaSync:HandleJournalError", [&] {
+        PeltaRecVfsSyncFile stored;
+        stored.kind = XFSFile;
+        stored.path = oldPath;
+        if (db_->RecGet(stored) || stored.error)
+            return;  // the old name is an item of its own here again
+        PeltaRecVfsSyncFile old;
+        old.kind = XFSFile;
+        old.path = oldPath;
+        old.key = RecordKey(oldPath);
+        old.sn = moved.sn;
+        old.version = moved.version;
+        DeleteStored(old, 0);
+    });
+    return MoveSourceGone(request, false);
 }
 
 PeltaSync::JournalErrorEffect PeltaSync::FolderParentMissing(PeltaRecSyncRequest& request, bool& result)

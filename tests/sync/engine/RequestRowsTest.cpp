@@ -254,6 +254,28 @@ TEST_F(RequestRowsTest, ARefusedMoveAddsTheItemAnew)
         << Joined(RowStates());
 }
 
+// A file's move that the service refuses outright ("object path error")
+// is made as a deletion of the old name and an add of the new one: the
+// store never takes the refused move for done, and both sides end with the
+// new name only.
+TEST_F(RequestRowsTest, AFileMoveRefusedOutrightEndsWithTheNewNameOnly)
+{
+    AddLocal(QStringLiteral("\\from.txt"), "moved content", 1000);
+    Drive();
+    Move(QStringLiteral("\\from.txt"), QStringLiteral("\\to.txt"));
+    engine_->FileRename(QStringLiteral("\\from.txt"), QStringLiteral("\\to.txt"));
+    NextMessage("setSyncJournal", QStringLiteral("object path error"));
+    DriveWithRetries();
+
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/from.txt")));
+    EXPECT_EQ(ServiceContent(QStringLiteral("/to.txt")), "moved content");
+    EXPECT_EQ(FileRecord(QStringLiteral("\\to.txt")),
+              (ServiceVersion(QStringLiteral("/to.txt")) + QStringLiteral("|1000|13")).toStdString());
+    EXPECT_EQ(FileRecord(QStringLiteral("\\from.txt")), "");
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where status in (1, 3, 5, 6, 7)")), 0)
+        << Joined(RowStates());
+}
+
 TEST_F(RequestRowsTest, AFolderMoveWhoseSourceIsGoneAddsTheFolderAnew)
 {
     MakeFolder(QStringLiteral("\\F"));
