@@ -635,6 +635,29 @@ TEST_F(JournalReplayTest, AFileChangedHereMovesWithItsContentAndTheChangeGoesUp)
     EXPECT_TRUE(ConflictCopies().isEmpty());
 }
 
+// Another agent's change committed before an own move of its folder names
+// the folder's old path; it arrives where the move put the folder here.
+TEST_F(JournalReplayTest, AChangeBeforeAnOwnFolderMoveArrivesInTheMovedFolder)
+{
+    SyncedFolder(QStringLiteral("\\Docs"));
+    SyncedFolder(QStringLiteral("\\Docs\\B"));
+    SyncedFile(QStringLiteral("\\Docs\\B\\b.txt"), "old");
+    Commit(FakeObjType::File, FakeAction::Edit, QStringLiteral("\\Docs\\B\\b.txt"), "theirs");
+    OtherAddsFile(QStringLiteral("\\Docs\\new.txt"), "added there");
+    Move(QStringLiteral("\\Docs"), QStringLiteral("\\B"));
+    ASSERT_TRUE(engine_->FileRename(QStringLiteral("\\Docs"), QStringLiteral("\\B")));
+    Drive();
+    ASSERT_TRUE(ServiceItem(QStringLiteral("/B/B/b.txt")));
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    DriveWithRetries();
+    EXPECT_EQ(LocalContent(QStringLiteral("\\B\\B\\b.txt")), "theirs");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\B\\new.txt")), "added there");
+    EXPECT_FALSE(LocalFolder(QStringLiteral("\\Docs")));
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+    EXPECT_EQ(Joined(StoredTree()), Joined(ServiceVersions()));
+}
+
 // An upload sent but not yet committed when the replay moves its file (and
 // its record) here: the commit makes the old name again on the service,
 // where this side has nothing under it any more; that name goes again.
