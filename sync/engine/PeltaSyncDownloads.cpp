@@ -127,12 +127,8 @@ bool PeltaSync::GetFileCheck(PeltaRecSyncRequest& request, bool mayWrite)
         Log(QStringLiteral("GetFileCheck:msg:") + request.path + QStringLiteral(" not in db"), LogGeneral);
         if (mayWrite && stored.error)
             IncRequestErrCount(request);
-        else if (mayWrite) {
+        else if (mayWrite)
             CancelRequest(request);
-            // What it fetched before its record went is of no use now.
-            if (RecordKey::IsValid(request.key))
-                RemoveDownloadParts(SyncFolder(), DownloadTarget(request.key));
-        }
         return false;
     }
 
@@ -348,11 +344,10 @@ PeltaSync::Placed PeltaSync::PlaceFetched(PeltaRecSyncRequest& request, bool may
 
 // The folder of the download is gone. A folder the store still has went
 // here (removed or moved by the user, its event not handled yet): it is not
-// made again under its old name; the row waits while the store has it or
-// while a row of this side that names the folder (its move or removal) is
-// still to reach the service, and what the event does to the records
-// decides. Otherwise a folder the service has is made here, and the move
-// retried later; without one the row ends.
+// made again under its old name; the row waits while the store has it, and
+// what the event does to the records decides. A folder the store lacks is
+// made when the service has it, and the move retried later; otherwise the
+// row ends.
 PeltaSync::Placed PeltaSync::ParentMissing(PeltaRecSyncRequest& request, bool mayWrite)
 {
     Log(QStringLiteral("PeltaSync:GetFileCheck:") + request.path + QStringLiteral(":Cancel:") + ErrorSuffix(ENOENT),
@@ -364,7 +359,7 @@ PeltaSync::Placed PeltaSync::ParentMissing(PeltaRecSyncRequest& request, bool ma
         folder.path = parent;
         bool stored = false;
         Guarded("PeltaSync:GetFileCheck", [&] { stored = db_->RecGet(folder); });
-        if (stored || PathRowOpen(parent)) {
+        if (stored) {
             Log(QStringLiteral("PeltaSync:GetFileCheck:") + request.path +
                     QStringLiteral(":its folder went here, not made again, the row waits"),
                 LogSync);
@@ -375,13 +370,10 @@ PeltaSync::Placed PeltaSync::ParentMissing(PeltaRecSyncRequest& request, bool ma
         CheckRemoteObject(folder);
     }
     if (mayWrite) {
-        if (IsRunning() && LocalFolderExists(parent)) {
+        if (IsRunning() && LocalFolderExists(parent))
             IncRequestErrCount(request);
-        } else {
+        else
             CancelRequest(request);
-            if (RecordKey::IsValid(request.key))
-                RemoveDownloadParts(SyncFolder(), DownloadTarget(request.key));
-        }
     }
     return Placed::Failed;
 }

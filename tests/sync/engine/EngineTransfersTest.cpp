@@ -556,42 +556,6 @@ TEST_F(EngineTransfersTest, AFolderRemovedBeforeTheMoveIsNotMadeAgain)
     EXPECT_EQ(Joined(Rows(QStringLiteral("select status from sync_request where action=5"))), "12");
 }
 
-// The same when the folder was moved here and its move has not reached the
-// service yet: the service still lists it under the old name, which is not
-// made again here either. The download's row ends once the move reached the
-// service, and leaves nothing of its file in the cache folder.
-TEST_F(EngineTransfersTest, AFolderMovedBeforeTheMoveIsNotMadeAgainFromTheService)
-{
-    MakeFolder(QStringLiteral("\\Docs"));
-    engine_->FileAdd(QStringLiteral("\\Docs"), 0, false, false);
-    Drive();
-    ASSERT_TRUE(ServiceItem(QStringLiteral("/Docs")));
-    MakeFile(QStringLiteral("\\Docs\\p.txt"), "old", 500);
-    QueueServiceFile(QStringLiteral("\\Docs\\p.txt"), "newer", 700, QStringLiteral("1"), 500, 3);
-    FileInUse::Override([this](const QString&) { return service_.CallCount("download") > 0; });
-    Drive();
-    ASSERT_EQ(Joined(RowStates()), "6|4|0\n5|7|1");
-
-    FileInUse::Override({});
-    Move(QStringLiteral("\\Docs"), QStringLiteral("\\Moved"));
-    ASSERT_TRUE(engine_->FileRename(QStringLiteral("\\Docs"), QStringLiteral("\\Moved")));
-    // Taken in the middle of the folder's move in the store: the folder's
-    // record moved, the file's not yet.
-    StoreFileRecord(QStringLiteral("\\Docs\\p.txt"), QStringLiteral("1"), 500, 3);
-    service_.Faults().SetNext("setSyncJournal", Fault::Http500());
-    RetriesDue();
-    Drive();
-    EXPECT_FALSE(QFileInfo::exists(Local(QStringLiteral("\\Docs"))));
-
-    DriveWithRetries();
-    EXPECT_FALSE(QFileInfo::exists(Local(QStringLiteral("\\Docs"))));
-    EXPECT_TRUE(ServiceItem(QStringLiteral("/Moved")));
-    EXPECT_EQ(Joined(Rows(QStringLiteral("select status from sync_request where action=5"))), "12");
-    const QString key = engine_->RecordKey(QStringLiteral("\\Docs\\p.txt"));
-    for (const QString& name : QDir(engine_->CacheDir()).entryList(QDir::Files | QDir::Hidden))
-        EXPECT_FALSE(name.contains(key)) << name.toStdString();
-}
-
 TEST_F(EngineTransfersTest, GetFileDirectFetchesSmallFilesAndQueuesLargeOnes)
 {
     const QByteArray small = PatternData(kMiB, 7);
