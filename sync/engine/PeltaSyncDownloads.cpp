@@ -342,12 +342,8 @@ PeltaSync::Placed PeltaSync::PlaceFetched(PeltaRecSyncRequest& request, bool may
     return Placed::Failed;
 }
 
-// The folder of the download is gone. A folder the store still has went
-// here (removed or moved by the user, its event not handled yet): it is not
-// made again under its old name; the row waits while the store has it, and
-// what the event does to the records decides. A folder the store lacks is
-// made when the service has it, and the move retried later; otherwise the
-// row ends.
+// The folder of the download is gone: made again when the store or the
+// service still has it, and the move retried later; otherwise the row ends.
 PeltaSync::Placed PeltaSync::ParentMissing(PeltaRecSyncRequest& request, bool mayWrite)
 {
     Log(QStringLiteral("PeltaSync:GetFileCheck:") + request.path + QStringLiteral(":Cancel:") + ErrorSuffix(ENOENT),
@@ -360,14 +356,13 @@ PeltaSync::Placed PeltaSync::ParentMissing(PeltaRecSyncRequest& request, bool ma
         bool stored = false;
         Guarded("PeltaSync:GetFileCheck", [&] { stored = db_->RecGet(folder); });
         if (stored) {
-            Log(QStringLiteral("PeltaSync:GetFileCheck:") + request.path +
-                    QStringLiteral(":its folder went here, not made again, the row waits"),
-                LogSync);
-            if (mayWrite)
-                IncRequestErrCount(request);
-            return Placed::Failed;
+            status_.FileMon(parent, PeltaRequestObject::SelfChangeMark, false);
+            int error = 0;
+            LocalItem::MakeFolder(SyncFolder(), ToLocalPath(parent), error);
+            status_.FileMon(parent, 0, false);
+        } else {
+            CheckRemoteObject(folder);
         }
-        CheckRemoteObject(folder);
     }
     if (mayWrite) {
         if (IsRunning() && LocalFolderExists(parent))

@@ -525,11 +525,7 @@ TEST_F(EngineTransfersTest, ADownloadWaitsForALocalFileInUse)
     EXPECT_EQ(Calls("download"), 1u);
 }
 
-// A download whose folder went here before it was put in place (the
-// user's removal not handled yet) does not make the folder again under its
-// name: the row waits while the store has the folder, and ends once the
-// removal is seen.
-TEST_F(EngineTransfersTest, AFolderRemovedBeforeTheMoveIsNotMadeAgain)
+TEST_F(EngineTransfersTest, AFolderRemovedBeforeTheMoveIsMadeAgainWhileTheStoreHasIt)
 {
     MakeFolder(QStringLiteral("\\Docs"));
     engine_->FileAdd(QStringLiteral("\\Docs"), 0, false, false);
@@ -544,16 +540,12 @@ TEST_F(EngineTransfersTest, AFolderRemovedBeforeTheMoveIsNotMadeAgain)
     Remove(QStringLiteral("\\Docs"));
     RetriesDue();
     Drive();
-    EXPECT_FALSE(QFileInfo::exists(Local(QStringLiteral("\\Docs"))));
-    EXPECT_TRUE(TakeLog().contains(
-        QStringLiteral("PeltaSync:GetFileCheck:\\Docs\\p.txt:its folder went here, not made again, the row waits")));
-    EXPECT_EQ(Joined(RowStates()), "6|4|0\n5|7|2");
-
-    ASSERT_TRUE(engine_->FileRemove(QStringLiteral("\\Docs")));
+    EXPECT_TRUE(QFileInfo(Local(QStringLiteral("\\Docs"))).isDir());
+    EXPECT_TRUE(TakeLog().contains(QStringLiteral("PeltaSync:GetFileCheck:\\Docs\\p.txt:Cancel:err(2)")));
     RetriesDue();
     Drive();
-    EXPECT_FALSE(QFileInfo::exists(Local(QStringLiteral("\\Docs"))));
-    EXPECT_EQ(Joined(Rows(QStringLiteral("select status from sync_request where action=5"))), "12");
+    EXPECT_EQ(ReadFileBytes(Local(QStringLiteral("\\Docs\\p.txt"))), "newer");
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select status from sync_request where action=5"))), "8");
 }
 
 TEST_F(EngineTransfersTest, GetFileDirectFetchesSmallFilesAndQueuesLargeOnes)
