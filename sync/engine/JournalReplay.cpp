@@ -24,6 +24,17 @@ bool IsOwn(const QString& agentKey, const QString& ownKey)
     return !ownKey.isEmpty() && agentKey == ownKey;
 }
 
+// path as it is after the move of from to to: unchanged unless it is from
+// or lies below it.
+QString AfterMove(const QString& path, const QString& from, const QString& to)
+{
+    if (path == from)
+        return to;
+    if (path.startsWith(from + QLatin1Char('\\')))
+        return to + path.mid(from.size());
+    return path;
+}
+
 }  // namespace
 
 JournalReplay::JournalReplay(PeltaSync& engine)
@@ -135,16 +146,20 @@ int JournalReplay::Replay(const JsonValue& journal)
     if (busy)
         SetSyncStatus(true);
 
+    std::vector<JournalEntry> entries;
+    for (const JsonValue& value : journal)
+        entries.push_back(JournalEntry::Read(value));
+    FollowOwnMoves(entries, ownKey);
+
     ReplayEntry apply(engine_, mounted_, batch_);
     QString positionTime;
     bool held = false;
     std::size_t index = 0;
-    for (const JsonValue& value : journal) {
+    for (const JournalEntry& entry : entries) {
         if (!engine_.IsRunning()) {
             stopped = true;
             break;
         }
-        const JournalEntry entry = JournalEntry::Read(value);
         const EntryOutcome outcome =
             IsOwn(entry.agentKey, ownKey) ? HandleOwn(entry, index, apply) : Handle(entry, apply);
         ++index;
@@ -171,6 +186,30 @@ int JournalReplay::Replay(const JsonValue& journal)
     }
     StorePosition(positionTime);
     return PeltaSync::JournalReplayed;
+}
+
+void JournalReplay::FollowOwnMoves(std::vector<JournalEntry>& entries, const QString& ownKey)
+{
+    for (std::size_t own = 0; own < entries.size(); ++own) {
+        const JournalEntry& move = entries[own];
+        if (!IsOwn(move.agentKey, ownKey) || !move.IsMove() || move.state != JournalEntry::State::Usable ||
+            move.path == move.destPath)
+            continue;
+        for (std::size_t before = 0; before < own; ++before) {
+            JournalEntry& entry = entries[before];
+            if (IsOwn(entry.agentKey, ownKey) || entry.state != JournalEntry::State::Usable)
+                continue;
+            const QString path = AfterMove(entry.path, move.path, move.destPath);
+            const QString destPath =
+                entry.IsMove() ? AfterMove(entry.destPath, move.path, move.destPath) : entry.destPath;
+            if (path == entry.path && destPath == entry.destPath)
+                continue;
+            PeltaSync::Log(kWhere + QStringLiteral("entry follows an own later move:") + entry.Describe(),
+                           LogGeneral);
+            entry.path = path;
+            entry.destPath = destPath;
+        }
+    }
 }
 
 EntryOutcome JournalReplay::HandleOwn(const JournalEntry& entry, std::size_t index, ReplayEntry& apply)

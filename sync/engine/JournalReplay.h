@@ -32,6 +32,8 @@
 #include "foundation/text/JsonValue.h"
 #include "sync/engine/JournalEntry.h"
 #include "sync/engine/ReplayEntry.h"
+
+#include <vector>
 #include "sync/rules/MountedFolder.h"
 
 #include <QString>
@@ -61,6 +63,10 @@ private:
     // Counts the entries of other agents and notes, for each path named by
     // an entry of this agent's own, the index of the last such entry.
     int Survey(const JsonValue& journal, const QString& ownKey, bool& stopped);
+    // Another agent's entry names its paths as they were when it was
+    // committed; an own move committed after it moved them here already.
+    // Such paths are given as they are after the own moves that follow.
+    static void FollowOwnMoves(std::vector<JournalEntry>& entries, const QString& ownKey);
     EntryOutcome HandleOwn(const JournalEntry& entry, std::size_t index, ReplayEntry& apply);
     // Whether what an entry of this agent's own did is known here already;
     // nullopt when the store could not be read.

@@ -232,6 +232,11 @@ public:
     // An item is gone: delete its rows and queue one deletion. False when
     // the path is empty, refused or still there.
     bool FileRemove(const QString& path);
+    // An upload landed at a path where this side has neither the file nor
+    // its record any more (the file was moved away here meanwhile): unless a
+    // deletion of the path is open already, what the upload made there is
+    // deleted, in the version it got. True when the deletion was queued.
+    bool DeleteLandedUpload(const PeltaRecSyncRequest& upload);
     bool DeleteRecords(const QString& path, int kind, int depth);
     // Makes sure the item's parent folder is stored (and, with createMissing,
     // exists) and fills the record's parent when it was empty.
@@ -317,7 +322,9 @@ public:
     // deletion reaches the service after the add landed. A file's deletion
     // goes only for the version this side knew when the file went here (the
     // row's "version"); when the service holds another one, its file is not
-    // deleted but fetched here again and the row is cancelled (Dropped).
+    // deleted but fetched here again and the row is cancelled (Dropped). A
+    // file that is here again as its record says (the service's content put
+    // here after the deletion was queued) is not deleted either (Dropped).
     enum class DeletionCheck { Send, Wait, Dropped };
     DeletionCheck CheckDeletion(PeltaRecSyncRequest& request);
     // Whether a file move row goes to the service now. Like a deletion, it
@@ -326,6 +333,9 @@ public:
     // under its name and is fetched here again, the file here goes up under
     // its new name as a new file, and the row is cancelled (Dropped).
     DeletionCheck CheckFileMove(PeltaRecSyncRequest& request);
+    // True when a regular file is at path and still is what its record says
+    // the service has (SafeReplace::Matches).
+    bool FileHereAsRecorded(const QString& path);
     // An upload of the row's path landed with version: the file's deletions
     // queued after that upload refer to that version.
     void PassVersionToDeletions(const PeltaRecSyncRequest& upload, const QString& version);
@@ -489,6 +499,7 @@ private:
                            JournalErrorEffect& effect);
     JournalErrorEffect HandleActionError(PeltaRecSyncRequest& request, const QString& message, bool& result);
     JournalErrorEffect MoveSourceGone(PeltaRecSyncRequest& request, bool folder);
+    JournalErrorEffect FileMoveRefused(PeltaRecSyncRequest& request);
     JournalErrorEffect FolderParentMissing(PeltaRecSyncRequest& request, bool& result);
     void ForgetFileGoneEverywhere(const QString& path);
     JournalErrorEffect MoveDestTaken(PeltaRecSyncRequest& request);

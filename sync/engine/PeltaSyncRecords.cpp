@@ -243,6 +243,36 @@ void PeltaSync::UploadOfGoneFileCancelled(const PeltaRecSyncRequest& request)
     Guarded("PeltaSync::UploadOfGoneFileCancelled", [&] { db_->RecDelete(request.path, XFSFile); });
 }
 
+bool PeltaSync::DeleteLandedUpload(const PeltaRecSyncRequest& upload)
+{
+    if (upload.version.isEmpty() || !RecordKey::IsValid(upload.key) || RequestOpen(upload.path, XSYNCFileDel, 0))
+        return false;
+    bool queued = false;
+    Guarded("PeltaSync::DeleteLandedUpload", [&] {
+        PeltaRecVfsSyncFile stored;
+        stored.kind = XFSFile;
+        stored.path = upload.path;
+        if (db_->RecGet(stored) || stored.error)
+            return;
+        stored.Clear();
+        stored.kind = XFSFolder;
+        stored.path = upload.path;
+        if (db_->RecGet(stored) || stored.error)
+            return;
+        PeltaRecVfsSyncFile landed;
+        landed.kind = XFSFile;
+        landed.path = upload.path;
+        landed.key = upload.key;
+        landed.sn = upload.sn;
+        landed.version = upload.version;
+        Log(QStringLiteral("PeltaSync:DeleteLandedUpload:no record here, version ") + upload.version +
+                QStringLiteral(" deleted:") + upload.path,
+            LogSync);
+        queued = DeleteStored(landed, 0);
+    });
+    return queued;
+}
+
 bool PeltaSync::DeleteRecords(const QString& path, int kind, int depth)
 {
     if (!IsRunning())

@@ -10,6 +10,7 @@
 #include "sync/engine/SyncFolders.h"
 #include "sync/rules/LocalItem.h"
 #include "sync/rules/RecordKey.h"
+#include "sync/rules/SafeReplace.h"
 #include "sync/rules/UploadSnapshot.h"
 
 #include <QByteArray>
@@ -359,6 +360,10 @@ bool PeltaSync::HandleCommonError(PeltaRecSyncRequest& request, const QString& m
     result = true;
     effect = JournalErrorEffect::None;
     if (message == kObjectPathError) {
+        if (request.action == XSYNCFileMove) {
+            effect = FileMoveRefused(request);
+            return true;
+        }
         CancelRequest(request);
         effect = JournalErrorEffect::Cancelled;
         return true;
@@ -544,6 +549,43 @@ void PeltaSync::ForgetFileGoneEverywhere(const QString& path)
     Guarded("PeltaSync:HandleJournalError", [&] { db_->RecDelete(path, XFSFile); });
 }
 
+// A file's move that the service refuses outright: the service keeps the
+// old name and this side has only the new one. The move is made there as a
+// deletion of the old name (only in the version this side knew, see
+// CheckDeletion) and an add of the new one, so the store never takes the
+// refused move for done.
+PeltaSync::JournalErrorEffect PeltaSync::FileMoveRefused(PeltaRecSyncRequest& request)
+{
+    PeltaRecVfsSyncFile moved;
+    moved.kind = XFSFile;
+    moved.path = request.path;
+    bool found = false;
+    Guarded("PeltaSync:HandleJournalError", [&] { found = db_->RecGet(moved); });
+    const QString& oldPath = request.path2;
+    if (!found || oldPath.isEmpty() || oldPath == kRoot) {
+        CancelRequest(request);
+        return JournalErrorEffect::Cancelled;
+    }
+    Log(QStringLiteral("PeltaSync:HandleJournalError:move refused, old name deleted, new name added:") + oldPath +
+            QLatin1Char(',') + request.path,
+        LogSync);
+    Guarded("PeltaSync:HandleJournalError", [&] {
+        PeltaRecVfsSyncFile stored;
+        stored.kind = XFSFile;
+        stored.path = oldPath;
+        if (db_->RecGet(stored) || stored.error)
+            return;  // the old name is an item of its own here again
+        PeltaRecVfsSyncFile old;
+        old.kind = XFSFile;
+        old.path = oldPath;
+        old.key = RecordKey(oldPath);
+        old.sn = moved.sn;
+        old.version = moved.version;
+        DeleteStored(old, 0);
+    });
+    return MoveSourceGone(request, false);
+}
+
 PeltaSync::JournalErrorEffect PeltaSync::FolderParentMissing(PeltaRecSyncRequest& request, bool& result)
 {
     if (!LocalFolderExists(request.path)) {
@@ -645,6 +687,13 @@ PeltaSync::DeletionCheck PeltaSync::CheckDeletion(PeltaRecSyncRequest& request)
         return CheckFolderDeletion(request);
     if (request.action != XSYNCFileDel)
         return DeletionCheck::Send;
+    if (FileHereAsRecorded(request.path)) {
+        Log(QStringLiteral("PeltaSync:CheckDeletion:the file is here again as the service has it, not deleted:") +
+                request.path,
+            LogSync);
+        CancelRequest(request);
+        return DeletionCheck::Dropped;
+    }
     const XMap opt = PeltaJSON::ParseToMap(request.opt);
     const auto known = opt.find(QStringLiteral("version"));
     if (known == opt.end())
@@ -760,6 +809,24 @@ void PeltaSync::SendAsNewFile(const QString& path)
         if (!UploadRowOpen(path))
             db_->AddSyncRequest(stored, XSYNCFileAdd, false);
     });
+}
+
+bool PeltaSync::FileHereAsRecorded(const QString& path)
+{
+    const QString full = ToLocalPath(path);
+    if (full.isEmpty())
+        return false;
+    const LocalFacts facts = LocalItem::Stat(SyncFolder(), full);
+    if (facts.kind != LocalKind::File)
+        return false;
+    PeltaRecVfsSyncFile stored;
+    stored.kind = XFSFile;
+    stored.path = path;
+    bool found = false;
+    if (!Guarded("PeltaSync::FileHereAsRecorded", [&] { found = db_->RecGet(stored); }))
+        return false;
+    const SafeReplace::Stored record{found, stored.size, stored.mtime, stored.version};
+    return SafeReplace::Matches(facts.size, facts.mtime, record, UploadRowOpen(path));
 }
 
 // The service's file that a deletion here did not reach comes back: recorded

@@ -322,6 +322,8 @@ void RequestSteps::FollowWithDeletion(const PeltaRecSyncRequest& request)
         return;
     Log(QStringLiteral("QueueSub:") + XSYNCName(request.action) +
         QStringLiteral(" landed for an item gone here, its deletion follows:") + request.path);
+    if (IsUpload(request.action) && sync_.DeleteLandedUpload(request))
+        return;
     sync_.FileRemove(request.path);
 }
 

@@ -771,6 +771,53 @@ TEST_F(JournalReplayTest, AFileMovedAfterAChangeNotSeenHereComesWithTheServicesC
     EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
 }
 
+// Another agent's change committed before an own move of its folder names
+// the folder's old path; it arrives where the move put the folder here.
+TEST_F(JournalReplayTest, AChangeBeforeAnOwnFolderMoveArrivesInTheMovedFolder)
+{
+    SyncedFolder(QStringLiteral("\\Docs"));
+    SyncedFolder(QStringLiteral("\\Docs\\B"));
+    SyncedFile(QStringLiteral("\\Docs\\B\\b.txt"), "old");
+    Commit(FakeObjType::File, FakeAction::Edit, QStringLiteral("\\Docs\\B\\b.txt"), "theirs");
+    OtherAddsFile(QStringLiteral("\\Docs\\new.txt"), "added there");
+    Move(QStringLiteral("\\Docs"), QStringLiteral("\\B"));
+    ASSERT_TRUE(engine_->FileRename(QStringLiteral("\\Docs"), QStringLiteral("\\B")));
+    Drive();
+    ASSERT_TRUE(ServiceItem(QStringLiteral("/B/B/b.txt")));
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    DriveWithRetries();
+    EXPECT_EQ(LocalContent(QStringLiteral("\\B\\B\\b.txt")), "theirs");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\B\\new.txt")), "added there");
+    EXPECT_FALSE(LocalFolder(QStringLiteral("\\Docs")));
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+    EXPECT_EQ(Joined(StoredTree()), Joined(ServiceVersions()));
+}
+
+// An upload sent but not yet committed when the replay moves its file (and
+// its record) here: the commit makes the old name again on the service,
+// where this side has nothing under it any more; that name goes again.
+TEST_F(JournalReplayTest, AnUploadCommittedAfterItsFileMovedLeavesNoOldNameOnTheService)
+{
+    SyncedFile(QStringLiteral("\\m.txt"), "old");
+    ModifyLocal(QStringLiteral("\\m.txt"), "changed here", 1700);
+    PeltaRecSyncRequest upload = LoadRow(int(RowOf(QStringLiteral("\\m.txt"))));
+    RequestSteps::Tally tally;
+    ASSERT_TRUE(steps_->Handle(upload, tally));  // registered
+    ASSERT_TRUE(steps_->Handle(upload, tally));  // sent, the commit is next
+    OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    ASSERT_EQ(LocalContent(QStringLiteral("\\n.txt")), "changed here");
+
+    steps_->Handle(upload, tally);
+    DriveWithRetries();
+    EXPECT_EQ(ServiceContent(QStringLiteral("/m.txt")), "(none)");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\m.txt")), "(none)");
+    EXPECT_TRUE(ServiceItem(QStringLiteral("/n.txt")));
+    EXPECT_EQ(FileRecord(QStringLiteral("\\m.txt")), "");
+    EXPECT_EQ(Joined(OpenRequests()), "") << Joined(RowStates());
+}
+
 // A move onto a name taken here by a new local file: the local file stays
 // as it is, the service's file comes beside it, and the source goes here as
 // it went there - unless it changed here, then it stays and goes up anew.

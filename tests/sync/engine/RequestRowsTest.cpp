@@ -328,6 +328,26 @@ TEST_F(RequestRowsTest, AMoveOntoAnotherAgentsFileLosesNothingAndLeavesNoSource)
     const QString there = TreeListing::Service(service_.State(), UserId, {}).join(QLatin1Char('\n'));
     EXPECT_TRUE(there.contains(QStringLiteral("|mine"))) << there.toStdString();
     EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file where path='\\a.txt'")), 0);
+}
+
+// A file's move that the service refuses outright ("object path error")
+// is made as a deletion of the old name and an add of the new one: the
+// store never takes the refused move for done, and both sides end with the
+// new name only.
+TEST_F(RequestRowsTest, AFileMoveRefusedOutrightEndsWithTheNewNameOnly)
+{
+    AddLocal(QStringLiteral("\\from.txt"), "moved content", 1000);
+    Drive();
+    Move(QStringLiteral("\\from.txt"), QStringLiteral("\\to.txt"));
+    engine_->FileRename(QStringLiteral("\\from.txt"), QStringLiteral("\\to.txt"));
+    NextMessage("setSyncJournal", QStringLiteral("object path error"));
+    DriveWithRetries();
+
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/from.txt")));
+    EXPECT_EQ(ServiceContent(QStringLiteral("/to.txt")), "moved content");
+    EXPECT_EQ(FileRecord(QStringLiteral("\\to.txt")),
+              (ServiceVersion(QStringLiteral("/to.txt")) + QStringLiteral("|1000|13")).toStdString());
+    EXPECT_EQ(FileRecord(QStringLiteral("\\from.txt")), "");
     EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where status in (1, 3, 5, 6, 7)")), 0)
         << Joined(RowStates());
 }
@@ -662,6 +682,32 @@ TEST_P(AddThenGoneTest, TheDeletionReachesTheServiceAfterTheAdd)
     EXPECT_FALSE(ServiceItem(servicePath)) << Joined(RowStates());
     EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_file")), 0);
     EXPECT_EQ(Number(QStringLiteral("select count(*) from vfs_sync_folder")), 0);
+    EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
+}
+
+// A file added here and deleted again before its add went up, while the
+// service's file of that name came here: the deletion queued before the
+// download takes nothing from the service, and both sides keep that file.
+TEST_F(DeletionOrderTest, ADeletionOvertakenByADownloadLeavesTheServicesFile)
+{
+    AddLocal(QStringLiteral("\\a.txt"), "mine", 1000);
+    service_.Faults().SetNext("setSyncJournal", Fault::Http500());
+    Drive();
+    Remove(QStringLiteral("\\a.txt"));
+    ASSERT_TRUE(engine_->FileRemove(QStringLiteral("\\a.txt")));
+    OtherAgentEdits(QStringLiteral("/a.txt"), "theirs", 3000);
+    StoreFileRecord(QStringLiteral("\\a.txt"), ServiceVersion(QStringLiteral("/a.txt")), 3000, 6);
+    PeltaRecVfsSyncFile record;
+    record.kind = XFSFile;
+    record.path = QStringLiteral("\\a.txt");
+    ASSERT_TRUE(engine_->Db().RecGet(record));
+    ASSERT_TRUE(engine_->Db().AddSyncRequest(record, XSYNCFileGet, false));
+
+    DriveWithRetries(4);
+    EXPECT_EQ(ServiceContent(QStringLiteral("/a.txt")), "theirs") << Joined(RowStates());
+    EXPECT_EQ(LocalContent(QStringLiteral("\\a.txt")), "theirs");
+    EXPECT_EQ(FileRecord(QStringLiteral("\\a.txt")),
+              (ServiceVersion(QStringLiteral("/a.txt")) + QStringLiteral("|3000|6")).toStdString());
     EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
 }
 
