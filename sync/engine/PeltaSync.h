@@ -502,7 +502,6 @@ private:
     JournalErrorEffect FileMoveRefused(PeltaRecSyncRequest& request);
     JournalErrorEffect FolderParentMissing(PeltaRecSyncRequest& request, bool& result);
     void ForgetFileGoneEverywhere(const QString& path);
-    JournalErrorEffect MoveDestTaken(PeltaRecSyncRequest& request);
     // Whether a file upload refused for its missing folder makes that
     // folder on the service now.
     bool ParentToMakeOnService(const QString& parent);
@@ -547,6 +546,8 @@ private:
     enum class Remote { Listed, Absent, Failed };
     Remote LookUpRemote(PeltaRecVfsSyncFile& record);
     void FetchKeptFile(PeltaRecVfsSyncFile& remote);
+    DeletionCheck CompareWithService(PeltaRecSyncRequest& request, const QString& servicePath, const QString& known,
+                                     PeltaRecVfsSyncFile& remote);
     void SendAsNewFile(const QString& path);
     DeletionCheck CheckFolderDeletion(PeltaRecSyncRequest& request);
     bool NothingMoreNeeded(PeltaRecSyncRequest& request, const QString& message);

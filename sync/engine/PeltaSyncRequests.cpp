@@ -433,7 +433,7 @@ PeltaSync::JournalErrorEffect PeltaSync::HandleActionError(PeltaRecSyncRequest& 
         return JournalErrorEffect::None;
     case XSYNCFileMove:
         if (message == kDestFileExists)
-            return MoveDestTaken(request);
+            return FileMoveRefused(request);
         if (message == kOrigFileNotFound || message == kOrigFileRecycled || message == kParentOfDestNotExist)
             return MoveSourceGone(request, false);
         return JournalErrorEffect::None;
@@ -496,44 +496,6 @@ PeltaSync::JournalErrorEffect PeltaSync::MoveSourceGone(PeltaRecSyncRequest& req
     return JournalErrorEffect::Cancelled;
 }
 
-// A move the service refuses because another file holds the new name there
-// (the source is checked first, so it is still there). Taking the move for
-// done would leave the source on the service for good, and the record of
-// the new name would claim the other file's place. The move is cancelled
-// instead: the source goes from the service with the version this side
-// knew (unless it is back here), and the file at the new name is sent as a
-// new one, which the service keeps beside the other file as a conflict copy.
-PeltaSync::JournalErrorEffect PeltaSync::MoveDestTaken(PeltaRecSyncRequest& request)
-{
-    CancelRequest(request);
-    Log(QStringLiteral("PeltaSync:HandleJournalError:move refused, destination taken, source deleted and file "
-                       "added anew:") +
-            request.path2 + QStringLiteral("->") + request.path,
-        LogSync);
-    Guarded("PeltaSync:HandleJournalError", [&] {
-        PeltaRecVfsSyncFile source;
-        source.kind = XFSFile;
-        source.path = request.path;
-        const bool stored = db_->RecGet(source);
-        db_->RecDelete(request.path, XFSFile);
-        if (!stored || source.version.isEmpty() || request.path2.isEmpty())
-            return;
-        const auto folders = Folders();
-        const QString full =
-            Full(*folders, Relative(*folders, request.path2, QStringLiteral("PeltaSync:HandleJournalError")));
-        if (full.isEmpty() || LocalItem::Stat(folders->SyncFolder(), full).kind != LocalKind::Missing)
-            return;
-        source.path = request.path2;
-        source.key.clear();
-        source.parent.clear();
-        FillRecordKeys(source);
-        XMap known{{QStringLiteral("version"), source.version}};
-        db_->AddSyncRequestTo(source, XSYNCFileDel, false, nullptr, known);
-    });
-    FileAdd(request.path, 0, false, true);
-    return JournalErrorEffect::Cancelled;
-}
-
 // A download the service no longer has, of a file that is not here
 // either: its record describes nothing. Dropped, so that no later walk
 // takes the missing file for a deletion here; should the journal move the
@@ -549,11 +511,14 @@ void PeltaSync::ForgetFileGoneEverywhere(const QString& path)
     Guarded("PeltaSync:HandleJournalError", [&] { db_->RecDelete(path, XFSFile); });
 }
 
-// A file's move that the service refuses outright: the service keeps the
-// old name and this side has only the new one. The move is made there as a
-// deletion of the old name (only in the version this side knew, see
-// CheckDeletion) and an add of the new one, so the store never takes the
-// refused move for done.
+// A file's move that the service refuses - outright, or because another
+// file holds the new name there: the service keeps the old name and this
+// side has only the new one. Taking the move for done would leave the old
+// name on the service for good, and the record of the new name would claim
+// another file's place. The move is made there as a deletion of the old name
+// (only in the version this side knew, see CheckDeletion; not when the old
+// name is an item here again) and an add of the new one, which the service
+// keeps beside another file at that name as a conflict copy.
 PeltaSync::JournalErrorEffect PeltaSync::FileMoveRefused(PeltaRecSyncRequest& request)
 {
     PeltaRecVfsSyncFile moved;
@@ -573,7 +538,8 @@ PeltaSync::JournalErrorEffect PeltaSync::FileMoveRefused(PeltaRecSyncRequest& re
         PeltaRecVfsSyncFile stored;
         stored.kind = XFSFile;
         stored.path = oldPath;
-        if (db_->RecGet(stored) || stored.error)
+        if (db_->RecGet(stored) || stored.error ||
+            LocalItem::Stat(SyncFolder(), ToLocalPath(oldPath)).kind != LocalKind::Missing)
             return;  // the old name is an item of its own here again
         PeltaRecVfsSyncFile old;
         old.kind = XFSFile;
@@ -700,19 +666,9 @@ PeltaSync::DeletionCheck PeltaSync::CheckDeletion(PeltaRecSyncRequest& request)
         return DeletionCheck::Send;  // a row that never kept the version
 
     PeltaRecVfsSyncFile remote;
-    remote.kind = XFSFile;
-    remote.path = request.path;
-    switch (LookUpRemote(remote)) {
-    case Remote::Absent:
-        return DeletionCheck::Send;  // the service's answer settles the row
-    case Remote::Failed:
-        IncRequestErrCount(request);
-        return DeletionCheck::Wait;
-    case Remote::Listed:
-        break;
-    }
-    if (!known->second.isEmpty() && remote.version == known->second)
-        return DeletionCheck::Send;
+    const DeletionCheck held = CompareWithService(request, request.path, known->second, remote);
+    if (held != DeletionCheck::Dropped)
+        return held;
     Log(QStringLiteral("PeltaSync:CheckDeletion:the service holds version ") + remote.version +
             QStringLiteral(", deleted here was ") + (known->second.isEmpty() ? QStringLiteral("none") : known->second) +
             QStringLiteral(", fetched again:") + request.path,
@@ -771,19 +727,9 @@ PeltaSync::DeletionCheck PeltaSync::CheckFileMove(PeltaRecSyncRequest& request)
         return DeletionCheck::Send;  // a row that never kept the version
 
     PeltaRecVfsSyncFile remote;
-    remote.kind = XFSFile;
-    remote.path = request.path2;
-    switch (LookUpRemote(remote)) {
-    case Remote::Absent:
-        return DeletionCheck::Send;  // the service's answer settles the row
-    case Remote::Failed:
-        IncRequestErrCount(request);
-        return DeletionCheck::Wait;
-    case Remote::Listed:
-        break;
-    }
-    if (remote.version == known->second)
-        return DeletionCheck::Send;
+    const DeletionCheck held = CompareWithService(request, request.path2, known->second, remote);
+    if (held != DeletionCheck::Dropped)
+        return held;
     Log(QStringLiteral("PeltaSync:CheckFileMove:the service holds version ") + remote.version +
             QStringLiteral(", moved here was ") + known->second + QStringLiteral(", fetched again:") + request.path2 +
             QStringLiteral(", goes up as a new file:") + request.path,
@@ -827,6 +773,27 @@ bool PeltaSync::FileHereAsRecorded(const QString& path)
         return false;
     const SafeReplace::Stored record{found, stored.size, stored.mtime, stored.version};
     return SafeReplace::Matches(facts.size, facts.mtime, record, UploadRowOpen(path));
+}
+
+// Whether the service's file at servicePath is still the version this side
+// knew (known; empty: none): Send when it is, or when the service holds
+// nothing there (its answer settles the row); Wait when it could not be
+// looked up; Dropped when it holds another version, which remote then holds.
+PeltaSync::DeletionCheck PeltaSync::CompareWithService(PeltaRecSyncRequest& request, const QString& servicePath,
+                                                       const QString& known, PeltaRecVfsSyncFile& remote)
+{
+    remote.kind = XFSFile;
+    remote.path = servicePath;
+    switch (LookUpRemote(remote)) {
+    case Remote::Absent:
+        return DeletionCheck::Send;
+    case Remote::Failed:
+        IncRequestErrCount(request);
+        return DeletionCheck::Wait;
+    case Remote::Listed:
+        break;
+    }
+    return !known.isEmpty() && remote.version == known ? DeletionCheck::Send : DeletionCheck::Dropped;
 }
 
 // The service's file that a deletion here did not reach comes back: recorded
