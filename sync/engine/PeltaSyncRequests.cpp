@@ -15,6 +15,7 @@
 
 #include <QByteArray>
 
+#include <optional>
 #include <set>
 #include <utility>
 #include <vector>
@@ -25,6 +26,17 @@
 namespace {
 
 const QString kRoot = QStringLiteral("\\");
+
+// The service's version this side knew when a deletion or move row was
+// queued (its "version" option); none for a row that never kept one.
+std::optional<QString> KnownVersion(const PeltaRecSyncRequest& request)
+{
+    const XMap opt = PeltaJSON::ParseToMap(request.opt);
+    const auto known = opt.find(QStringLiteral("version"));
+    if (known == opt.end())
+        return std::nullopt;
+    return known->second;
+}
 
 // The service's messages, compared exactly.
 const QString kObjectPathError = QStringLiteral("object path error");
@@ -660,17 +672,16 @@ PeltaSync::DeletionCheck PeltaSync::CheckDeletion(PeltaRecSyncRequest& request)
         CancelRequest(request);
         return DeletionCheck::Dropped;
     }
-    const XMap opt = PeltaJSON::ParseToMap(request.opt);
-    const auto known = opt.find(QStringLiteral("version"));
-    if (known == opt.end())
+    const std::optional<QString> known = KnownVersion(request);
+    if (!known)
         return DeletionCheck::Send;  // a row that never kept the version
 
     PeltaRecVfsSyncFile remote;
-    const DeletionCheck held = CompareWithService(request, request.path, known->second, remote);
+    const DeletionCheck held = CompareWithService(request, request.path, *known, remote);
     if (held != DeletionCheck::Dropped)
         return held;
     Log(QStringLiteral("PeltaSync:CheckDeletion:the service holds version ") + remote.version +
-            QStringLiteral(", deleted here was ") + (known->second.isEmpty() ? QStringLiteral("none") : known->second) +
+            QStringLiteral(", deleted here was ") + (known->isEmpty() ? QStringLiteral("none") : *known) +
             QStringLiteral(", fetched again:") + request.path,
         LogSync);
     CancelRequest(request);
@@ -721,17 +732,16 @@ PeltaSync::DeletionCheck PeltaSync::CheckFileMove(PeltaRecSyncRequest& request)
 {
     if (request.action != XSYNCFileMove)
         return DeletionCheck::Send;
-    const XMap opt = PeltaJSON::ParseToMap(request.opt);
-    const auto known = opt.find(QStringLiteral("version"));
-    if (known == opt.end() || known->second.isEmpty())
+    const std::optional<QString> known = KnownVersion(request);
+    if (!known || known->isEmpty())
         return DeletionCheck::Send;  // a row that never kept the version
 
     PeltaRecVfsSyncFile remote;
-    const DeletionCheck held = CompareWithService(request, request.path2, known->second, remote);
+    const DeletionCheck held = CompareWithService(request, request.path2, *known, remote);
     if (held != DeletionCheck::Dropped)
         return held;
     Log(QStringLiteral("PeltaSync:CheckFileMove:the service holds version ") + remote.version +
-            QStringLiteral(", moved here was ") + known->second + QStringLiteral(", fetched again:") + request.path2 +
+            QStringLiteral(", moved here was ") + *known + QStringLiteral(", fetched again:") + request.path2 +
             QStringLiteral(", goes up as a new file:") + request.path,
         LogSync);
     CancelRequest(request);
