@@ -219,8 +219,13 @@ bool PeltaSync::FetchQueued(PeltaRecSyncRequest& request, bool mayWrite, PeltaRe
     status_.ResetTransfer();
     if (!fetched) {
         Log(QStringLiteral("PeltaSync:GetFile2 error"), LogGeneral);
-        if (mayWrite)
-            IncRequestErrCount(request);
+        if (!mayWrite)
+            return false;
+        IncRequestErrCount(request);
+        // The row ended while the transfer ran (the file moved or went on
+        // the service): no later attempt resumes what it left.
+        if (!RequestOpen(request.path, XSYNCFileGet, 0))
+            RemoveDownloadParts(folders->SyncFolder(), target);
         return false;
     }
 

@@ -125,11 +125,12 @@ RemoteRecycle::Result RemoteRecycle::RemoveFile(const QString& path, bool queueK
     return Result::Removed;
 }
 
-// A download of the file, running or waiting, is of no use now.
+// A download of the file, running or waiting, and what it fetched so far
+// are of no use now.
 void RemoteRecycle::DropDownloads(const QString& path)
 {
     engine_.Status().CancelTransfer(path);
-    engine_.Db().CancelPathRequests(path, XSYNCFileGet);
+    engine_.DropWaitingDownload(path, engine_.RecordKey(path));
 }
 
 // ---- A folder -----------------------------------------------------------------------------

@@ -270,7 +270,10 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
     if (unsent)
         QueueUnsent(dest);
     if (older) {
-        engine_.Db().CancelPathRequests(orig, XSYNCFileGet);
+        // The old path's download, running or waiting, and what it fetched
+        // so far are of no use now.
+        engine_.Status().CancelTransfer(orig);
+        engine_.DropWaitingDownload(orig, engine_.RecordKey(orig));
         return FetchMoved(entry);
     }
     batch_.lastPath = dest;

@@ -517,6 +517,23 @@ TEST_F(EngineTransfersTest, APartialDownloadOfAnotherVersionIsNotContinued)
     EXPECT_TRUE(ReadFileBytes(Local(QStringLiteral("\\v.bin"))) == newer);
 }
 
+// The row ended while its transfer ran (the file moved or went on the
+// service meanwhile): what the broken transfer left is resumed by nobody.
+TEST_F(EngineTransfersTest, ADownloadWhoseRowEndedMeanwhileLeavesNoPartialFile)
+{
+    QueueServiceFile(QStringLiteral("\\g.bin"), PatternData(600 * 1024, 7), 700);
+    PeltaRecSyncRequest download = LoadRow(1);
+    ASSERT_TRUE(engine_->CancelRequest(download));
+    service_.Faults().SetNext("download", Fault::DropAfterBytes(400000));
+    service_.Faults().SetAlways("download", Fault::Http500());
+
+    EXPECT_FALSE(engine_->GetFileCheck(download, true));
+    service_.Faults().ClearAll();
+    ASSERT_GT(Calls("download"), 0u);
+    EXPECT_TRUE(QDir(engine_->CacheDir()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(Local(QStringLiteral("\\g.bin"))));
+}
+
 TEST_F(EngineTransfersTest, AShortDownloadIsRetriedAndTouchesNothing)
 {
     MakeFile(QStringLiteral("\\s.bin"), "old", 500);

@@ -897,6 +897,54 @@ TEST_F(JournalReplayTest, AFileThatCannotBeFetchedNowIsLeftToADownloadRow)
     EXPECT_EQ(LocalContent(QStringLiteral("\\a.txt")), "added");
 }
 
+// A download of the file was waiting, with part of it fetched into the
+// cache folder, when another agent moved or recycled the file: the row and
+// its partial file both go, and the cache folder keeps nothing of it.
+struct GoneOnTheServiceCase {
+    const char* name;
+    bool recycled;  // else moved to \\n.txt
+};
+
+void PrintTo(const GoneOnTheServiceCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class DownloadOfAFileGoneOnTheServiceTest : public JournalReplayTest,
+                                            public ::testing::WithParamInterface<GoneOnTheServiceCase> {};
+
+TEST_P(DownloadOfAFileGoneOnTheServiceTest, LeavesNoPartialFileInTheCacheFolder)
+{
+    const QString path = QStringLiteral("\\m.txt");
+    SyncedFile(path, "old");
+    PeltaRecVfsSyncFile record;
+    record.kind = XFSFile;
+    record.path = path;
+    ASSERT_TRUE(engine_->Db().RecGet(record));
+    ASSERT_TRUE(engine_->QueueFileGet(record));
+    ASSERT_TRUE(engine_->EnsureCacheDir());
+    const QString partial = engine_->CacheDir() + QStringLiteral("/.") + engine_->RecordKey(path);
+    ASSERT_TRUE(WriteFileBytes(partial, "part of a newer version"));
+    ASSERT_TRUE(WriteFileBytes(partial + QStringLiteral("_v"), "2\n300"));
+    if (GetParam().recycled)
+        OtherRecycles(path);
+    else
+        OtherMoves(path, QStringLiteral("\\n.txt"));
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    DriveWithRetries();
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(Joined(QDir(engine_->CacheDir()).entryList(QDir::Files | QDir::Hidden, QDir::Name)), ".mounted");
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, DownloadOfAFileGoneOnTheServiceTest,
+                         ::testing::Values(GoneOnTheServiceCase{"Moved", false},
+                                           GoneOnTheServiceCase{"Recycled", true}),
+                         [](const ::testing::TestParamInfo<GoneOnTheServiceCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
 class FolderMoveTest : public JournalReplayTest, public ::testing::WithParamInterface<const char*> {};
 
 // Names compare exactly: a move that changes only letter case is a move.
