@@ -308,6 +308,12 @@ public:
     // the service under that path: an upload row of the path, or a local
     // move onto it, is open. A failure of the store reads as "open".
     bool LocalContentOpen(const QString& path);
+    // True when a local move onto the upload row's path, queued before it,
+    // is still open: the upload waits (err_count raised), since until that
+    // move lands the service holds the moved file under its old name and an
+    // edit sent first would make the new name there on its own. A failure of
+    // the store reads as "waits".
+    bool UploadWaitsForMove(PeltaRecSyncRequest& request);
     // The upload row of a file gone here was cancelled: with no other upload
     // row of it open, its record goes - one that never reached the service
     // quietly, a sent one the way of a removal (its deletion queued), since

@@ -337,6 +337,25 @@ bool PeltaSync::LocalContentOpen(const QString& path)
     return open;
 }
 
+bool PeltaSync::UploadWaitsForMove(PeltaRecSyncRequest& request)
+{
+    if (request.rowid <= 0)
+        return false;
+    bool waits = true;
+    Guarded("PeltaSync::UploadWaitsForMove", [&] {
+        waits = db_->NewStatement()->QueryDouble(QStringLiteral("select count(*) from sync_request where path=") +
+                                                 PeltaRec::Literal(request.path) +
+                                                 QStringLiteral(" and commit_time is null and status<10 and action=") +
+                                                 Number(XSYNCFileMove) + QStringLiteral(" and rowid<") +
+                                                 Number(request.rowid)) > 0;
+    });
+    if (!waits)
+        return false;
+    Log(QStringLiteral("PeltaSync:Upload:waits for the move onto it:") + request.path, LogSync);
+    IncRequestErrCount(request);
+    return true;
+}
+
 bool PeltaSync::PathRowOpen(const QString& path)
 {
     bool open = true;

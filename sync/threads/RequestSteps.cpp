@@ -223,6 +223,8 @@ bool RequestSteps::PrepareUpload(PeltaRecSyncRequest& request)
         sync_.CancelRequest(request);
         return false;
     }
+    if (sync_.UploadWaitsForMove(request))
+        return false;
     if (sync_.Conflicts().Exists(request.path)) {
         if (sync_.RequestOpen(request.path, XSYNCFileAdd, request.rowid)) {
             sync_.CancelRequest(request);

@@ -352,6 +352,34 @@ TEST_F(RequestRowsTest, AFileMoveRefusedOutrightEndsWithTheNewNameOnly)
         << Joined(RowStates());
 }
 
+// A file renamed and changed here: the move's commit fails, and the change
+// must not overtake it. Sent first, the edit would make the new name on the
+// service on its own while the file is still there under its old name, and
+// the move, when it comes, would bring the old content back under the new
+// name wherever the new name has gone meanwhile.
+TEST_F(RequestRowsTest, AChangeOfARenamedFileWaitsForTheMoveThatFailed)
+{
+    AddLocal(QStringLiteral("\\b.txt"), "moved content", 1000);
+    Drive();
+    Move(QStringLiteral("\\b.txt"), QStringLiteral("\\a.txt"));
+    MakeFile(QStringLiteral("\\a.txt"), "changed after the move", 1100);
+    ASSERT_TRUE(engine_->FileRename(QStringLiteral("\\b.txt"), QStringLiteral("\\a.txt")));
+    Fault refused = Fault::Http500();
+    refused.processed = false;
+    service_.Faults().SetNext("commitSyncJournal", refused);
+    Drive();
+
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/a.txt")));
+    EXPECT_EQ(ServiceContent(QStringLiteral("/b.txt")), "moved content");
+
+    DriveWithRetries();
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/b.txt")));
+    EXPECT_EQ(ServiceContent(QStringLiteral("/a.txt")), "changed after the move");
+    EXPECT_EQ(TreeListing::Service(service_.State(), UserId, {}).size(), 1);
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where status in (1, 3, 5, 6, 7)")), 0)
+        << Joined(RowStates());
+}
+
 TEST_F(RequestRowsTest, AFolderMoveWhoseSourceIsGoneAddsTheFolderAnew)
 {
     MakeFolder(QStringLiteral("\\F"));
