@@ -314,6 +314,12 @@ public:
     // edit sent first would make the new name there on its own. A failure of
     // the store reads as "waits".
     bool UploadWaitsForMove(PeltaRecSyncRequest& request);
+    // True when a local file move onto the path (queued before the row
+    // beforeRowid, when given) has not reached the service yet: until it
+    // does, the file here under that name and its record are the moved
+    // file's, not whatever the service holds there. A failure of the store
+    // reads as "open".
+    bool MoveOntoOpen(const QString& path, int beforeRowid = 0);
     // The upload row of a file gone here was cancelled: with no other upload
     // row of it open, its record goes - one that never reached the service
     // quietly, a sent one the way of a removal (its deletion queued), since

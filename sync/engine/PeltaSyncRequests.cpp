@@ -339,21 +339,22 @@ bool PeltaSync::LocalContentOpen(const QString& path)
 
 bool PeltaSync::UploadWaitsForMove(PeltaRecSyncRequest& request)
 {
-    if (request.rowid <= 0)
-        return false;
-    bool waits = true;
-    Guarded("PeltaSync::UploadWaitsForMove", [&] {
-        waits = db_->NewStatement()->QueryDouble(QStringLiteral("select count(*) from sync_request where path=") +
-                                                 PeltaRec::Literal(request.path) +
-                                                 QStringLiteral(" and commit_time is null and status<10 and action=") +
-                                                 Number(XSYNCFileMove) + QStringLiteral(" and rowid<") +
-                                                 Number(request.rowid)) > 0;
-    });
-    if (!waits)
+    if (request.rowid <= 0 || !MoveOntoOpen(request.path, request.rowid))
         return false;
     Log(QStringLiteral("PeltaSync:Upload:waits for the move onto it:") + request.path, LogSync);
     IncRequestErrCount(request);
     return true;
+}
+
+bool PeltaSync::MoveOntoOpen(const QString& path, int beforeRowid)
+{
+    QString sql = QStringLiteral("select count(*) from sync_request where path=") + PeltaRec::Literal(path) +
+                  QStringLiteral(" and commit_time is null and status<10 and action=") + Number(XSYNCFileMove);
+    if (beforeRowid > 0)
+        sql += QStringLiteral(" and rowid<") + Number(beforeRowid);
+    bool open = true;
+    Guarded("PeltaSync::MoveOntoOpen", [&] { open = db_->NewStatement()->QueryDouble(sql) > 0; });
+    return open;
 }
 
 bool PeltaSync::PathRowOpen(const QString& path)

@@ -130,7 +130,11 @@ EntryOutcome ReplayEntry::FetchFile(const JournalEntry& entry)
     bool fetch = true;
     if (found) {
         const bool localFile = LocalItem::Stat(root_, engine_.ToLocalPath(path)).kind == LocalKind::File;
-        fetch = stored.version != entry.version || (entry.kind == XSYNCFileAdd && !localFile);
+        // While a move here onto the path is still open, the record's
+        // version is the moved file's: a file added there under the name is
+        // another one, whatever its version.
+        fetch = stored.version != entry.version ||
+                (entry.kind == XSYNCFileAdd && (!localFile || engine_.MoveOntoOpen(path)));
         if (stored.parent.isEmpty()) {
             engine_.CheckParent(stored, false, true);
             PeltaSync::Log(QStringLiteral("CheckParent=") + stored.parent, LogGeneral);
@@ -207,6 +211,14 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
             else
                 engine_.MoveFolder(orig, dest);
         }
+        return FetchMoved(entry);
+    }
+    if (engine_.MoveOntoOpen(orig)) {
+        // The file here under the old name was moved onto it here and that
+        // move has not reached the service: it is not the file moved there.
+        PeltaSync::Log(kWhere + QStringLiteral("the file here is not the one moved, the service's file fetched:") +
+                           entry.Describe(),
+                       LogGeneral);
         return FetchMoved(entry);
     }
     if (LocalItem::Stat(root_, to).kind != LocalKind::Missing) {

@@ -897,6 +897,31 @@ TEST_F(JournalReplayTest, AFileThatCannotBeFetchedNowIsLeftToADownloadRow)
     EXPECT_EQ(LocalContent(QStringLiteral("\\a.txt")), "added");
 }
 
+// A file renamed here whose move has not reached the service yet, while
+// another agent adds a file of its own under the new name and then moves
+// that one on: neither entry is about the file here. It keeps its name and
+// content, the other agent's file arrives where it went, and once the move
+// lands both sides hold both.
+TEST_F(JournalReplayTest, EntriesOfAnotherFileUnderTheNameOfAMoveStillToGoLeaveTheMovedFile)
+{
+    SyncedFile(QStringLiteral("\\b.txt"), "mine");
+    Move(QStringLiteral("\\b.txt"), QStringLiteral("\\a.txt"));
+    ASSERT_TRUE(engine_->FileRename(QStringLiteral("\\b.txt"), QStringLiteral("\\a.txt")));
+    OtherAddsFile(QStringLiteral("\\a.txt"), "theirs");
+    OtherMoves(QStringLiteral("\\a.txt"), QStringLiteral("\\notes.md"));
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\a.txt")), "mine");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\notes.md")), "theirs");
+
+    DriveWithRetries();
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/b.txt")));
+    EXPECT_EQ(ServiceContent(QStringLiteral("/a.txt")), "mine");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/notes.md")), "theirs");
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+    EXPECT_EQ(Joined(OpenRequests()), "");
+}
+
 // A download of the file was waiting, with part of it fetched into the
 // cache folder, when another agent moved or recycled the file: the row and
 // its partial file both go, and the cache folder keeps nothing of it.
