@@ -283,8 +283,10 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
         QueueUnsent(dest);
     if (older) {
         // The old path's download, running or waiting, and what it fetched
-        // so far are of no use now.
-        engine_.Status().CancelTransfer(orig);
+        // so far are of no use now. A transfer of the old path while content
+        // of it is still to go up may be that upload: it is left to end.
+        if (!unsent)
+            engine_.Status().CancelTransfer(orig);
         engine_.DropWaitingDownload(orig, engine_.RecordKey(orig));
         return FetchMoved(entry);
     }
