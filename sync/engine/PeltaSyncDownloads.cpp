@@ -461,10 +461,14 @@ void PeltaSync::QueueLocalOverService(const QString& path, const QString& servic
         return;
     FillRecordKeys(local);
     local.version = serviceVersion;
+    // The upload row comes before the record, both in one hold of the store:
+    // the record then matches the local file, and another download of the
+    // path placed meanwhile must find the upload open, not replace the file.
     Guarded("PeltaSync::PlaceDownload", [&] {
-        db_->RecAdd(local, true);
+        const PeltaDb::FileLock hold(*db_);
         if (!UploadRowOpen(path))
             db_->AddSyncRequest(local, XSYNCFileMod, false);
+        db_->RecAdd(local, true);
     });
     SetIcon(path, XICOMod);
 }

@@ -101,17 +101,23 @@ bool PeltaSync::AddReadItem(PeltaRecVfsSyncFile& local, int level, bool lowPrior
     Log(QStringLiteral("DB:Add:") + path, LogSync);
     if (local.parent.isEmpty())
         CheckParentOf(local, true, false);
-    db_->RecAdd(local, true);
+    // A known file's new content: its upload row comes before the record,
+    // both in one hold of the store (as for a modification).
+    {
+        const PeltaDb::FileLock hold(*db_);
+        if (found && isFile) {
+            Log(QStringLiteral("PeltaSync:FileAdd:3-1"), LogDebug);
+            local.version = stored.version;
+            db_->AddSyncRequest(local, UploadActionOf(stored), lowPriority);
+        }
+        db_->RecAdd(local, true);
+    }
     if (found) {
         Log(QStringLiteral("PeltaSync:FileAdd:3"), LogDebug);
         SetIcon(path, XICOMod);
         if (!isFile) {
             Log(QStringLiteral("PeltaSync:FileAdd:3-2"), LogDebug);
             db_->AddSyncRequest(local, XSYNCFolderMod, lowPriority);
-        } else {
-            Log(QStringLiteral("PeltaSync:FileAdd:3-1"), LogDebug);
-            local.version = stored.version;
-            db_->AddSyncRequest(local, UploadActionOf(stored), lowPriority);
         }
     } else {
         Log(QStringLiteral("PeltaSync:FileAdd:2"), LogDebug);
@@ -195,10 +201,18 @@ void PeltaSync::ModifyItem(const QString& path)
     FillRecordKeys(local);
     CheckParentOf(local, true, false);
     local.version = stored.version;
-    db_->RecUpdate(local);
-    if (!db_->RequestPending(relative, XSYNCFileAdd, 0)) {
-        db_->AddSyncRequest(local, UploadActionOf(stored), false);
-    } else {
+    // The upload row comes before the record, both in one hold of the store:
+    // a record that holds the new content and a version, with no upload
+    // open, would let a download placed meanwhile replace the new content.
+    bool addOpen = false;
+    {
+        const PeltaDb::FileLock hold(*db_);
+        addOpen = db_->RequestPending(relative, XSYNCFileAdd, 0);
+        if (!addOpen)
+            db_->AddSyncRequest(local, UploadActionOf(stored), false);
+        db_->RecUpdate(local);
+    }
+    if (addOpen) {
         // The open add or modification sends the new content when it runs.
         evtTrayIconMsn.Set();
         evtRequestQueue.Set();

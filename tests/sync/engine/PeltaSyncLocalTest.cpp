@@ -411,4 +411,82 @@ const LockedChangeCase lockedChanges[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, LockedCopyTest, testing::ValuesIn(lockedChanges),
                          [](const testing::TestParamInfo<LockedChangeCase>& info) { return info.param.name; });
 
+// Another thread (a download about to be placed) reads the record, then
+// whether an upload of the path is open. A record that already holds the new
+// local content and a version while no upload is open yet looks like a file
+// still as the service has it, and would be replaced. A trigger notes, at
+// each write of the record, whether an upload row of the path was open.
+enum class RecordedChange { Modified, AddedAgain, DownloadKeptBeside };
+
+struct RecordedChangeCase {
+    const char* name;
+    RecordedChange change;
+};
+
+class RecordBeforeUploadTest : public PeltaSyncLocalTest,
+                               public testing::WithParamInterface<RecordedChangeCase> {
+protected:
+    void WatchRecordWrites()
+    {
+        const QString open = QStringLiteral("(select count(*) from sync_request where path=new.path and "
+                                            "commit_time is null and status<10 and action in (") +
+                             QString::number(XSYNCFileAdd) + QLatin1Char(',') + QString::number(XSYNCFileMod) +
+                             QStringLiteral("))");
+        Run(QStringLiteral("create table record_writes (path text, size integer, version text, open integer)"));
+        for (const char* when : {"insert", "update"})
+            Run(QStringLiteral("create trigger record_write_%1 after %1 on vfs_sync_file begin "
+                               "insert into record_writes values (new.path, new.size, new.version, %2); end")
+                    .arg(QLatin1String(when), open));
+    }
+};
+
+TEST_P(RecordBeforeUploadTest, TheRecordNeverHoldsUnsentContentWithoutItsUpload)
+{
+    const QString path = QStringLiteral("\\a.txt");
+    MakeFile(path, "abc", 1000);
+    Add(path);
+    CommitAll();
+    SetVersion(path, "v1");
+    PeltaRecVfsSyncFile before;
+    before.kind = XFSFile;
+    before.path = path;
+    ASSERT_TRUE(engine_->Db().RecGet(before));
+    MakeFile(path, "mine, changed", 2000);
+    WatchRecordWrites();
+
+    switch (GetParam().change) {
+    case RecordedChange::Modified:
+        engine_->FileModify(path);
+        break;
+    case RecordedChange::AddedAgain:
+        Add(path);
+        break;
+    case RecordedChange::DownloadKeptBeside: {
+        ASSERT_TRUE(engine_->EnsureCacheDir());
+        const QString incoming = QLatin1Char('\\') + QDir(SyncRoot()).relativeFilePath(engine_->CacheDir()) +
+                                 QStringLiteral("\\incoming");
+        MakeFile(incoming, "theirs", 1500);
+        ASSERT_EQ(engine_->PlaceDownload(Local(incoming), path, before, QStringLiteral("v2")),
+                  SafeReplace::Outcome::KeptLocal);
+        break;
+    }
+    }
+    // The new content was recorded, and only while its upload was open.
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path, size, open from record_writes where path='\\a.txt'"))),
+              "\\a.txt|13|1");
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where commit_time is null and action=") +
+                     QString::number(XSYNCFileMod)),
+              1);
+    EXPECT_EQ(ReadFileBytes(Local(path)), "mine, changed");
+}
+
+const RecordedChangeCase recordedChanges[] = {
+    {"Modified", RecordedChange::Modified},
+    {"AddedAgain", RecordedChange::AddedAgain},
+    {"DownloadKeptBeside", RecordedChange::DownloadKeptBeside},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, RecordBeforeUploadTest, testing::ValuesIn(recordedChanges),
+                         [](const testing::TestParamInfo<RecordedChangeCase>& info) { return info.param.name; });
+
 }  // namespace
