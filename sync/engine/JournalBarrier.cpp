@@ -62,6 +62,8 @@ bool JournalBarrier::WaitForReplay(const std::function<bool()>& stop, Duration l
         std::lock_guard lock(barrierMutex);
         if (pullers == 0 || pullerHere > 0)
             return true;
+        if (ResyncRunning.load())
+            return false;  // no pull runs until the full resync ends
         wanted = pullsStarted + 1;  // a pull running now may have read the journal before the refusal
     }
     JournalRequestCount.fetch_add(1);

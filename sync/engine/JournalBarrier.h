@@ -53,7 +53,8 @@ public:
     // after this call has ended. True when that pull ran to an answer, and
     // at once when no journal thread runs or the caller is the journal
     // thread itself (it replays the journal in order already). False when
-    // the pull failed, the limit passed or stop() turned true: what depends
-    // on the replay is to wait for a later try.
+    // the pull failed, the limit passed or stop() turned true, and at once
+    // while a full resync holds the pulls back: what depends on the replay
+    // is to wait for a later try.
     static bool WaitForReplay(const std::function<bool()>& stop, Duration limit = DefaultLimit);
 };

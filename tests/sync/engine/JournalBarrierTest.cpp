@@ -65,7 +65,7 @@ TEST(JournalBarrierTest, OnlyAPullBegunAfterTheCallReleasesTheWait)
     evtRequestSyncJournal.Reset();
 }
 
-TEST(JournalBarrierTest, AFailedPullOrAStopEndsTheWaitUnreplayed)
+TEST(JournalBarrierTest, AFailedPullAStopOrAFullResyncEndsTheWaitUnreplayed)
 {
     {
         JournalStandIn failing(nullptr, false);
@@ -88,6 +88,17 @@ TEST(JournalBarrierTest, AFailedPullOrAStopEndsTheWaitUnreplayed)
         ASSERT_TRUE(WaitUntil([] { return JournalRequestCount.load() > 0; }));
         stop = true;
         EXPECT_FALSE(waiter.get());
+
+        // While a full resync holds the pulls back, no pull is asked for and
+        // nothing is waited for.
+        JournalRequestCount.store(0);
+        evtRequestSyncJournal.Reset();
+        ResyncRunning = true;
+        EXPECT_FALSE(JournalBarrier::WaitForReplay(kNever, 10s));
+        ResyncRunning = false;
+        EXPECT_EQ(JournalRequestCount.load(), 0);
+        EXPECT_FALSE(evtRequestSyncJournal.IsSignalled());
+
         done.set_value();
         journal.join();
         JournalRequestCount.store(0);
