@@ -775,7 +775,14 @@ bool RemoteWalk::RecordGone(const QString& path)
     PeltaRecVfsSyncFile stored;
     stored.kind = XFSFile;
     stored.path = path;
-    return !engine_.Db().RecGet(stored);
+    try {
+        return !engine_.Db().RecGet(stored);
+    } catch (const Lithos::SQLiteException& failure) {
+        Log(kWhere + QStringLiteral(":") + StoreFailure("the file's record cannot be read", failure) +
+                QLatin1Char(':') + path,
+            LogGeneral);
+        return false;  // taken as there: the walk goes on as it began
+    }
 }
 
 // The file is left to a download row. Its record must be there when the
