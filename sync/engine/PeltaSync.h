@@ -517,6 +517,7 @@ private:
     // Whether a file upload refused for its missing folder makes that
     // folder on the service now.
     bool ParentToMakeOnService(const QString& parent);
+    bool ReplayCaughtUp(const PeltaRecSyncRequest& request);
     bool SettleUpload(PeltaRecSyncRequest& request);
     bool SettleOther(PeltaRecSyncRequest& request);
     bool CommitSettled(PeltaRecSyncRequest& request, const QString& version);

@@ -7,6 +7,7 @@
 #include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
 #include "foundation/settings/PeltaSyncAgentSetting.h"
+#include "sync/engine/JournalBarrier.h"
 #include "sync/engine/SyncFolders.h"
 #include "sync/rules/LocalItem.h"
 #include "sync/rules/RecordKey.h"
@@ -437,6 +438,22 @@ bool PeltaSync::ParentToMakeOnService(const QString& parent)
     return false;
 }
 
+// A row's parent that the service lacks may be one that another computer
+// moved or removed, with the replay of that change still to come here: the
+// journal is replayed past the refusal before the folder here is looked at.
+// A refusal met outside a row (an immediate registration) takes the folder
+// as it is here.
+bool PeltaSync::ReplayCaughtUp(const PeltaRecSyncRequest& request)
+{
+    if (request.rowid == 0)
+        return true;
+    if (JournalBarrier::WaitForReplay([this] { return AbortRaised(); }))
+        return true;
+    Log(QStringLiteral("PeltaSync:parent not exist:journal not replayed yet, tried again later:") + request.path,
+        LogGeneral);
+    return false;
+}
+
 // The messages by action; a message that no row names leaves the row alone
 // and counts (result true).
 PeltaSync::JournalErrorEffect PeltaSync::HandleActionError(PeltaRecSyncRequest& request, const QString& message,
@@ -448,7 +465,7 @@ PeltaSync::JournalErrorEffect PeltaSync::HandleActionError(PeltaRecSyncRequest& 
     case XSYNCFileMod:
         if (message == kParentNotExist) {
             const QString parent = ParentPath(request.path);
-            if (ParentToMakeOnService(parent)) {
+            if (ReplayCaughtUp(request) && ParentToMakeOnService(parent)) {
                 FileAdd(parent, 0, false, false);
                 SyncObjectNow(parent, XSYNCFolderAdd);
             }
@@ -586,6 +603,10 @@ PeltaSync::JournalErrorEffect PeltaSync::FileMoveRefused(PeltaRecSyncRequest& re
 
 PeltaSync::JournalErrorEffect PeltaSync::FolderParentMissing(PeltaRecSyncRequest& request, bool& result)
 {
+    if (!ReplayCaughtUp(request)) {
+        IncRequestErrCount(request);
+        return JournalErrorEffect::None;
+    }
     if (!LocalFolderExists(request.path)) {
         CancelRequest(request);
         result = false;

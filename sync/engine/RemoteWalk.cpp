@@ -667,6 +667,14 @@ bool RemoteWalk::Fetch(const RemoteEntry& entry, const QString& parentKey, const
     std::int64_t held = mtime;
     if (LocalItem::SetModificationTime(root_, target, mtime, error))
         held = LocalItem::Stat(root_, target).mtime;
+    if (stored != nullptr && LocalItem::Stat(root_, Full(record.path)).kind == LocalKind::Missing &&
+        RecordGone(record.path)) {
+        // Deleted here while it was on its way: its deletion row takes it
+        // from the service, the download is not put in its place.
+        Log(kWhere + QStringLiteral(":removed here meanwhile, not fetched again:") + record.path, LogGeneral);
+        LocalItem::RemoveFile(root_, target, error);
+        return false;
+    }
     const Placement placed = PutInPlace(target, record.path, stored, version, error);
     if (placed == Placement::NotPlaced) {
         Log(QStringLiteral("GetFileDirect:not put into place:") + record.path + QStringLiteral(":") +
@@ -740,12 +748,19 @@ void RemoteWalk::Record(const PeltaRecVfsSyncFile& record, const StoredFile* sto
     now.mtime = StoredTime(heldMtime);
     now.size = record.size;
     now.version = record.version;
-    if (stored == nullptr) {
+    // A record that a removal here took away just before the file was put
+    // in place is made again: the file is here as the service has it, which
+    // is what keeps that removal's row from deleting it there.
+    const bool gone = stored != nullptr && RecordGone(record.path);
+    if (stored == nullptr || gone) {
         PeltaRecVfsSyncFile inserted = record;
         inserted.mtime = now.mtime;
         batch_.Insert(inserted);
         storedFiles_.insert(record.path, now);
-        FlushIfDue();
+        if (gone)
+            Flush(true);
+        else
+            FlushIfDue();
         return;
     }
     engine_.Db().RecUpdateFields(stored->key, XFSFile,
@@ -753,6 +768,21 @@ void RemoteWalk::Record(const PeltaRecVfsSyncFile& record, const StoredFile* sto
                                       {QStringLiteral("size"), QString::number(now.size)},
                                       {QStringLiteral("version"), now.version}});
     storedFiles_.insert(record.path, now);
+}
+
+bool RemoteWalk::RecordGone(const QString& path)
+{
+    PeltaRecVfsSyncFile stored;
+    stored.kind = XFSFile;
+    stored.path = path;
+    try {
+        return !engine_.Db().RecGet(stored);
+    } catch (const Lithos::SQLiteException& failure) {
+        Log(kWhere + QStringLiteral(":") + StoreFailure("the file's record cannot be read", failure) +
+                QLatin1Char(':') + path,
+            LogGeneral);
+        return false;  // taken as there: the walk goes on as it began
+    }
 }
 
 // The file is left to a download row. Its record must be there when the

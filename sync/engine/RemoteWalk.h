@@ -102,6 +102,9 @@ private:
     Placement PutInPlace(const QString& target, const QString& path, const StoredFile* stored,
                          const QString& version, int& error);
     void Record(const PeltaRecVfsSyncFile& record, const StoredFile* stored, std::int64_t heldMtime);
+    // The file's record, stored when the walk began, is gone: the removal of
+    // the file here was taken in since.
+    bool RecordGone(const QString& path);
     bool QueueDownload(PeltaRecVfsSyncFile record, const StoredFile* stored);
 
     // Stored items the service does not list.

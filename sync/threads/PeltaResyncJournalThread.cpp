@@ -7,6 +7,7 @@
 #include "foundation/log/PeltaLog.h"
 #include "foundation/settings/PeltaSyncAgentSetting.h"
 #include "sync/engine/EngineNotices.h"
+#include "sync/engine/JournalBarrier.h"
 #include "sync/engine/SyncFolders.h"
 
 #include <algorithm>
@@ -66,6 +67,7 @@ void PeltaResyncJournalThread::Log(const QString& text, int category)
 
 void PeltaResyncJournalThread::Execute()
 {
+    const JournalBarrier::Puller puller;
     lastPull_ = SteadyClock::now();
     quota_.Run();
     while (!Terminated()) {
@@ -149,19 +151,22 @@ bool PeltaResyncJournalThread::PullDue(bool woken) const
 
 void PeltaResyncJournalThread::Pull()
 {
+    JournalBarrier::Pull pull;
     const QString position = engine_->Settings()->Get(QStringLiteral("last_sync_time"));
     if (!IsPosition(position)) {
         // No full sync has completed yet: nothing to pull from.
         evtRequestSyncJournal.Reset();
+        pull.Answered();
         return;
     }
     Log(QStringLiteral("TTResyncJournal: Start Sync Journal:") + position);
     // Every pending notice is served by this pull; a notice that arrives
-    // meanwhile stays for the next one.
+    // meanwhile stays for the next one and wakes it.
+    evtRequestSyncJournal.Reset();
     const int taken = JournalRequestCount.exchange(0);
     const int result = engine_->ResyncJournal(position, 1, true);
-    evtRequestSyncJournal.Reset();
     if (result >= 0) {
+        pull.Answered();
         ++pulls_;
         retry_.Succeeded();
         lastPull_ = SteadyClock::now();

@@ -11,6 +11,7 @@
 #include "sync/rules/MountedFolder.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/PatternData.h"
+#include "tests/support/WaitUntil.h"
 #include "tests/sync/ScriptedService.h"
 #include "tests/sync/TreeListing.h"
 
@@ -20,6 +21,11 @@
 #include <QFileInfo>
 
 #include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
 
 namespace {
 
@@ -474,6 +480,33 @@ TEST_F(RemoteWalkTest, WhatTheUserRemovedOrMovedOfflineIsNotUndone)
     Drive();
     ASSERT_TRUE(Walk(true));
     ExpectAgreement();
+}
+
+// The walk lists a stored file that is missing here and fetches it; the user
+// had deleted it, and that removal is taken in while the fetch is under way.
+// The walk does not bring the file back, and the deletion takes it from the
+// service: nothing here without a record, nothing left there.
+TEST_F(RemoteWalkTest, AFileRemovedHereWhileTheWalkFetchesItIsNotBroughtBack)
+{
+    Synced(QStringLiteral("\\f.txt"), "content", 1000);
+    Remove(QStringLiteral("\\f.txt"));
+    // The check before the download is held until the removal is in.
+    service_.Faults().SetNext("getFileCheck", Fault::Delay(std::chrono::seconds(2)));
+    const std::unique_ptr<PeltaSync> finalQueue = NewEngine();
+    std::atomic<bool> removed{false};
+    std::thread remover([&] {
+        if (WaitUntil([&] { return service_.CallCount("getFileCheck") > 0; }))
+            removed = finalQueue->FileRemove(QStringLiteral("\\f.txt"));
+    });
+    Walk(false);
+    remover.join();
+    ASSERT_TRUE(removed.load());
+    EXPECT_FALSE(QFileInfo::exists(Local(QStringLiteral("\\f.txt"))));
+
+    Drive();
+    ASSERT_TRUE(Walk(true));
+    ExpectAgreement();
+    EXPECT_EQ(Joined(LocalTree()), "");
 }
 
 // ---- Removal of what the service no longer has ------------------------------------------------

@@ -7,6 +7,7 @@
 #include "foundation/db/PeltaDb.h"
 #include "sync/rules/MountedFolder.h"
 #include "tests/support/FileContents.h"
+#include "tests/sync/JournalStandIn.h"
 #include "tests/sync/TreeListing.h"
 
 #include <gtest/gtest.h>
@@ -230,6 +231,54 @@ TEST_F(RequestRowsTest, AFileWhoseFolderIsGoneHereTooMakesNoFolderOnTheService)
     engine_->HandleJournalError(row, QStringLiteral("parent not exist"));
     EXPECT_EQ(service_.Calls().size(), calls);
     EXPECT_FALSE(ServiceItem(QStringLiteral("/Docs")));
+}
+
+// The service refuses a row for a folder that another computer moved away
+// while the replay of that move is still to come here. The folder is looked
+// at only after a pull of the journal begun after the refusal: the pull
+// moves it here too, and it is not made again on the service under its old
+// name. A pull that fails leaves the row to a later try, nothing made.
+TEST_F(RequestRowsTest, AFolderTheServiceLacksIsLookedAtOnlyAfterTheJournalIsReplayed)
+{
+    struct Case {
+        const char* name;
+        bool folderRow;  // the row registers a folder inside, not a file
+        bool pullAnswered;
+    };
+    const Case cases[] = {
+        {"file, replayed", false, true},
+        {"folder, replayed", true, true},
+        {"file, pull failed", false, false},
+        {"folder, pull failed", true, false},
+    };
+    int number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = QStringLiteral("\\Docs") + QString::number(++number);
+        MakeFolder(folder);
+        int action = XSYNCFileAdd;
+        QString path = folder + QStringLiteral("\\a.txt");
+        if (c.folderRow) {
+            action = XSYNCFolderAdd;
+            path = folder + QStringLiteral("\\Sub");
+            MakeFolder(path);
+            engine_->FileAdd(path, 0, false, false);
+        } else {
+            AddLocal(path, "content", 1000);
+        }
+        PeltaRecSyncRequest row = LoadRow(static_cast<int>(
+            Number(QStringLiteral("select rowid from sync_request where action=") + QString::number(action) +
+                   QStringLiteral(" and path=") + PeltaRec::Literal(path))));
+        ASSERT_NE(row.rowid, 0);
+        const std::size_t calls = service_.Calls().size();
+        {
+            JournalStandIn journal([&] { Move(folder, folder + QStringLiteral("Moved")); }, c.pullAnswered);
+            engine_->HandleJournalError(row, QStringLiteral("parent not exist"));
+            EXPECT_TRUE(journal.Pulled());
+        }
+        EXPECT_EQ(service_.Calls().size(), calls);
+        EXPECT_FALSE(ServiceItem(QStringLiteral("/Docs") + QString::number(number)));
+    }
 }
 
 TEST_F(RequestRowsTest, AFolderGoneLocallyIsCancelledWithoutAskingTheService)
