@@ -27,6 +27,7 @@
 #include <ostream>
 #include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -875,6 +876,37 @@ TEST_F(JournalReplayTest, AFileMoveWhoseSourceIsGoneHereFetchesTheDestination)
     EXPECT_TRUE(QString::fromStdString(FileRecord(QStringLiteral("\\n.txt")))
                     .startsWith(ServiceVersion(QStringLiteral("/n.txt")) + QLatin1Char('|')));
 }
+
+// A file here under the moved name that was never the service's - written
+// here before the service's file of that name arrived, or not recorded at
+// all - is not the file that moved: it stays and goes up as new, and the
+// service's content comes to the new name. Neither replaces the other.
+class MoveOfAFileNeverHereTest : public JournalReplayTest,
+                                 public ::testing::WithParamInterface<std::pair<const char*, bool>> {};
+
+TEST_P(MoveOfAFileNeverHereTest, TheLocalFileStaysAndTheMovedOneArrives)
+{
+    const bool recorded = GetParam().second;
+    ASSERT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/f.dat"), "theirs", 1500));
+    if (recorded)
+        AddLocal(QStringLiteral("\\f.dat"), "mine here", 1700);
+    else
+        MakeFile(QStringLiteral("\\f.dat"), "mine here", 1700);
+    OtherMoves(QStringLiteral("\\f.dat"), QStringLiteral("\\e.txt"));
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\f.dat")), "mine here");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\e.txt")), "theirs");
+
+    DriveWithRetries();
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(Joined(ServiceContents()), "mine here\ntheirs");
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MoveOfAFileNeverHereTest,
+                         ::testing::Values(std::pair{"RecordedWithoutVersion", true}, std::pair{"NotRecorded", false}),
+                         [](const auto& info) { return std::string(info.param.first); });
 
 // A file that cannot be fetched now is left to a download row, so that a
 // rescan does not take the missing copy for a deletion made here.
