@@ -456,10 +456,13 @@ void PeltaSync::QueueLocalOverService(const QString& path, const QString& servic
         return;
     FillRecordKeys(local);
     local.version = serviceVersion;
+    // The row first: once the record holds the local file's facts, only the
+    // open upload tells another download of the path that the file is not
+    // the service's.
     Guarded("PeltaSync::PlaceDownload", [&] {
-        db_->RecAdd(local, true);
         if (!UploadRowOpen(path))
             db_->AddSyncRequest(local, XSYNCFileMod, false);
+        db_->RecAdd(local, true);
     });
     SetIcon(path, XICOMod);
 }

@@ -486,6 +486,46 @@ TEST_F(EngineTransfersTest, ADownloadNeverReplacesAFileWithAnOpenUpload)
     EXPECT_EQ(ConflictCopies().size(), 1);
 }
 
+// A download kept beside a locally changed file moves the record on to the
+// local file's facts and the service's version. From then on only the open
+// upload tells another download of the same version that the file is not
+// the service's: the record may never hold those facts without it, or a
+// second download looking at the store in between replaces the local file.
+// A trigger notes, at every write of the record, whether the upload is open.
+TEST_F(EngineTransfersTest, AFileKeptBesideADownloadIsNeverRecordedWithoutItsUpload)
+{
+    const QString path = QStringLiteral("\\r.txt");
+    StoreFileRecord(path, QStringLiteral("1"), 500, 4);
+    MakeFile(path, "changed here", 800);
+    PeltaRecVfsSyncFile before;
+    before.kind = XFSFile;
+    before.path = path;
+    ASSERT_TRUE(engine_->Db().RecGet(before));
+    Run(QStringLiteral("create table written (version text, uploads integer)"));
+    for (const QString& write : {QStringLiteral("insert"), QStringLiteral("update")}) {
+        Run(QStringLiteral("create trigger written_on_%1 after %1 on vfs_sync_file when new.path=%2 begin "
+                           "insert into written select new.version, count(*) from sync_request where path=new.path "
+                           "and commit_time is null and status<10 and action in (%3, %4); end")
+                .arg(write, PeltaRec::Literal(path))
+                .arg(XSYNCFileAdd)
+                .arg(XSYNCFileMod));
+    }
+    ASSERT_TRUE(engine_->EnsureCacheDir());
+    const QString incoming =
+        QLatin1Char('\\') + QDir(SyncRoot()).relativeFilePath(engine_->CacheDir()) + QStringLiteral("\\incoming");
+
+    for (int download = 1; download <= 2; ++download) {
+        MakeFile(incoming, "theirs", 2000);
+        EXPECT_EQ(engine_->PlaceDownload(Local(incoming), path, before, QStringLiteral("2")),
+                  SafeReplace::Outcome::KeptLocal)
+            << "download " << download;
+    }
+    EXPECT_EQ(ReadFileBytes(Local(path)), "changed here");
+    EXPECT_EQ(ConflictCopies().size(), 2);
+    EXPECT_GT(Number(QStringLiteral("select count(*) from written where version='2'")), 0);
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select version, uploads from written where uploads=0"))), "");
+}
+
 TEST_F(EngineTransfersTest, AnUnchangedLocalFileIsReplaced)
 {
     MakeFile(QStringLiteral("\\r.txt"), "old", 500);
