@@ -303,12 +303,7 @@ PeltaSync::Placed PeltaSync::PlaceFetched(PeltaRecSyncRequest& request, bool may
         Log(QStringLiteral("PeltaSync:GetFileCheck:after move:") + request.path + QLatin1Char(',') +
                 QString::number(size) + QLatin1Char(',') + version,
             LogDebug);
-        Guarded("PeltaSync:GetFileCheck", [&] {
-            db_->RecUpdateFields(stored.key, XFSFile,
-                                 XMap{{QStringLiteral("mtime"), QString::number(heldMtime)},
-                                      {QStringLiteral("size"), QString::number(size)},
-                                      {QStringLiteral("version"), version}});
-        });
+        RecordPlaced(stored, heldMtime, size, version);
         // Change events of the move that arrive within the next seconds are
         // the engine's own while the file still is what was just recorded.
         status_.FileMon(request.path, 1, true);
@@ -341,6 +336,34 @@ PeltaSync::Placed PeltaSync::PlaceFetched(PeltaRecSyncRequest& request, bool may
     if (mayWrite)
         IncRequestErrCount(request);
     return Placed::Failed;
+}
+
+// The record of a file just put in place takes the service's facts. A
+// removal seen here before the file came may have dropped the record
+// meanwhile: the file is here, so its record is written again.
+void PeltaSync::RecordPlaced(const PeltaRecVfsSyncFile& stored, std::int64_t mtime, std::int64_t size,
+                             const QString& version)
+{
+    Guarded("PeltaSync:GetFileCheck", [&] {
+        PeltaRecVfsSyncFile now;
+        now.kind = XFSFile;
+        now.path = stored.path;
+        if (db_->RecGet(now) || now.error || !stored.found) {
+            db_->RecUpdateFields(stored.key, XFSFile,
+                                 XMap{{QStringLiteral("mtime"), QString::number(mtime)},
+                                      {QStringLiteral("size"), QString::number(size)},
+                                      {QStringLiteral("version"), version}});
+            return;
+        }
+        Log(QStringLiteral("PeltaSync:GetFileCheck:record gone while the file came, written again:") + stored.path,
+            LogSync);
+        PeltaRecVfsSyncFile again;
+        again.Assign(&stored);
+        again.mtime = static_cast<std::int32_t>(mtime);
+        again.size = size;
+        again.version = version;
+        db_->RecAdd(again, true);
+    });
 }
 
 // The folder of the download is gone: made again when the store or the
@@ -396,6 +419,7 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
             *error = EPERM;
         return SafeReplace::Outcome::Failed;
     }
+    std::unique_lock placing(placeMutex_);
     // The record as it is now: another download of the path may have placed
     // the file and written its record since the caller read it.
     PeltaRecVfsSyncFile current;
@@ -414,6 +438,7 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
     status_.FileMon(relative, PeltaRequestObject::SelfChangeMark, false);
     const SafeReplace::Result result = SafeReplace::Apply(folders->SyncFolder(), incoming, full, facts, uploadOpen,
                                                           QDateTime::currentDateTime());
+    placing.unlock();
     // When nothing was moved onto the path, the next change there is the
     // user's and must not be taken for one of ours. A replaced file keeps
     // its mark until the caller has written its record: only then may the

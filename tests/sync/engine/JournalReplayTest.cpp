@@ -14,6 +14,7 @@
 #include "sync/rules/JournalPosition.h"
 #include "sync/rules/MountedFolder.h"
 #include "tests/support/FileContents.h"
+#include "tests/support/WaitUntil.h"
 #include "tests/sync/ScriptedService.h"
 #include "tests/sync/TreeListing.h"
 
@@ -27,6 +28,7 @@
 #include <ostream>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -505,6 +507,38 @@ TEST_F(JournalReplayTest, AFileWrittenHereBeforeTheServicesNewFileArrivesKeepsBo
 
     EXPECT_EQ(Joined(OpenRequests()), "");
     EXPECT_EQ(Joined(ServiceContents()), "mine here\ntheirs");
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
+
+// A file made here, never sent, is deleted here; before the engine takes in
+// the deletion, another agent adds a file of that name and its download
+// starts. The deletion is taken in while the download runs: the file the
+// download then puts in place is the service's and keeps a record, so
+// neither the waiting upload nor the deletion after it removes the
+// service's file.
+TEST_F(JournalReplayTest, ADeletionTakenInWhileTheServicesFileComesLeavesItOnBothSides)
+{
+    const QString path = QStringLiteral("\\c.bin");
+    AddLocal(path, "made here, never sent", 1700);
+    Remove(path);
+    OtherAddsFile(path, "theirs");
+    service_.Faults().SetNext("download", Fault::Delay(std::chrono::milliseconds(1500)));
+    const std::size_t downloads = service_.CallCount("download");
+    int replayed = 0;
+    std::thread replay([&] { replayed = Replay(); });
+    const bool held = WaitUntil([&] { return service_.CallCount("download") > downloads; });
+    if (held)
+        engine_->FileRemove(path);
+    replay.join();
+    ASSERT_TRUE(held);
+    ASSERT_EQ(replayed, PeltaSync::JournalReplayed);
+    ASSERT_EQ(LocalContent(path), "theirs");
+    EXPECT_NE(FileRecord(path), "");
+
+    DriveWithRetries();
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/c.bin")), "theirs");
+    EXPECT_EQ(LocalContent(path), "theirs");
     EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
 }
 
