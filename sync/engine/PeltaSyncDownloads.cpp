@@ -483,9 +483,10 @@ void PeltaSync::QueueLocalOverService(const QString& path, const QString& servic
     local.version = serviceVersion;
     // The row first: once the record holds the local file's facts, only the
     // open upload tells another download of the path that the file is not
-    // the service's.
+    // the service's. An upload that has taken its snapshot already may carry
+    // an older content: only one still to start sends this one.
     Guarded("PeltaSync::PlaceDownload", [&] {
-        if (!UploadRowOpen(path))
+        if (!db_->RequestPending(path, XSYNCFileAdd, 0))
             db_->AddSyncRequest(local, XSYNCFileMod, false);
         db_->RecAdd(local, true);
     });

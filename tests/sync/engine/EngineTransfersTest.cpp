@@ -12,6 +12,7 @@
 #include "sync/rules/UploadSnapshot.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/PatternData.h"
+#include "tests/support/WaitUntil.h"
 #include "tests/sync/ScriptedService.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 
 #include <algorithm>
 #include <ostream>
+#include <thread>
 
 namespace {
 
@@ -524,6 +526,39 @@ TEST_F(EngineTransfersTest, AFileKeptBesideADownloadIsNeverRecordedWithoutItsUpl
     EXPECT_EQ(ConflictCopies().size(), 2);
     EXPECT_GT(Number(QStringLiteral("select count(*) from written where version='2'")), 0);
     EXPECT_EQ(Joined(Rows(QStringLiteral("select version, uploads from written where uploads=0"))), "");
+}
+
+// A new local file goes up while the service holds a file of that name;
+// while its commit is under way the file changes again, and the service's
+// file arrives and is kept beside it. The change's own event comes only
+// after the download moved the record on to the newest content, and the
+// open upload carries the older one: the newest content still goes up.
+TEST_F(EngineTransfersTest, AContentNewerThanTheOpenUploadGoesUpAfterADownloadKeptBesideIt)
+{
+    const QString path = QStringLiteral("\\r.txt");
+    ASSERT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/r.txt"), "the service's", 700));
+    AddLocal(path, "mine", 800);
+    service_.Faults().SetNext("commitSyncJournal", Fault::Delay(std::chrono::milliseconds(1500)));
+    std::thread worker([&] { Drive(); });
+    const bool committing = WaitUntil([&] { return Calls("commitSyncJournal") > 0; });
+    if (committing) {
+        MakeFile(path, "mine, changed again", 900);
+        PeltaRecVfsSyncFile remote;
+        remote.kind = XFSFile;
+        remote.path = path;
+        if (engine_->GetRemoteObject(remote))
+            engine_->GetFileDirect(remote, false);
+    }
+    worker.join();
+    ASSERT_TRUE(committing);
+    ASSERT_EQ(ReadFileBytes(Local(path)), "mine, changed again");
+    engine_->FileModify(path);  // the change's own event, late
+    DriveWithRetries(3);
+
+    EXPECT_EQ(ReadFileBytes(Local(path)), "mine, changed again");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/r.txt")), "mine, changed again");
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where status in (1, 3, 5, 6, 7)")), 0)
+        << Joined(RowStates());
 }
 
 TEST_F(EngineTransfersTest, AnUnchangedLocalFileIsReplaced)
