@@ -195,7 +195,8 @@ void PeltaSync::ModifyItem(const QString& path)
     FillRecordKeys(local);
     CheckParentOf(local, true, false);
     local.version = stored.version;
-    db_->RecUpdate(local);
+    // The upload before the record: a download looking at the store in
+    // between must not find the new content recorded without it.
     if (!db_->RequestPending(relative, XSYNCFileAdd, 0)) {
         db_->AddSyncRequest(local, UploadActionOf(stored), false);
     } else {
@@ -204,6 +205,7 @@ void PeltaSync::ModifyItem(const QString& path)
         evtRequestQueue.Set();
         Log(QStringLiteral("PeltaSync:event:evtRequestQueue"), LogEvent);
     }
+    db_->RecUpdate(local);
     if (read == InfoFailed)
         DropUnclaimedLockedCopy(relative, local.key);
     Log(QStringLiteral("DB:Upd:") + relative, LogSync);

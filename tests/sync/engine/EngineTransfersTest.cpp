@@ -61,6 +61,22 @@ protected:
     }
 
     std::size_t Calls(const char* method) const { return service_.CallCount(method); }
+
+    // Notes in the table "written", at every write of the path's record,
+    // its version and size and how many uploads of the path are open then.
+    void NoteRecordWrites(const QString& path)
+    {
+        Run(QStringLiteral("create table written (version text, size integer, uploads integer)"));
+        for (const QString& write : {QStringLiteral("insert"), QStringLiteral("update")}) {
+            Run(QStringLiteral("create trigger written_on_%1 after %1 on vfs_sync_file when new.path=%2 begin "
+                               "insert into written select new.version, new.size, count(*) from sync_request "
+                               "where path=new.path and commit_time is null and status<10 and action in (%3, %4); "
+                               "end")
+                    .arg(write, PeltaRec::Literal(path))
+                    .arg(XSYNCFileAdd)
+                    .arg(XSYNCFileMod));
+        }
+    }
 };
 
 // ---- Uploads --------------------------------------------------------------------------
@@ -503,15 +519,7 @@ TEST_F(EngineTransfersTest, AFileKeptBesideADownloadIsNeverRecordedWithoutItsUpl
     before.kind = XFSFile;
     before.path = path;
     ASSERT_TRUE(engine_->Db().RecGet(before));
-    Run(QStringLiteral("create table written (version text, uploads integer)"));
-    for (const QString& write : {QStringLiteral("insert"), QStringLiteral("update")}) {
-        Run(QStringLiteral("create trigger written_on_%1 after %1 on vfs_sync_file when new.path=%2 begin "
-                           "insert into written select new.version, count(*) from sync_request where path=new.path "
-                           "and commit_time is null and status<10 and action in (%3, %4); end")
-                .arg(write, PeltaRec::Literal(path))
-                .arg(XSYNCFileAdd)
-                .arg(XSYNCFileMod));
-    }
+    NoteRecordWrites(path);
     ASSERT_TRUE(engine_->EnsureCacheDir());
     const QString incoming =
         QLatin1Char('\\') + QDir(SyncRoot()).relativeFilePath(engine_->CacheDir()) + QStringLiteral("\\incoming");
@@ -526,6 +534,22 @@ TEST_F(EngineTransfersTest, AFileKeptBesideADownloadIsNeverRecordedWithoutItsUpl
     EXPECT_EQ(ConflictCopies().size(), 2);
     EXPECT_GT(Number(QStringLiteral("select count(*) from written where version='2'")), 0);
     EXPECT_EQ(Joined(Rows(QStringLiteral("select version, uploads from written where uploads=0"))), "");
+}
+
+// The same for a change seen here: a download of the service's version
+// looking at the store between the record's write and the upload's would
+// take the changed file for the service's.
+TEST_F(EngineTransfersTest, AChangeSeenHereIsNeverRecordedWithoutItsUpload)
+{
+    const QString path = QStringLiteral("\\r.txt");
+    ASSERT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/r.txt"), "base", 500));
+    MakeFile(path, "base", 500);
+    StoreFileRecord(path, ServiceVersion(QStringLiteral("/r.txt")), 500, 4);
+    NoteRecordWrites(path);
+
+    ModifyLocal(path, "changed here", 800);
+    EXPECT_EQ(FileRecord(path), ServiceVersion(QStringLiteral("/r.txt")).toStdString() + "|800|12");
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select size, uploads from written"))), "12|1");
 }
 
 // A new local file goes up while the service holds a file of that name;
