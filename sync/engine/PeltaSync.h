@@ -540,6 +540,7 @@ private:
                              bool& counted);
     bool LeaveToDownloadRow(const PeltaRecVfsSyncFile& record);
     void QueueLocalOverService(const QString& path, const QString& serviceVersion);
+    bool UploadCarries(const QString& path, std::int64_t size, std::int64_t mtime);
     void RecordPlaced(const PeltaRecVfsSyncFile& stored, std::int64_t mtime, std::int64_t size,
                       const QString& version);
     QString DownloadTarget(const QString& key) const;

@@ -6,6 +6,7 @@
 
 #include "client/PeltaAPI.h"
 #include "foundation/ProcessState.h"
+#include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/SyncFolders.h"
 #include "sync/rules/LocalItem.h"
@@ -483,14 +484,35 @@ void PeltaSync::QueueLocalOverService(const QString& path, const QString& servic
     local.version = serviceVersion;
     // The row first: once the record holds the local file's facts, only the
     // open upload tells another download of the path that the file is not
-    // the service's. An upload that has taken its snapshot already may carry
-    // an older content: only one still to start sends this one.
+    // the service's.
     Guarded("PeltaSync::PlaceDownload", [&] {
-        if (!db_->RequestPending(path, XSYNCFileAdd, 0))
+        if (!UploadCarries(path, local.size, local.mtime))
             db_->AddSyncRequest(local, XSYNCFileMod, false);
         db_->RecAdd(local, true);
     });
     SetIcon(path, XICOMod);
+}
+
+// Whether an open upload of path sends the content of this size and time:
+// one still to take its snapshot does, one that took it already only when
+// the snapshot is of the same size and time. Throws like the store.
+bool PeltaSync::UploadCarries(const QString& path, std::int64_t size, std::int64_t mtime)
+{
+    const auto statement = db_->NewStatement();
+    const QString sql = QStringLiteral("select status, opt from sync_request where path=") + PeltaRec::Literal(path) +
+                        QStringLiteral(" and commit_time is null and status<10 and action in (") +
+                        QString::number(XSYNCFileAdd) + QStringLiteral(", ") + QString::number(XSYNCFileMod) +
+                        QLatin1Char(')');
+    if (db_->QueryWith(sql, *statement) <= 0)
+        return false;
+    while (statement->FetchRow()) {
+        if (db_->GetColumnInt(QStringLiteral("status"), *statement) <= RequestCommitted)
+            return true;
+        const XMap sent = PeltaJSON::ParseToMap(db_->ColumnText(QStringLiteral("opt"), *statement));
+        if (Field(sent, "size") == QString::number(size) && Field(sent, "local_mtime") == QString::number(mtime))
+            return true;
+    }
+    return false;
 }
 
 void PeltaSync::DropWaitingDownload(const QString& path, const QString& key)
