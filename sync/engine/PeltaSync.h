@@ -553,6 +553,9 @@ private:
                              bool& counted);
     bool LeaveToDownloadRow(const PeltaRecVfsSyncFile& record);
     void QueueLocalOverService(const QString& path, const QString& serviceVersion);
+    bool UploadCarries(const QString& path, std::int64_t size, std::int64_t mtime);
+    void RecordPlaced(const PeltaRecVfsSyncFile& stored, std::int64_t mtime, std::int64_t size,
+                      const QString& version);
     QString DownloadTarget(const QString& key) const;
 
     // ---- The service's view ----
@@ -578,4 +581,9 @@ private:
 
     mutable std::mutex foldersMutex_;
     std::shared_ptr<const SyncFolders> folders_;  // guarded by foldersMutex_
+    // Held while a download is put in place and while a removal seen here
+    // looks at the path and drops its record: a removal judged from a look
+    // taken before the download arrived never drops the record of the file
+    // it put there.
+    std::mutex placeMutex_;
 };

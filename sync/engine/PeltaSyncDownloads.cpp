@@ -6,6 +6,7 @@
 
 #include "client/PeltaAPI.h"
 #include "foundation/ProcessState.h"
+#include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/SyncFolders.h"
 #include "sync/rules/LocalItem.h"
@@ -308,12 +309,7 @@ PeltaSync::Placed PeltaSync::PlaceFetched(PeltaRecSyncRequest& request, bool may
         Log(QStringLiteral("PeltaSync:GetFileCheck:after move:") + request.path + QLatin1Char(',') +
                 QString::number(size) + QLatin1Char(',') + version,
             LogDebug);
-        Guarded("PeltaSync:GetFileCheck", [&] {
-            db_->RecUpdateFields(stored.key, XFSFile,
-                                 XMap{{QStringLiteral("mtime"), QString::number(heldMtime)},
-                                      {QStringLiteral("size"), QString::number(size)},
-                                      {QStringLiteral("version"), version}});
-        });
+        RecordPlaced(stored, heldMtime, size, version);
         // Change events of the move that arrive within the next seconds are
         // the engine's own while the file still is what was just recorded.
         status_.FileMon(request.path, 1, true);
@@ -346,6 +342,34 @@ PeltaSync::Placed PeltaSync::PlaceFetched(PeltaRecSyncRequest& request, bool may
     if (mayWrite)
         IncRequestErrCount(request);
     return Placed::Failed;
+}
+
+// The record of a file just put in place takes the service's facts. A
+// removal seen here before the file came may have dropped the record
+// meanwhile: the file is here, so its record is written again.
+void PeltaSync::RecordPlaced(const PeltaRecVfsSyncFile& stored, std::int64_t mtime, std::int64_t size,
+                             const QString& version)
+{
+    Guarded("PeltaSync:GetFileCheck", [&] {
+        PeltaRecVfsSyncFile now;
+        now.kind = XFSFile;
+        now.path = stored.path;
+        if (db_->RecGet(now) || now.error || !stored.found) {
+            db_->RecUpdateFields(stored.key, XFSFile,
+                                 XMap{{QStringLiteral("mtime"), QString::number(mtime)},
+                                      {QStringLiteral("size"), QString::number(size)},
+                                      {QStringLiteral("version"), version}});
+            return;
+        }
+        Log(QStringLiteral("PeltaSync:GetFileCheck:record gone while the file came, written again:") + stored.path,
+            LogSync);
+        PeltaRecVfsSyncFile again;
+        again.Assign(&stored);
+        again.mtime = static_cast<std::int32_t>(mtime);
+        again.size = size;
+        again.version = version;
+        db_->RecAdd(again, true);
+    });
 }
 
 // The folder of the download is gone: made again when the store or the
@@ -401,6 +425,7 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
             *error = EPERM;
         return SafeReplace::Outcome::Failed;
     }
+    std::unique_lock placing(placeMutex_);
     // The record as it is now: another download of the path may have placed
     // the file and written its record since the caller read it.
     PeltaRecVfsSyncFile current;
@@ -419,6 +444,7 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
     status_.FileMon(relative, PeltaRequestObject::SelfChangeMark, false);
     const SafeReplace::Result result = SafeReplace::Apply(folders->SyncFolder(), incoming, full, facts, uploadOpen,
                                                           QDateTime::currentDateTime());
+    placing.unlock();
     // When nothing was moved onto the path, the next change there is the
     // user's and must not be taken for one of ours. A replaced file keeps
     // its mark until the caller has written its record: only then may the
@@ -462,15 +488,37 @@ void PeltaSync::QueueLocalOverService(const QString& path, const QString& servic
     FillRecordKeys(local);
     local.version = serviceVersion;
     // The upload row comes before the record, both in one hold of the store:
-    // the record then matches the local file, and another download of the
-    // path placed meanwhile must find the upload open, not replace the file.
+    // once the record holds the local file's facts, only the open upload
+    // tells another download of the path that the file is not the service's.
     Guarded("PeltaSync::PlaceDownload", [&] {
         const PeltaDb::FileLock hold(*db_);
-        if (!UploadRowOpen(path))
+        if (!UploadCarries(path, local.size, local.mtime))
             db_->AddSyncRequest(local, XSYNCFileMod, false);
         db_->RecAdd(local, true);
     });
     SetIcon(path, XICOMod);
+}
+
+// Whether an open upload of path sends the content of this size and time:
+// one still to take its snapshot does, one that took it already only when
+// the snapshot is of the same size and time. Throws like the store.
+bool PeltaSync::UploadCarries(const QString& path, std::int64_t size, std::int64_t mtime)
+{
+    const auto statement = db_->NewStatement();
+    const QString sql = QStringLiteral("select status, opt from sync_request where path=") + PeltaRec::Literal(path) +
+                        QStringLiteral(" and commit_time is null and status<10 and action in (") +
+                        QString::number(XSYNCFileAdd) + QStringLiteral(", ") + QString::number(XSYNCFileMod) +
+                        QLatin1Char(')');
+    if (db_->QueryWith(sql, *statement) <= 0)
+        return false;
+    while (statement->FetchRow()) {
+        if (db_->GetColumnInt(QStringLiteral("status"), *statement) <= RequestCommitted)
+            return true;
+        const XMap sent = PeltaJSON::ParseToMap(db_->ColumnText(QStringLiteral("opt"), *statement));
+        if (Field(sent, "size") == QString::number(size) && Field(sent, "local_mtime") == QString::number(mtime))
+            return true;
+    }
+    return false;
 }
 
 void PeltaSync::DropWaitingDownload(const QString& path, const QString& key)

@@ -197,6 +197,7 @@ bool PeltaSync::RemoveItem(const QString& path)
     // Only an item known to be gone loses its rows; one that is there in any
     // form, or that could not be looked at, keeps them.
     const QString full = Full(*folders, relative);
+    const std::lock_guard placing(placeMutex_);
     const LocalFacts facts = LocalItem::Stat(folders->SyncFolder(), full);
     if (facts.kind != LocalKind::Missing) {
         if (facts.kind == LocalKind::Other || facts.kind == LocalKind::Unknown)

@@ -221,6 +221,16 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
                        LogGeneral);
         return FetchMoved(entry);
     }
+    if (!sourceFound || source.version.isEmpty()) {
+        // The file here was never the service's (made here, or written
+        // before the service's file of that name arrived): it is not the
+        // one that moved. It stays and goes up as new; the moved file is
+        // fetched at its new name.
+        PeltaSync::Log(kWhere + QStringLiteral("not the service's file here, kept, the destination fetched:") +
+                           entry.Describe(),
+                       LogGeneral);
+        return FetchMovedAway(entry);
+    }
     if (LocalItem::Stat(root_, to).kind != LocalKind::Missing) {
         PeltaSync::Log(kWhere + QStringLiteral("destination taken, the service's file fetched beside it:") +
                            entry.Describe(),
@@ -258,18 +268,14 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
     // nothing of the file waits to go up here: a change the service made
     // before the move never came (its download may have ended when the old
     // name was gone there).
-    const bool serviceChanged = sourceFound && !unsent && entry.mtime > 0 &&
+    const bool serviceChanged = !unsent && entry.mtime > 0 &&
                                 (source.mtime != static_cast<std::int32_t>(entry.mtime) || source.size != entry.size);
-    const bool older = sourceFound && (serviceChanged || engine_.Db().RequestPending(orig, XSYNCFileGet, 0));
-    if (sourceFound) {
-        engine_.MoveFolder(orig, dest);
-        if (!older) {
-            // The service gave the moved file a version of its own.
-            engine_.Db().RecUpdateFields(engine_.RecordKey(dest), XFSFile,
-                                         XMap{{QStringLiteral("version"), entry.version}});
-        }
-    } else {
-        InsertFromEntry(dest, entry, target, true);
+    const bool older = serviceChanged || engine_.Db().RequestPending(orig, XSYNCFileGet, 0);
+    engine_.MoveFolder(orig, dest);
+    if (!older) {
+        // The service gave the moved file a version of its own.
+        engine_.Db().RecUpdateFields(engine_.RecordKey(dest), XFSFile,
+                                     XMap{{QStringLiteral("version"), entry.version}});
     }
     engine_.SetIcon(orig, XICODel);
     engine_.SetIcon(dest, XICOSync);

@@ -16,6 +16,9 @@
 //   cannot be made (the destination is taken here), the destination is
 //   fetched - beside a local file there - and the source goes here as it
 //   went there, unless it changed here: then it stays and goes up as new.
+//   A file here that was never the service's (no record, or one without a
+//   version) is not the one moved: it stays and goes up as new, and the
+//   destination is fetched.
 // - Folder added: made locally and recorded.
 // - Folder moved: renamed locally, never over anything, and its rows follow;
 //   a move that fails keeps the source whole. A source that is missing

@@ -12,6 +12,7 @@
 #include "sync/rules/UploadSnapshot.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/PatternData.h"
+#include "tests/support/WaitUntil.h"
 #include "tests/sync/ScriptedService.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 
 #include <algorithm>
 #include <ostream>
+#include <thread>
 
 namespace {
 
@@ -59,6 +61,22 @@ protected:
     }
 
     std::size_t Calls(const char* method) const { return service_.CallCount(method); }
+
+    // Notes in the table "written", at every write of the path's record,
+    // its version and size and how many uploads of the path are open then.
+    void NoteRecordWrites(const QString& path)
+    {
+        Run(QStringLiteral("create table written (version text, size integer, uploads integer)"));
+        for (const QString& write : {QStringLiteral("insert"), QStringLiteral("update")}) {
+            Run(QStringLiteral("create trigger written_on_%1 after %1 on vfs_sync_file when new.path=%2 begin "
+                               "insert into written select new.version, new.size, count(*) from sync_request "
+                               "where path=new.path and commit_time is null and status<10 and action in (%3, %4); "
+                               "end")
+                    .arg(write, PeltaRec::Literal(path))
+                    .arg(XSYNCFileAdd)
+                    .arg(XSYNCFileMod));
+        }
+    }
 };
 
 // ---- Uploads --------------------------------------------------------------------------
@@ -485,6 +503,123 @@ TEST_F(EngineTransfersTest, ADownloadNeverReplacesAFileWithAnOpenUpload)
     EXPECT_EQ(ReadFileBytes(Local(QStringLiteral("\\u.txt"))), "local");
     EXPECT_EQ(ConflictCopies().size(), 1);
 }
+
+// A download kept beside a locally changed file moves the record on to the
+// local file's facts and the service's version. From then on only the open
+// upload tells another download of the same version that the file is not
+// the service's: the record may never hold those facts without it, or a
+// second download looking at the store in between replaces the local file.
+// A trigger notes, at every write of the record, whether the upload is open.
+TEST_F(EngineTransfersTest, AFileKeptBesideADownloadIsNeverRecordedWithoutItsUpload)
+{
+    const QString path = QStringLiteral("\\r.txt");
+    StoreFileRecord(path, QStringLiteral("1"), 500, 4);
+    MakeFile(path, "changed here", 800);
+    PeltaRecVfsSyncFile before;
+    before.kind = XFSFile;
+    before.path = path;
+    ASSERT_TRUE(engine_->Db().RecGet(before));
+    NoteRecordWrites(path);
+    ASSERT_TRUE(engine_->EnsureCacheDir());
+    const QString incoming =
+        QLatin1Char('\\') + QDir(SyncRoot()).relativeFilePath(engine_->CacheDir()) + QStringLiteral("\\incoming");
+
+    for (int download = 1; download <= 2; ++download) {
+        MakeFile(incoming, "theirs", 2000);
+        EXPECT_EQ(engine_->PlaceDownload(Local(incoming), path, before, QStringLiteral("2")),
+                  SafeReplace::Outcome::KeptLocal)
+            << "download " << download;
+    }
+    EXPECT_EQ(ReadFileBytes(Local(path)), "changed here");
+    EXPECT_EQ(ConflictCopies().size(), 2);
+    EXPECT_GT(Number(QStringLiteral("select count(*) from written where version='2'")), 0);
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select version, uploads from written where uploads=0"))), "");
+}
+
+// The same for a change seen here: a download of the service's version
+// looking at the store between the record's write and the upload's would
+// take the changed file for the service's.
+TEST_F(EngineTransfersTest, AChangeSeenHereIsNeverRecordedWithoutItsUpload)
+{
+    const QString path = QStringLiteral("\\r.txt");
+    ASSERT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/r.txt"), "base", 500));
+    MakeFile(path, "base", 500);
+    StoreFileRecord(path, ServiceVersion(QStringLiteral("/r.txt")), 500, 4);
+    NoteRecordWrites(path);
+
+    ModifyLocal(path, "changed here", 800);
+    EXPECT_EQ(FileRecord(path), ServiceVersion(QStringLiteral("/r.txt")).toStdString() + "|800|12");
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select size, uploads from written"))), "12|1");
+}
+
+// A new local file goes up while the service holds a file of that name;
+// while its commit is under way the service's file arrives and is kept
+// beside it. When the file changed again meanwhile (its own event comes
+// only after the download moved the record on to the newest content), the
+// open upload carries the older content and the newest still goes up after
+// it; when it did not, the open upload carries it and nothing more goes up.
+struct UploadUnderWayCase {
+    const char* name;
+    QByteArray newest;  // the local content when the download arrives
+    int uploads;        // upload rows of the path in the end
+};
+
+void PrintTo(const UploadUnderWayCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class UploadUnderWayTest : public EngineTransfersTest, public ::testing::WithParamInterface<UploadUnderWayCase> {
+protected:
+    bool ServiceHolds(const QByteArray& content)
+    {
+        for (const FakeItem& item : service_.State().Items(UserId)) {
+            if (!item.recycled && !item.isFolder && item.content.Bytes() == content)
+                return true;
+        }
+        return false;
+    }
+};
+
+TEST_P(UploadUnderWayTest, TheNewestLocalContentReachesTheService)
+{
+    const QString path = QStringLiteral("\\r.txt");
+    const QByteArray newest = GetParam().newest;
+    ASSERT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/r.txt"), "the service's", 700));
+    AddLocal(path, "mine", 800);
+    service_.Faults().SetNext("commitSyncJournal", Fault::Delay(std::chrono::milliseconds(1500)));
+    std::thread worker([&] { Drive(); });
+    const bool committing = WaitUntil([&] { return Calls("commitSyncJournal") > 0; });
+    if (committing) {
+        if (newest != "mine")
+            MakeFile(path, newest, 900);
+        PeltaRecVfsSyncFile remote;
+        remote.kind = XFSFile;
+        remote.path = path;
+        if (engine_->GetRemoteObject(remote))
+            engine_->GetFileDirect(remote, false);
+    }
+    worker.join();
+    ASSERT_TRUE(committing);
+    engine_->FileModify(path);  // the change's own event, late
+    DriveWithRetries(3);
+
+    EXPECT_TRUE(ServiceHolds(newest));
+    EXPECT_TRUE(ServiceHolds("the service's"));
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where status in (1, 3, 5, 6, 7)")), 0)
+        << Joined(RowStates());
+    EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where path=") + PeltaRec::Literal(path) +
+                     QStringLiteral(" and action in (1, 2) and status<10")),
+              GetParam().uploads)
+        << Joined(RowStates());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UploadUnderWayTest,
+                         ::testing::Values(UploadUnderWayCase{"ChangedAgain", "mine, changed again", 2},
+                                           UploadUnderWayCase{"Unchanged", "mine", 1}),
+                         [](const ::testing::TestParamInfo<UploadUnderWayCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(EngineTransfersTest, AnUnchangedLocalFileIsReplaced)
 {

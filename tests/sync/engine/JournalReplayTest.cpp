@@ -14,6 +14,7 @@
 #include "sync/rules/JournalPosition.h"
 #include "sync/rules/MountedFolder.h"
 #include "tests/support/FileContents.h"
+#include "tests/support/WaitUntil.h"
 #include "tests/sync/ScriptedService.h"
 #include "tests/sync/TreeListing.h"
 
@@ -27,6 +28,8 @@
 #include <ostream>
 #include <map>
 #include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -507,6 +510,38 @@ TEST_F(JournalReplayTest, AFileWrittenHereBeforeTheServicesNewFileArrivesKeepsBo
     EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
 }
 
+// A file made here, never sent, is deleted here; before the engine takes in
+// the deletion, another agent adds a file of that name and its download
+// starts. The deletion is taken in while the download runs: the file the
+// download then puts in place is the service's and keeps a record, so
+// neither the waiting upload nor the deletion after it removes the
+// service's file.
+TEST_F(JournalReplayTest, ADeletionTakenInWhileTheServicesFileComesLeavesItOnBothSides)
+{
+    const QString path = QStringLiteral("\\c.bin");
+    AddLocal(path, "made here, never sent", 1700);
+    Remove(path);
+    OtherAddsFile(path, "theirs");
+    service_.Faults().SetNext("download", Fault::Delay(std::chrono::milliseconds(1500)));
+    const std::size_t downloads = service_.CallCount("download");
+    int replayed = 0;
+    std::thread replay([&] { replayed = Replay(); });
+    const bool held = WaitUntil([&] { return service_.CallCount("download") > downloads; });
+    if (held)
+        engine_->FileRemove(path);
+    replay.join();
+    ASSERT_TRUE(held);
+    ASSERT_EQ(replayed, PeltaSync::JournalReplayed);
+    ASSERT_EQ(LocalContent(path), "theirs");
+    EXPECT_NE(FileRecord(path), "");
+
+    DriveWithRetries();
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/c.bin")), "theirs");
+    EXPECT_EQ(LocalContent(path), "theirs");
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
+
 // A file renamed here whose move has not gone up yet holds content the
 // service does not have under the new name: the service's new file of that
 // name lands beside it.
@@ -875,6 +910,37 @@ TEST_F(JournalReplayTest, AFileMoveWhoseSourceIsGoneHereFetchesTheDestination)
     EXPECT_TRUE(QString::fromStdString(FileRecord(QStringLiteral("\\n.txt")))
                     .startsWith(ServiceVersion(QStringLiteral("/n.txt")) + QLatin1Char('|')));
 }
+
+// A file here under the moved name that was never the service's - written
+// here before the service's file of that name arrived, or not recorded at
+// all - is not the file that moved: it stays and goes up as new, and the
+// service's content comes to the new name. Neither replaces the other.
+class MoveOfAFileNeverHereTest : public JournalReplayTest,
+                                 public ::testing::WithParamInterface<std::pair<const char*, bool>> {};
+
+TEST_P(MoveOfAFileNeverHereTest, TheLocalFileStaysAndTheMovedOneArrives)
+{
+    const bool recorded = GetParam().second;
+    ASSERT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/f.dat"), "theirs", 1500));
+    if (recorded)
+        AddLocal(QStringLiteral("\\f.dat"), "mine here", 1700);
+    else
+        MakeFile(QStringLiteral("\\f.dat"), "mine here", 1700);
+    OtherMoves(QStringLiteral("\\f.dat"), QStringLiteral("\\e.txt"));
+
+    ASSERT_EQ(Replay(), PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\f.dat")), "mine here");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\e.txt")), "theirs");
+
+    DriveWithRetries();
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(Joined(ServiceContents()), "mine here\ntheirs");
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MoveOfAFileNeverHereTest,
+                         ::testing::Values(std::pair{"RecordedWithoutVersion", true}, std::pair{"NotRecorded", false}),
+                         [](const auto& info) { return std::string(info.param.first); });
 
 // A file that cannot be fetched now is left to a download row, so that a
 // rescan does not take the missing copy for a deletion made here.
