@@ -218,7 +218,6 @@ void PeltaSync::ModifyItem(const QString& path)
         evtRequestQueue.Set();
         Log(QStringLiteral("PeltaSync:event:evtRequestQueue"), LogEvent);
     }
-    db_->RecUpdate(local);
     if (read == InfoFailed)
         DropUnclaimedLockedCopy(relative, local.key);
     Log(QStringLiteral("DB:Upd:") + relative, LogSync);
