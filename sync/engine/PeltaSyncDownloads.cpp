@@ -8,6 +8,7 @@
 #include "foundation/ProcessState.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/SyncFolders.h"
+#include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/LocalItem.h"
 #include "sync/rules/RecordKey.h"
 
@@ -396,6 +397,9 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
             *error = EPERM;
         return SafeReplace::Outcome::Failed;
     }
+    // No local change is half recorded while the file is tested and
+    // replaced.
+    const LocalChangeLock replacing;
     // The record as it is now: another download of the path may have placed
     // the file and written its record since the caller read it.
     PeltaRecVfsSyncFile current;

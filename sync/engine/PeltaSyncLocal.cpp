@@ -7,6 +7,7 @@
 #include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/SyncFolders.h"
+#include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/LocalItem.h"
 #include "sync/rules/RecordKey.h"
 #include "sync/rules/SelfChange.h"
@@ -39,6 +40,9 @@ bool PeltaSync::AddItem(const QString& path, int level, bool lowPriority, bool f
 {
     if (!IsRunning() || path.isEmpty() || path == kRoot)
         return false;
+    // The record and the upload row are written as one step for the
+    // replaces of remote changes.
+    const LocalChangeLock recording;
     PeltaRecVfsSyncFile local;
     local.path = path;
     const int read = GetLocalInfo(local);
@@ -148,6 +152,9 @@ void PeltaSync::ModifyItem(const QString& path)
     if (full.isEmpty() || LocalItem::Stat(folders->SyncFolder(), full).kind != LocalKind::File)
         return;
 
+    // Until the upload row is open, the record alone would make the changed
+    // file look like the service's: no remote change may replace it then.
+    const LocalChangeLock recording;
     PeltaRecVfsSyncFile local;
     local.path = relative;
     const int read = GetLocalInfo(local);

@@ -6,6 +6,7 @@
 #include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/ShellNotice.h"
+#include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/LocalItem.h"
 #include "sync/rules/RecordKey.h"
 #include "sync/rules/SafeReplace.h"
@@ -187,6 +188,9 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
     const QString& dest = entry.destPath;
     if (orig == dest)
         return EntryOutcome::Applied;
+    // A change here being recorded under the old name is either recorded
+    // before the file is looked at (its row is open) or finds the file gone.
+    LocalChangeLock moving;
     PeltaRecVfsSyncFile source;
     PeltaRecVfsSyncFile target;
     bool sourceError = false;
@@ -207,12 +211,14 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
             else
                 engine_.MoveFolder(orig, dest);
         }
+        moving.Release();
         return FetchMoved(entry);
     }
     if (LocalItem::Stat(root_, to).kind != LocalKind::Missing) {
         PeltaSync::Log(kWhere + QStringLiteral("destination taken, the service's file fetched beside it:") +
                            entry.Describe(),
                        LogGeneral);
+        moving.Release();
         return FetchMovedAway(entry);
     }
     PeltaRecVfsSyncFile parentCheck;
@@ -234,6 +240,7 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
         PeltaSync::Log(kWhere + QStringLiteral("file not moved, the destination fetched:") + entry.Describe() +
                            QLatin1Char(':') + LocalItem::ErrorText(error),
                        LogGeneral);
+        moving.Release();
         return FetchMovedAway(entry);
     }
     if (targetFound)
@@ -271,6 +278,7 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
         QueueUnsent(dest);
     if (older) {
         engine_.Db().CancelPathRequests(orig, XSYNCFileGet);
+        moving.Release();
         return FetchMoved(entry);
     }
     batch_.lastPath = dest;

@@ -12,8 +12,10 @@
 #include "foundation/crypto/Crypto.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/rules/JournalPosition.h"
+#include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/MountedFolder.h"
 #include "tests/support/FileContents.h"
+#include "tests/support/WaitUntil.h"
 #include "tests/sync/ScriptedService.h"
 #include "tests/sync/TreeListing.h"
 
@@ -23,10 +25,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <functional>
 #include <ostream>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -733,6 +737,51 @@ TEST_F(JournalReplayTest, AChangeQueuedBeforeAMoveGoesUpUnderTheNewName)
     EXPECT_EQ(Joined(OpenRequests()), "");
     EXPECT_EQ(LocalContent(QStringLiteral("\\m.txt")), "(none)");
     EXPECT_EQ(Joined(ServiceContents()), "changed here\ntheirs");
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
+
+// The change here is being recorded under the old name - its record holds
+// the new time and size, its upload row is not open yet - when another
+// agent's move of the file comes. Taken then, the move would find nothing
+// waiting to go up and the file like its record: the row opened afterwards
+// finds no file, and the change never goes up. The move waits for the
+// recording, and the change goes up under the new name.
+TEST_F(JournalReplayTest, AMoveWaitsForAChangeBeingRecordedUnderTheOldName)
+{
+    SyncedFile(QStringLiteral("\\m.txt"), "old");
+    OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
+
+    // The recording of the change, as far as its record.
+    auto recording = std::make_unique<LocalChangeLock>();
+    const auto recorder = std::make_unique<PeltaSync>(reg_.get(), &settings_, *status_, conflicts_);
+    MakeFile(QStringLiteral("\\m.txt"), "changed here", 1700);
+    PeltaRecVfsSyncFile changed;
+    changed.kind = XFSFile;
+    changed.path = QStringLiteral("\\m.txt");
+    ASSERT_TRUE(recorder->Db().RecGet(changed));
+    changed.mtime = changed.ctime = 1700;
+    changed.size = 12;
+    ASSERT_TRUE(recorder->Db().RecUpdate(changed));
+
+    std::atomic<bool> replayed{false};
+    int result = 0;
+    std::thread replay([&] {
+        result = Replay();
+        replayed = true;
+    });
+    const bool reached = WaitUntil([&] { return replayed.load() || LocalChangeLock::Waiting() > 0; });
+    // The rest of the recording: the upload row.
+    const bool queued = recorder->Db().AddSyncRequest(changed, XSYNCFileMod, false);
+    recording.reset();
+    replay.join();
+
+    ASSERT_TRUE(reached);
+    ASSERT_TRUE(queued);
+    ASSERT_EQ(result, PeltaSync::JournalReplayed);
+    EXPECT_EQ(LocalContent(QStringLiteral("\\n.txt")), "changed here");
+    DriveWithRetries();
+    EXPECT_EQ(ServiceContent(QStringLiteral("/n.txt")), "changed here");
+    EXPECT_EQ(Joined(OpenRequests()), "");
     EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
 }
 
