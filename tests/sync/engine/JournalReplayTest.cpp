@@ -740,16 +740,35 @@ TEST_F(JournalReplayTest, AChangeQueuedBeforeAMoveGoesUpUnderTheNewName)
     EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
 }
 
-// The change here is being recorded under the old name - its record holds
-// the new time and size, its upload row is not open yet - when another
-// agent's move of the file comes. Taken then, the move would find nothing
-// waiting to go up and the file like its record: the row opened afterwards
-// finds no file, and the change never goes up. The move waits for the
-// recording, and the change goes up under the new name.
-TEST_F(JournalReplayTest, AMoveWaitsForAChangeBeingRecordedUnderTheOldName)
+// A change here is being recorded - its record holds the new time and
+// size, its upload row is not open yet - when another agent's move or
+// recycle of the file comes. Taken then, the entry would find the file like
+// its record with nothing waiting to go up: the move would leave the change
+// to a row that finds no file at the old name, the recycle would delete it.
+// The entry waits for the recording, and the change goes up.
+struct ChangeBeingRecordedCase {
+    const char* name;
+    // Commits the other agent's entry for \m.txt.
+    std::function<void(JournalReplayTest&)> commit;
+    const char* endsAt;  // where the change is at the end, here and there
+};
+
+void PrintTo(const ChangeBeingRecordedCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ChangeBeingRecordedTest : public JournalReplayTest,
+                                public ::testing::WithParamInterface<ChangeBeingRecordedCase> {
+public:
+    void Moves() { OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt")); }
+    void Recycles() { OtherRecycles(QStringLiteral("\\m.txt")); }
+};
+
+TEST_P(ChangeBeingRecordedTest, TheEntryWaitsAndTheChangeGoesUp)
 {
     SyncedFile(QStringLiteral("\\m.txt"), "old");
-    OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
+    GetParam().commit(*this);
 
     // The recording of the change, as far as its record.
     auto recording = std::make_unique<LocalChangeLock>();
@@ -778,12 +797,23 @@ TEST_F(JournalReplayTest, AMoveWaitsForAChangeBeingRecordedUnderTheOldName)
     ASSERT_TRUE(reached);
     ASSERT_TRUE(queued);
     ASSERT_EQ(result, PeltaSync::JournalReplayed);
-    EXPECT_EQ(LocalContent(QStringLiteral("\\n.txt")), "changed here");
+    const QString endsAt = QString::fromLatin1(GetParam().endsAt);
+    EXPECT_EQ(LocalContent(endsAt), "changed here");
     DriveWithRetries();
-    EXPECT_EQ(ServiceContent(QStringLiteral("/n.txt")), "changed here");
+    EXPECT_EQ(ServiceContent(ServicePathOf(endsAt)), "changed here");
     EXPECT_EQ(Joined(OpenRequests()), "");
     EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, ChangeBeingRecordedTest,
+    ::testing::Values(
+        ChangeBeingRecordedCase{"Move", [](JournalReplayTest& t) { static_cast<ChangeBeingRecordedTest&>(t).Moves(); },
+                                "\\n.txt"},
+        ChangeBeingRecordedCase{"Recycle",
+                                [](JournalReplayTest& t) { static_cast<ChangeBeingRecordedTest&>(t).Recycles(); },
+                                "\\m.txt"}),
+    [](const ::testing::TestParamInfo<ChangeBeingRecordedCase>& info) { return info.param.name; });
 
 // The service's edit before the move never came here (its download found
 // the old name gone): the moved file here is older than the service's and
