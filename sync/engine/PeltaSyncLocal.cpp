@@ -333,6 +333,10 @@ bool PeltaSync::RenameItem(const QString& oldPath, const QString& newPath)
         return false;
     Log(QStringLiteral("DB:Ren:") + oldRel + QLatin1Char(',') + newRel, LogSync);
 
+    // A change under the old name that another thread is recording (a
+    // download kept beside the file queues the file's own content) is
+    // either recorded whole before the record moves or finds it moved.
+    const LocalChangeLock recording;
     PeltaRecVfsSyncFile moved;
     moved.path = newRel;
     const int read = GetLocalInfo(moved);
