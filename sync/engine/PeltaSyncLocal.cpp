@@ -12,6 +12,8 @@
 #include "sync/rules/RecordKey.h"
 #include "sync/rules/SelfChange.h"
 
+#include <optional>
+
 namespace {
 
 const QString kRoot = QStringLiteral("\\");
@@ -333,13 +335,16 @@ bool PeltaSync::RenameItem(const QString& oldPath, const QString& newPath)
         return false;
     Log(QStringLiteral("DB:Ren:") + oldRel + QLatin1Char(',') + newRel, LogSync);
 
-    // A change under the old name that another thread is recording (a
-    // download kept beside the file queues the file's own content) is
-    // either recorded whole before the record moves or finds it moved.
-    const LocalChangeLock recording;
     PeltaRecVfsSyncFile moved;
     moved.path = newRel;
     const int read = GetLocalInfo(moved);
+    // A change under the old name of a file that another thread is recording
+    // (a download kept beside the file queues the file's own content) is
+    // either recorded whole before the record moves or finds it moved. Not
+    // held for a folder, whose subtree is rescanned afterwards.
+    std::optional<LocalChangeLock> recording;
+    if (moved.kind == XFSFile)
+        recording.emplace();
     if (read == InfoMissing) {
         // Moved on again or deleted before this event came: the later event
         // names only the new name, which has no row, so the old name's row
