@@ -581,9 +581,4 @@ private:
 
     mutable std::mutex foldersMutex_;
     std::shared_ptr<const SyncFolders> folders_;  // guarded by foldersMutex_
-    // Held while a download is put in place and while a removal seen here
-    // looks at the path and drops its record: a removal judged from a look
-    // taken before the download arrived never drops the record of the file
-    // it put there.
-    std::mutex placeMutex_;
 };

@@ -9,6 +9,7 @@
 #include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/SyncFolders.h"
+#include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/LocalItem.h"
 #include "sync/rules/RecordKey.h"
 
@@ -425,7 +426,9 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
             *error = EPERM;
         return SafeReplace::Outcome::Failed;
     }
-    std::unique_lock placing(placeMutex_);
+    // No local change is half recorded while the file is tested and
+    // replaced.
+    const LocalChangeLock replacing;
     // The record as it is now: another download of the path may have placed
     // the file and written its record since the caller read it.
     PeltaRecVfsSyncFile current;
@@ -444,7 +447,6 @@ SafeReplace::Outcome PeltaSync::PlaceDownload(const QString& incoming, const QSt
     status_.FileMon(relative, PeltaRequestObject::SelfChangeMark, false);
     const SafeReplace::Result result = SafeReplace::Apply(folders->SyncFolder(), incoming, full, facts, uploadOpen,
                                                           QDateTime::currentDateTime());
-    placing.unlock();
     // When nothing was moved onto the path, the next change there is the
     // user's and must not be taken for one of ours. A replaced file keeps
     // its mark until the caller has written its record: only then may the

@@ -7,9 +7,12 @@
 #include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/SyncFolders.h"
+#include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/LocalItem.h"
 #include "sync/rules/RecordKey.h"
 #include "sync/rules/SelfChange.h"
+
+#include <optional>
 
 namespace {
 
@@ -39,6 +42,9 @@ bool PeltaSync::AddItem(const QString& path, int level, bool lowPriority, bool f
 {
     if (!IsRunning() || path.isEmpty() || path == kRoot)
         return false;
+    // The record and the upload row are written as one step for the
+    // replaces of remote changes.
+    const LocalChangeLock recording;
     PeltaRecVfsSyncFile local;
     local.path = path;
     const int read = GetLocalInfo(local);
@@ -154,6 +160,9 @@ void PeltaSync::ModifyItem(const QString& path)
     if (full.isEmpty() || LocalItem::Stat(folders->SyncFolder(), full).kind != LocalKind::File)
         return;
 
+    // Until the upload row is open, the record alone would make the changed
+    // file look like the service's: no remote change may replace it then.
+    const LocalChangeLock recording;
     PeltaRecVfsSyncFile local;
     local.path = relative;
     const int read = GetLocalInfo(local);
@@ -343,6 +352,13 @@ bool PeltaSync::RenameItem(const QString& oldPath, const QString& newPath)
     PeltaRecVfsSyncFile moved;
     moved.path = newRel;
     const int read = GetLocalInfo(moved);
+    // A change under the old name of a file that another thread is recording
+    // (a download kept beside the file queues the file's own content) is
+    // either recorded whole before the record moves or finds it moved. Not
+    // held for a folder, whose subtree is rescanned afterwards.
+    std::optional<LocalChangeLock> recording;
+    if (moved.kind == XFSFile)
+        recording.emplace();
     if (read == InfoMissing) {
         // Moved on again or deleted before this event came: the later event
         // names only the new name, which has no row, so the old name's row

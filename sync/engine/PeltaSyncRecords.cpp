@@ -6,6 +6,7 @@
 #include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/SyncFolders.h"
+#include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/LocalItem.h"
 #include "sync/rules/MountedFolder.h"
 #include "sync/rules/PathGuard.h"
@@ -197,7 +198,8 @@ bool PeltaSync::RemoveItem(const QString& path)
     // Only an item known to be gone loses its rows; one that is there in any
     // form, or that could not be looked at, keeps them.
     const QString full = Full(*folders, relative);
-    const std::lock_guard placing(placeMutex_);
+    // A download is not put in place between the look and the record dropped.
+    const LocalChangeLock removing;
     const LocalFacts facts = LocalItem::Stat(folders->SyncFolder(), full);
     if (facts.kind != LocalKind::Missing) {
         if (facts.kind == LocalKind::Other || facts.kind == LocalKind::Unknown)

@@ -5,6 +5,7 @@
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/PeltaSync.h"
 #include "sync/engine/ShellNotice.h"
+#include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/LocalItem.h"
 #include "sync/rules/LocalListing.h"
 #include "sync/rules/MountedFolder.h"
@@ -70,6 +71,7 @@ RemoteRecycle::Result RemoteRecycle::File(const QString& path)
 
 RemoteRecycle::Result RemoteRecycle::RemoveFile(const QString& path, bool queueKept)
 {
+    const LocalChangeLock removing;
     PeltaRecVfsSyncFile stored;
     stored.kind = XFSFile;
     stored.path = path;

@@ -6,6 +6,7 @@
 #include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/engine/ShellNotice.h"
+#include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/LocalItem.h"
 #include "sync/rules/RecordKey.h"
 #include "sync/rules/SafeReplace.h"
@@ -191,6 +192,9 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
     const QString& dest = entry.destPath;
     if (orig == dest)
         return EntryOutcome::Applied;
+    // A change here being recorded under the old name is either recorded
+    // before the file is looked at (its row is open) or finds the file gone.
+    LocalChangeLock moving;
     PeltaRecVfsSyncFile source;
     PeltaRecVfsSyncFile target;
     bool sourceError = false;
@@ -211,6 +215,7 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
             else
                 engine_.MoveFolder(orig, dest);
         }
+        moving.Release();
         return FetchMoved(entry);
     }
     if (engine_.MoveOntoOpen(orig)) {
@@ -219,6 +224,7 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
         PeltaSync::Log(kWhere + QStringLiteral("the file here is not the one moved, the service's file fetched:") +
                            entry.Describe(),
                        LogGeneral);
+        moving.Release();
         return FetchMoved(entry);
     }
     if (!sourceFound || source.version.isEmpty()) {
@@ -229,12 +235,14 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
         PeltaSync::Log(kWhere + QStringLiteral("not the service's file here, kept, the destination fetched:") +
                            entry.Describe(),
                        LogGeneral);
+        moving.Release();
         return FetchMovedAway(entry);
     }
     if (LocalItem::Stat(root_, to).kind != LocalKind::Missing) {
         PeltaSync::Log(kWhere + QStringLiteral("destination taken, the service's file fetched beside it:") +
                            entry.Describe(),
                        LogGeneral);
+        moving.Release();
         return FetchMovedAway(entry);
     }
     PeltaRecVfsSyncFile parentCheck;
@@ -256,6 +264,7 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
         PeltaSync::Log(kWhere + QStringLiteral("file not moved, the destination fetched:") + entry.Describe() +
                            QLatin1Char(':') + LocalItem::ErrorText(error),
                        LogGeneral);
+        moving.Release();
         return FetchMovedAway(entry);
     }
     if (targetFound)
@@ -294,6 +303,7 @@ EntryOutcome ReplayEntry::MoveFile(const JournalEntry& entry)
         if (!unsent)
             engine_.Status().CancelTransfer(orig);
         engine_.DropWaitingDownload(orig, engine_.RecordKey(orig));
+        moving.Release();
         return FetchMoved(entry);
     }
     batch_.lastPath = dest;

@@ -9,6 +9,7 @@
 #include "foundation/db/PeltaDb.h"
 #include "foundation/ProcessState.h"
 #include "sync/rules/FileInUse.h"
+#include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/UploadSnapshot.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/PatternData.h"
@@ -22,6 +23,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <ostream>
 #include <thread>
 
@@ -395,6 +397,54 @@ TEST_F(EngineTransfersTest, ADownloadNeverReplacesALocallyChangedFile)
     EXPECT_EQ(service_.State().Items(UserId).size(), 2u);
     EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where status in (1, 3, 5, 6, 7)")), 0)
         << Joined(RowStates());
+}
+
+// A change here is recorded in two writes: the record takes the file's new
+// time and size, then the upload row opens. A download placed between the
+// two would find the file like its record with nothing waiting to go up,
+// and replace the change. It waits until the change is recorded, then keeps
+// the file and puts the service's content beside it.
+TEST_F(EngineTransfersTest, ADownloadWaitsForAChangeBeingRecordedHereAndKeepsIt)
+{
+    const QString path = QStringLiteral("\\r.txt");
+    MakeFile(path, "old", 500);
+    StoreFileRecord(path, QStringLiteral("1"), 500, 3);
+    PeltaRecVfsSyncFile before;
+    before.kind = XFSFile;
+    before.path = path;
+    ASSERT_TRUE(engine_->Db().RecGet(before));
+    ASSERT_TRUE(engine_->EnsureCacheDir());
+    const QString incoming =
+        QLatin1Char('\\') + QDir(SyncRoot()).relativeFilePath(engine_->CacheDir()) + QStringLiteral("\\incoming");
+    MakeFile(incoming, "theirs", 2000);
+
+    // The recording of the change, as far as its record.
+    auto recording = std::make_unique<LocalChangeLock>();
+    const auto recorder = std::make_unique<PeltaSync>(reg_.get(), &settings_, *status_, conflicts_);
+    MakeFile(path, "changed here", 800);
+    PeltaRecVfsSyncFile changed = before;
+    changed.mtime = changed.ctime = 800;
+    changed.size = 12;
+    ASSERT_TRUE(recorder->Db().RecUpdate(changed));
+
+    std::atomic<bool> placed{false};
+    SafeReplace::Outcome outcome = SafeReplace::Outcome::Failed;
+    std::thread download([&] {
+        outcome = engine_->PlaceDownload(Local(incoming), path, before, QStringLiteral("2"));
+        placed = true;
+    });
+    const bool reached = WaitUntil([&] { return placed.load() || LocalChangeLock::Waiting() > 0; });
+    // The rest of the recording: the upload row.
+    const bool queued = recorder->Db().AddSyncRequest(changed, XSYNCFileMod, false);
+    recording.reset();
+    download.join();
+
+    ASSERT_TRUE(reached);
+    ASSERT_TRUE(queued);
+    EXPECT_EQ(outcome, SafeReplace::Outcome::KeptLocal);
+    EXPECT_EQ(ReadFileBytes(Local(path)), "changed here");
+    ASSERT_EQ(ConflictCopies().size(), 1) << Joined(ConflictCopies());
+    EXPECT_EQ(ReadFileBytes(SyncRoot() + QLatin1Char('/') + ConflictCopies().value(0)), "theirs");
 }
 
 // The local change's upload was registered before the download came, against

@@ -12,6 +12,7 @@
 #include "foundation/crypto/Crypto.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/rules/JournalPosition.h"
+#include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/MountedFolder.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/WaitUntil.h"
@@ -24,6 +25,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <functional>
 #include <ostream>
 #include <map>
@@ -770,6 +772,81 @@ TEST_F(JournalReplayTest, AChangeQueuedBeforeAMoveGoesUpUnderTheNewName)
     EXPECT_EQ(Joined(ServiceContents()), "changed here\ntheirs");
     EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
 }
+
+// A change here is being recorded - its record holds the new time and
+// size, its upload row is not open yet - when another agent's move or
+// recycle of the file comes. Taken then, the entry would find the file like
+// its record with nothing waiting to go up: the move would leave the change
+// to a row that finds no file at the old name, the recycle would delete it.
+// The entry waits for the recording, and the change goes up.
+struct ChangeBeingRecordedCase {
+    const char* name;
+    // Commits the other agent's entry for \m.txt.
+    std::function<void(JournalReplayTest&)> commit;
+    const char* endsAt;  // where the change is at the end, here and there
+};
+
+void PrintTo(const ChangeBeingRecordedCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ChangeBeingRecordedTest : public JournalReplayTest,
+                                public ::testing::WithParamInterface<ChangeBeingRecordedCase> {
+public:
+    void Moves() { OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt")); }
+    void Recycles() { OtherRecycles(QStringLiteral("\\m.txt")); }
+};
+
+TEST_P(ChangeBeingRecordedTest, TheEntryWaitsAndTheChangeGoesUp)
+{
+    SyncedFile(QStringLiteral("\\m.txt"), "old");
+    GetParam().commit(*this);
+
+    // The recording of the change, as far as its record.
+    auto recording = std::make_unique<LocalChangeLock>();
+    const auto recorder = std::make_unique<PeltaSync>(reg_.get(), &settings_, *status_, conflicts_);
+    MakeFile(QStringLiteral("\\m.txt"), "changed here", 1700);
+    PeltaRecVfsSyncFile changed;
+    changed.kind = XFSFile;
+    changed.path = QStringLiteral("\\m.txt");
+    ASSERT_TRUE(recorder->Db().RecGet(changed));
+    changed.mtime = changed.ctime = 1700;
+    changed.size = 12;
+    ASSERT_TRUE(recorder->Db().RecUpdate(changed));
+
+    std::atomic<bool> replayed{false};
+    int result = 0;
+    std::thread replay([&] {
+        result = Replay();
+        replayed = true;
+    });
+    const bool reached = WaitUntil([&] { return replayed.load() || LocalChangeLock::Waiting() > 0; });
+    // The rest of the recording: the upload row.
+    const bool queued = recorder->Db().AddSyncRequest(changed, XSYNCFileMod, false);
+    recording.reset();
+    replay.join();
+
+    ASSERT_TRUE(reached);
+    ASSERT_TRUE(queued);
+    ASSERT_EQ(result, PeltaSync::JournalReplayed);
+    const QString endsAt = QString::fromLatin1(GetParam().endsAt);
+    EXPECT_EQ(LocalContent(endsAt), "changed here");
+    DriveWithRetries();
+    EXPECT_EQ(ServiceContent(ServicePathOf(endsAt)), "changed here");
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, ChangeBeingRecordedTest,
+    ::testing::Values(
+        ChangeBeingRecordedCase{"Move", [](JournalReplayTest& t) { static_cast<ChangeBeingRecordedTest&>(t).Moves(); },
+                                "\\n.txt"},
+        ChangeBeingRecordedCase{"Recycle",
+                                [](JournalReplayTest& t) { static_cast<ChangeBeingRecordedTest&>(t).Recycles(); },
+                                "\\m.txt"}),
+    [](const ::testing::TestParamInfo<ChangeBeingRecordedCase>& info) { return info.param.name; });
 
 // The service's edit before the move never came here (its download found
 // the old name gone): the moved file here is older than the service's and

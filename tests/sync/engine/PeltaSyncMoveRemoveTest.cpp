@@ -1,15 +1,20 @@
 #include "tests/sync/SyncFixture.h"
 
 #include "foundation/db/PeltaDb.h"
+#include "sync/rules/LocalChangeLock.h"
 #include "tests/support/FileContents.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
 #include <QFileInfo>
 #include <QString>
 
+#include <atomic>
+#include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -93,6 +98,48 @@ TEST_F(PeltaSyncMoveRemoveTest, ARenameOfAChangeNotSentYetAlsoQueuesTheModificat
     Move(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
 
     EXPECT_TRUE(engine_->FileRename(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt")));
+    EXPECT_EQ(Joined(OpenRequests()), "2|\\a.txt|\n4|\\b.txt|\\a.txt\n2|\\b.txt|");
+    EXPECT_EQ(Joined(Rows(QStringLiteral("select path, mtime, size, version from vfs_sync_file"))),
+              "\\b.txt|2000|6|v1");
+}
+
+// The change is being recorded under the old name by another thread - its
+// record holds the new time and size, its upload row is not open yet - when
+// the rename comes. Taken then, the rename would find the file like its
+// record with nothing waiting to go up and queue the move alone, and the
+// row opened afterwards would find no file. It waits for the recording.
+TEST_F(PeltaSyncMoveRemoveTest, ARenameWaitsForAChangeBeingRecordedUnderTheOldName)
+{
+    MakeFile(QStringLiteral("\\a.txt"), "abc", 1000);
+    Add(QStringLiteral("\\a.txt"));
+    CommitAll();
+
+    // The recording of the change, as far as its record.
+    auto recording = std::make_unique<LocalChangeLock>();
+    const auto recorder = NewEngine();
+    MakeFile(QStringLiteral("\\a.txt"), "abcdef", 2000);
+    PeltaRecVfsSyncFile changed;
+    changed.kind = XFSFile;
+    changed.path = QStringLiteral("\\a.txt");
+    ASSERT_TRUE(recorder->Db().RecGet(changed));
+    changed.mtime = changed.ctime = 2000;
+    changed.size = 6;
+    ASSERT_TRUE(recorder->Db().RecUpdate(changed));
+    Move(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
+
+    std::atomic<bool> renamed{false};
+    std::thread rename([&] {
+        engine_->FileRename(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
+        renamed = true;
+    });
+    const bool reached = WaitUntil([&] { return renamed.load() || LocalChangeLock::Waiting() > 0; });
+    // The rest of the recording: the upload row.
+    const bool queued = recorder->Db().AddSyncRequest(changed, XSYNCFileMod, false);
+    recording.reset();
+    rename.join();
+
+    ASSERT_TRUE(reached);
+    ASSERT_TRUE(queued);
     EXPECT_EQ(Joined(OpenRequests()), "2|\\a.txt|\n4|\\b.txt|\\a.txt\n2|\\b.txt|");
     EXPECT_EQ(Joined(Rows(QStringLiteral("select path, mtime, size, version from vfs_sync_file"))),
               "\\b.txt|2000|6|v1");
