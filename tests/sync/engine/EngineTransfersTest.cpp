@@ -586,22 +586,6 @@ TEST_F(EngineTransfersTest, AFileKeptBesideADownloadIsNeverRecordedWithoutItsUpl
     EXPECT_EQ(Joined(Rows(QStringLiteral("select version, uploads from written where uploads=0"))), "");
 }
 
-// The same for a change seen here: a download of the service's version
-// looking at the store between the record's write and the upload's would
-// take the changed file for the service's.
-TEST_F(EngineTransfersTest, AChangeSeenHereIsNeverRecordedWithoutItsUpload)
-{
-    const QString path = QStringLiteral("\\r.txt");
-    ASSERT_TRUE(service_.State().SeedFile(UserId, QStringLiteral("/r.txt"), "base", 500));
-    MakeFile(path, "base", 500);
-    StoreFileRecord(path, ServiceVersion(QStringLiteral("/r.txt")), 500, 4);
-    NoteRecordWrites(path);
-
-    ModifyLocal(path, "changed here", 800);
-    EXPECT_EQ(FileRecord(path), ServiceVersion(QStringLiteral("/r.txt")).toStdString() + "|800|12");
-    EXPECT_EQ(Joined(Rows(QStringLiteral("select size, uploads from written"))), "12|1");
-}
-
 // A new local file goes up while the service holds a file of that name;
 // while its commit is under way the service's file arrives and is kept
 // beside it. When the file changed again meanwhile (its own event comes
