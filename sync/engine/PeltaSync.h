@@ -215,6 +215,12 @@ public:
     // A file's content changed: queue a modification when its size or time
     // really changed.
     void FileModify(const QString& path);
+    // Lowers the path's self-change mark to the settle mark once the
+    // engine's own change there is recorded. Every event while the mark was
+    // high counted as the engine's own, so a user's write in that time went
+    // unreported: a file that no longer agrees with its record is taken in
+    // as the user's change now.
+    void SettleOwnChange(const QString& path);
     static bool IsLocalChanged(const PeltaRecVfsSyncFile& local, const PeltaRecVfsSyncFile& stored);
     // The upload a local change of a stored file goes up as: an add when the
     // record holds no version of the service's, otherwise a modification.

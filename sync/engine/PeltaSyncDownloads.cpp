@@ -313,7 +313,7 @@ PeltaSync::Placed PeltaSync::PlaceFetched(PeltaRecSyncRequest& request, bool may
         RecordPlaced(stored, heldMtime, size, version);
         // Change events of the move that arrive within the next seconds are
         // the engine's own while the file still is what was just recorded.
-        status_.FileMon(request.path, 1, true);
+        SettleOwnChange(request.path);
         stored.mtime = static_cast<std::int32_t>(heldMtime);
         stored.size = size;
         stored.version = version;

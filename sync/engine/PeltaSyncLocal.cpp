@@ -152,6 +152,20 @@ void PeltaSync::FileModify(const QString& path)
     Guarded("PeltaSync:FileModify", [&] { ModifyItem(path); });
 }
 
+void PeltaSync::SettleOwnChange(const QString& path)
+{
+    status_.FileMon(path, 1, true);
+    const auto folders = Folders();
+    bool matches = true;
+    Guarded("PeltaSync::SettleOwnChange",
+            [&] { matches = SelfChange::DiskMatchesRecord(*db_, folders->SyncFolder(), path); });
+    if (matches)
+        return;
+    Log(QStringLiteral("PeltaSync::SettleOwnChange:changed while the engine wrote it, the user's:") + path,
+        LogSync);
+    FileModify(path);
+}
+
 void PeltaSync::ModifyItem(const QString& path)
 {
     const auto folders = Folders();

@@ -846,9 +846,8 @@ void RemoteWalk::Flush(bool all)
     lastFlush_ = std::chrono::steady_clock::now();
     // Recorded now: what comes late from these paths is the engine's own
     // while the disk still agrees with the records.
-    PeltaRequestObject& status = engine_.Status();
     for (const QString& path : std::as_const(settling_))
-        status.FileMon(path, 1, true);
+        engine_.SettleOwnChange(path);
     settling_.clear();
 }
 

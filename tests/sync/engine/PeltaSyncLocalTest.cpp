@@ -489,4 +489,29 @@ const RecordedChangeCase recordedChanges[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, RecordBeforeUploadTest, testing::ValuesIn(recordedChanges),
                          [](const testing::TestParamInfo<RecordedChangeCase>& info) { return info.param.name; });
 
+// While the engine's own write of a file runs, every event there counts as
+// its own, a user's write in that time included. Once the record is written
+// and the mark lowered, a file that no longer agrees with its record is the
+// user's change and goes up; one that still agrees stays as it is.
+TEST_F(PeltaSyncLocalTest, AWriteHereDuringTheEnginesOwnWriteIsTakenInWhenItSettles)
+{
+    const QString path = QStringLiteral("\\a.txt");
+    for (const bool userWrote : {false, true}) {
+        SCOPED_TRACE(userWrote ? "written meanwhile" : "as placed");
+        Run(QStringLiteral("delete from sync_request"));
+        MakeFile(path, "placed", 1000);
+        Add(path);
+        CommitAll();
+        SetVersion(path, "v1");
+        engine_->Status().FileMon(path, PeltaRequestObject::SelfChangeMark, false);
+        if (userWrote)
+            MakeFile(path, "the user's own text", 2000);
+
+        engine_->SettleOwnChange(path);
+        EXPECT_EQ(Number(QStringLiteral("select count(*) from sync_request where commit_time is null and action=") +
+                         QString::number(XSYNCFileMod)),
+                  userWrote ? 1 : 0);
+    }
+}
+
 }  // namespace
