@@ -488,6 +488,15 @@ PeltaSync::JournalErrorEffect PeltaSync::HandleActionError(PeltaRecSyncRequest& 
         return JournalErrorEffect::None;
     case XSYNCFileGet:
         if (message == kFileNotFound) {
+            // Often moved there, with the move's replay still to come: the
+            // row stays open until the journal is replayed past the refusal,
+            // so the move finds the service's change of the old name never
+            // came here (a change here still to go up then stays based on
+            // the version it was made from).
+            if (!ReplayCaughtUp(request)) {
+                IncRequestErrCount(request);
+                return JournalErrorEffect::None;
+            }
             CancelRequest(request);
             if (request.rowid != 0)
                 ForgetFileGoneEverywhere(request.path);

@@ -16,6 +16,7 @@
 #include "sync/rules/MountedFolder.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/WaitUntil.h"
+#include "tests/sync/JournalStandIn.h"
 #include "tests/sync/ScriptedService.h"
 #include "tests/sync/TreeListing.h"
 
@@ -880,6 +881,41 @@ TEST_F(JournalReplayTest, AFileMovedAfterAChangeNotSeenHereComesWithTheServicesC
     EXPECT_EQ(LocalContent(QStringLiteral("\\n.txt")), "edited there");
     DriveWithRetries();
     EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
+}
+
+// Another agent edits a file whose change here still waits to go up, then
+// moves it; the download of its edit meets the old name gone before the
+// move is replayed here. The change here goes up based on the version it was
+// made from, never as an edit of the moved one: both contents survive.
+TEST_F(JournalReplayTest, AnEditWhoseDownloadFoundTheFileMovedIsNotReplacedByTheChangeHere)
+{
+    SyncedFile(QStringLiteral("\\m.txt"), "old");
+    ModifyLocal(QStringLiteral("\\m.txt"), "changed here", 1700);
+    OtherAgentEdits(QStringLiteral("/m.txt"), "edited there", 2100);
+    OtherMoves(QStringLiteral("\\m.txt"), QStringLiteral("\\n.txt"));
+    const QString moveEntry = LastCommitTime();
+
+    // What the edit's replay left: a download of the old name.
+    PeltaRecVfsSyncFile record;
+    record.kind = XFSFile;
+    record.path = QStringLiteral("\\m.txt");
+    ASSERT_TRUE(engine_->Db().RecGet(record));
+    ASSERT_TRUE(engine_->QueueFileGet(record));
+    PeltaRecSyncRequest download = LoadRow(static_cast<int>(
+        Number(QStringLiteral("select rowid from sync_request where action=") + QString::number(XSYNCFileGet))));
+    ASSERT_NE(download.rowid, 0);
+    {
+        JournalStandIn journal([&] { EXPECT_EQ(Replay(moveEntry), PeltaSync::JournalReplayed); });
+        EXPECT_FALSE(engine_->GetFileCheck(download, true));
+    }
+    // The move's replay comes in any case, at the latest with the next pull.
+    if (LocalContent(QStringLiteral("\\m.txt")) != "(none)")
+        ASSERT_EQ(Replay(moveEntry), PeltaSync::JournalReplayed);
+
+    DriveWithRetries();
+    EXPECT_EQ(Joined(OpenRequests()), "");
+    EXPECT_EQ(Joined(ServiceContents()), "changed here\nedited there");
     EXPECT_EQ(Joined(LocalTree()), Joined(ServiceTree()));
 }
 
