@@ -9,11 +9,11 @@
 #include "foundation/db/PeltaDb.h"
 #include "foundation/ProcessState.h"
 #include "sync/rules/FileInUse.h"
-#include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/UploadSnapshot.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/PatternData.h"
 #include "tests/support/WaitUntil.h"
+#include "tests/sync/HalfRecordedChange.h"
 #include "tests/sync/ScriptedService.h"
 
 #include <gtest/gtest.h>
@@ -419,7 +419,7 @@ TEST_F(EngineTransfersTest, ADownloadWaitsForAChangeBeingRecordedHereAndKeepsIt)
     MakeFile(incoming, "theirs", 2000);
 
     // The recording of the change, as far as its record.
-    auto recording = std::make_unique<LocalChangeLock>();
+    HalfRecordedChange recording;
     const auto recorder = std::make_unique<PeltaSync>(reg_.get(), &settings_, *status_, conflicts_);
     MakeFile(path, "changed here", 800);
     PeltaRecVfsSyncFile changed = before;
@@ -427,17 +427,11 @@ TEST_F(EngineTransfersTest, ADownloadWaitsForAChangeBeingRecordedHereAndKeepsIt)
     changed.size = 12;
     ASSERT_TRUE(recorder->Db().RecUpdate(changed));
 
-    std::atomic<bool> placed{false};
     SafeReplace::Outcome outcome = SafeReplace::Outcome::Failed;
-    std::thread download([&] {
-        outcome = engine_->PlaceDownload(Local(incoming), path, before, QStringLiteral("2"));
-        placed = true;
-    });
-    const bool reached = WaitUntil([&] { return placed.load() || LocalChangeLock::Waiting() > 0; });
-    // The rest of the recording: the upload row.
-    const bool queued = recorder->Db().AddSyncRequest(changed, XSYNCFileMod, false);
-    recording.reset();
-    download.join();
+    bool queued = false;
+    const bool reached = recording.RaceWith([&] { outcome = engine_->PlaceDownload(Local(incoming), path, before, QStringLiteral("2")); },
+                                            // The rest of the recording: the upload row.
+                                            [&] { queued = recorder->Db().AddSyncRequest(changed, XSYNCFileMod, false); });
 
     ASSERT_TRUE(reached);
     ASSERT_TRUE(queued);

@@ -12,10 +12,10 @@
 #include "foundation/crypto/Crypto.h"
 #include "foundation/db/PeltaDb.h"
 #include "sync/rules/JournalPosition.h"
-#include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/MountedFolder.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/WaitUntil.h"
+#include "tests/sync/HalfRecordedChange.h"
 #include "tests/sync/JournalStandIn.h"
 #include "tests/sync/ScriptedService.h"
 #include "tests/sync/TreeListing.h"
@@ -805,7 +805,7 @@ TEST_P(ChangeBeingRecordedTest, TheEntryWaitsAndTheChangeGoesUp)
     GetParam().commit(*this);
 
     // The recording of the change, as far as its record.
-    auto recording = std::make_unique<LocalChangeLock>();
+    HalfRecordedChange recording;
     const auto recorder = std::make_unique<PeltaSync>(reg_.get(), &settings_, *status_, conflicts_);
     MakeFile(QStringLiteral("\\m.txt"), "changed here", 1700);
     PeltaRecVfsSyncFile changed;
@@ -816,17 +816,11 @@ TEST_P(ChangeBeingRecordedTest, TheEntryWaitsAndTheChangeGoesUp)
     changed.size = 12;
     ASSERT_TRUE(recorder->Db().RecUpdate(changed));
 
-    std::atomic<bool> replayed{false};
     int result = 0;
-    std::thread replay([&] {
-        result = Replay();
-        replayed = true;
-    });
-    const bool reached = WaitUntil([&] { return replayed.load() || LocalChangeLock::Waiting() > 0; });
-    // The rest of the recording: the upload row.
-    const bool queued = recorder->Db().AddSyncRequest(changed, XSYNCFileMod, false);
-    recording.reset();
-    replay.join();
+    bool queued = false;
+    const bool reached = recording.RaceWith([&] { result = Replay(); },
+                                            // The rest of the recording: the upload row.
+                                            [&] { queued = recorder->Db().AddSyncRequest(changed, XSYNCFileMod, false); });
 
     ASSERT_TRUE(reached);
     ASSERT_TRUE(queued);

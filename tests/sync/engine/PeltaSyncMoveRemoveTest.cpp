@@ -1,9 +1,9 @@
 #include "tests/sync/SyncFixture.h"
 
 #include "foundation/db/PeltaDb.h"
-#include "sync/rules/LocalChangeLock.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/WaitUntil.h"
+#include "tests/sync/HalfRecordedChange.h"
 
 #include <gtest/gtest.h>
 
@@ -115,7 +115,7 @@ TEST_F(PeltaSyncMoveRemoveTest, ARenameWaitsForAChangeBeingRecordedUnderTheOldNa
     CommitAll();
 
     // The recording of the change, as far as its record.
-    auto recording = std::make_unique<LocalChangeLock>();
+    HalfRecordedChange recording;
     const auto recorder = NewEngine();
     MakeFile(QStringLiteral("\\a.txt"), "abcdef", 2000);
     PeltaRecVfsSyncFile changed;
@@ -127,16 +127,10 @@ TEST_F(PeltaSyncMoveRemoveTest, ARenameWaitsForAChangeBeingRecordedUnderTheOldNa
     ASSERT_TRUE(recorder->Db().RecUpdate(changed));
     Move(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
 
-    std::atomic<bool> renamed{false};
-    std::thread rename([&] {
-        engine_->FileRename(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt"));
-        renamed = true;
-    });
-    const bool reached = WaitUntil([&] { return renamed.load() || LocalChangeLock::Waiting() > 0; });
-    // The rest of the recording: the upload row.
-    const bool queued = recorder->Db().AddSyncRequest(changed, XSYNCFileMod, false);
-    recording.reset();
-    rename.join();
+    bool queued = false;
+    const bool reached = recording.RaceWith([&] { engine_->FileRename(QStringLiteral("\\a.txt"), QStringLiteral("\\b.txt")); },
+                                            // The rest of the recording: the upload row.
+                                            [&] { queued = recorder->Db().AddSyncRequest(changed, XSYNCFileMod, false); });
 
     ASSERT_TRUE(reached);
     ASSERT_TRUE(queued);
