@@ -6,6 +6,7 @@
 
 #include "foundation/db/PeltaDb.h"
 #include "sync/rules/MountedFolder.h"
+#include "sync/rules/PendingLocalMoves.h"
 #include "tests/support/FileContents.h"
 #include "tests/sync/JournalStandIn.h"
 #include "tests/sync/TreeListing.h"
@@ -672,6 +673,58 @@ TEST_F(DeletionOrderTest, AFolderDeletedHereKeepsAFileChangedThere)
     EXPECT_EQ(LocalContent(QStringLiteral("\\F\\y.txt")), "(none)");
     EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
 }
+
+// A folder moved here while a file in it changed there and the file's
+// download is queued: the folder is never made again under its old name,
+// and the changed file arrives under the new one, here and on the service -
+// whether the download runs while the move still waits to be taken in or
+// only after.
+class FolderMovedHereTest : public DeletionOrderTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void TearDown() override
+    {
+        PendingLocalMoves::Clear();
+        DeletionOrderTest::TearDown();
+    }
+};
+
+TEST_P(FolderMovedHereTest, TakesAWaitingDownloadAlong)
+{
+    const bool downloadFirst = GetParam();
+    MakeFolder(QStringLiteral("\\A"));
+    engine_->FileAdd(QStringLiteral("\\A"), 0, false, false);
+    AddLocal(QStringLiteral("\\A\\x.txt"), "mine", 1000);
+    Drive();
+    ASSERT_EQ(ServiceContent(QStringLiteral("/A/x.txt")), "mine");
+    // Queued for download as the journal replay does; the record keeps the
+    // facts of the file here until the service's content is in place.
+    OtherAgentEdits(QStringLiteral("/A/x.txt"), "theirs", 3000);
+    PeltaRecVfsSyncFile incoming;
+    incoming.kind = XFSFile;
+    incoming.path = QStringLiteral("\\A\\x.txt");
+    ASSERT_TRUE(engine_->Db().RecGet(incoming));
+    ASSERT_TRUE(engine_->QueueFileGet(incoming));
+
+    Move(QStringLiteral("\\A"), QStringLiteral("\\Docs"));
+    PendingLocalMoves::Seen(QStringLiteral("\\A"), QStringLiteral("\\Docs"));
+    if (downloadFirst) {
+        Drive();
+        EXPECT_FALSE(QFileInfo::exists(Local(QStringLiteral("\\A"))));
+    }
+    ASSERT_TRUE(engine_->FileRename(QStringLiteral("\\A"), QStringLiteral("\\Docs")));
+    PendingLocalMoves::TakenIn(QStringLiteral("\\A"), QStringLiteral("\\Docs"));
+
+    DriveWithRetries(4);
+    EXPECT_FALSE(QFileInfo::exists(Local(QStringLiteral("\\A"))));
+    EXPECT_FALSE(ServiceItem(QStringLiteral("/A")).has_value());
+    EXPECT_EQ(LocalContent(QStringLiteral("\\Docs\\x.txt")), "theirs");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/Docs/x.txt")), "theirs");
+    EXPECT_EQ(FileRecord(QStringLiteral("\\A\\x.txt")), "");
+    EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FolderMovedHereTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "DownloadWhileTheMoveWaits" : "MoveTakenInFirst"; });
 
 // A file added there is on its way here (recorded, its download queued)
 // when the folder it goes into is removed here: it stays on the service and
