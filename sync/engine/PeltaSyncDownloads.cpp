@@ -391,9 +391,11 @@ PeltaSync::Placed PeltaSync::ParentMissing(PeltaRecSyncRequest& request, bool ma
         return Placed::Failed;
     }
     // The move was taken in while the file came: the row went along with it.
-    if (!RequestOpen(request.path, XSYNCFileGet, 0)) {
+    if (request.rowid > 0 && !RequestOpen(request.path, XSYNCFileGet, 0)) {
         Log(QStringLiteral("PeltaSync:GetFileCheck:") + request.path + QStringLiteral(":row ended, folder not made"),
             LogSync);
+        if (RecordKey::IsValid(request.key))
+            RemoveDownloadParts(SyncFolder(), DownloadTarget(request.key));
         return Placed::Failed;
     }
     // Every missing folder above it, the outermost last.

@@ -499,7 +499,9 @@ void PeltaSync::CarryDownloads(const QString& oldFolder, const QString& newFolde
         }
     }
     for (const QString& path : paths) {
-        db_->CancelPathRequests(path, XSYNCFileGet);
+        // What the old name's row fetched so far is of no use any more.
+        status_.CancelTransfer(path);
+        DropWaitingDownload(path, RecordKey(path));
         PeltaRecVfsSyncFile record;
         record.kind = XFSFile;
         record.path = newFolder + path.mid(oldFolder.size());

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <ostream>
@@ -721,6 +722,10 @@ TEST_P(FolderMovedHereTest, TakesAWaitingDownloadAlong)
     EXPECT_EQ(ServiceContent(QStringLiteral("/Docs/x.txt")), "theirs");
     EXPECT_EQ(FileRecord(QStringLiteral("\\A\\x.txt")), "");
     EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
+    // Nothing the old name's row fetched is left in the cache folder.
+    QStringList cached = QDir(engine_->CacheDir()).entryList(QDir::Files | QDir::Hidden);
+    cached.removeAll(QStringLiteral(".mounted"));
+    EXPECT_EQ(cached.join(QLatin1Char(',')).toStdString(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FolderMovedHereTest, ::testing::Values(true, false),
