@@ -486,13 +486,15 @@ bool PeltaSync::RenameStored(PeltaRecVfsSyncFile& moved, const PeltaRecVfsSyncFi
 void PeltaSync::CarryDownloads(const QString& oldFolder, const QString& newFolder)
 {
     const QString below = oldFolder + QLatin1Char('\\');
+    // The store counts characters, not UTF-16 units.
+    const qsizetype characters = below.toUcs4().size();
     QStringList paths;
     {
         const auto statement = db_->NewStatement();
         const QString sql = QStringLiteral("select distinct path from sync_request where action=") +
                             QString::number(XSYNCFileGet) +
                             QStringLiteral(" and commit_time is null and status<=7 and substr(path, 1, ") +
-                            QString::number(below.size()) + QStringLiteral(")=") + PeltaRec::Literal(below);
+                            QString::number(characters) + QStringLiteral(")=") + PeltaRec::Literal(below);
         if (db_->QueryWith(sql, *statement) > 0) {
             while (statement->FetchRow())
                 paths << db_->ColumnText(QStringLiteral("path"), *statement);
