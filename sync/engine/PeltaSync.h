@@ -492,6 +492,7 @@ private:
     void ModifyItem(const QString& path);
     bool RenameItem(const QString& oldPath, const QString& newPath);
     bool RenameStored(PeltaRecVfsSyncFile& newRecord, const PeltaRecVfsSyncFile& oldRecord);
+    void CarryDownloads(const QString& oldFolder, const QString& newFolder);
     // The stored record of path, looked up first with the kind given, then
     // with the other kind; found set when either has a row.
     void FindStored(const QString& path, int firstKind, PeltaRecVfsSyncFile& stored);

@@ -11,6 +11,7 @@
 #include "sync/engine/SyncFolders.h"
 #include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/LocalItem.h"
+#include "sync/rules/PendingLocalMoves.h"
 #include "sync/rules/RecordKey.h"
 
 #include <QDateTime>
@@ -380,6 +381,23 @@ PeltaSync::Placed PeltaSync::ParentMissing(PeltaRecSyncRequest& request, bool ma
     Log(QStringLiteral("PeltaSync:GetFileCheck:") + request.path + QStringLiteral(":Cancel:") + ErrorSuffix(ENOENT),
         LogSync);
     const QString parent = ParentPath(request.path);
+    // Moved away here, the move not taken in yet: the old name is not made
+    // again; the move takes the download along once it is taken in.
+    if (PendingLocalMoves::MovedAway(parent)) {
+        Log(QStringLiteral("PeltaSync:GetFileCheck:") + request.path + QStringLiteral(":folder moved here, waits"),
+            LogSync);
+        if (mayWrite)
+            IncRequestErrCount(request);
+        return Placed::Failed;
+    }
+    // The move was taken in while the file came: the row went along with it.
+    if (request.rowid > 0 && !RequestOpen(request.path, XSYNCFileGet, 0)) {
+        Log(QStringLiteral("PeltaSync:GetFileCheck:") + request.path + QStringLiteral(":row ended, folder not made"),
+            LogSync);
+        if (RecordKey::IsValid(request.key))
+            RemoveDownloadParts(SyncFolder(), DownloadTarget(request.key));
+        return Placed::Failed;
+    }
     // Every missing folder above it, the outermost last.
     QStringList missing;
     for (QString folder = parent; !folder.isEmpty() && folder != kRoot && !LocalFolderExists(folder);

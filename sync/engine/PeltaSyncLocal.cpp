@@ -473,7 +473,43 @@ bool PeltaSync::RenameStored(PeltaRecVfsSyncFile& moved, const PeltaRecVfsSyncFi
         Log(QStringLiteral("DB:Ren:") + moved.path + QStringLiteral(":content changed, queue modification"), LogSync);
         db_->AddSyncRequest(moved, XSYNCFileMod, false);
     }
-    if (isFolder)
+    if (isFolder) {
+        CarryDownloads(old.path, moved.path);
         ResyncLocal(moved.path, true, false);
+    }
     return true;
+}
+
+// Downloads queued below a folder that moved here follow it: under the old
+// name they would find no record, and the service's change would never come.
+// Throws like the store.
+void PeltaSync::CarryDownloads(const QString& oldFolder, const QString& newFolder)
+{
+    const QString below = oldFolder + QLatin1Char('\\');
+    // The store counts characters, not UTF-16 units.
+    const qsizetype characters = below.toUcs4().size();
+    QStringList paths;
+    {
+        const auto statement = db_->NewStatement();
+        const QString sql = QStringLiteral("select distinct path from sync_request where action=") +
+                            QString::number(XSYNCFileGet) +
+                            QStringLiteral(" and commit_time is null and status<=7 and substr(path, 1, ") +
+                            QString::number(characters) + QStringLiteral(")=") + PeltaRec::Literal(below);
+        if (db_->QueryWith(sql, *statement) > 0) {
+            while (statement->FetchRow())
+                paths << db_->ColumnText(QStringLiteral("path"), *statement);
+        }
+    }
+    for (const QString& path : paths) {
+        // What the old name's row fetched so far is of no use any more.
+        status_.CancelTransfer(path);
+        DropWaitingDownload(path, RecordKey(path));
+        PeltaRecVfsSyncFile record;
+        record.kind = XFSFile;
+        record.path = newFolder + path.mid(oldFolder.size());
+        if (!db_->RecGet(record))
+            continue;
+        Log(QStringLiteral("DB:Ren:download follows the move:") + path + QLatin1Char(',') + record.path, LogSync);
+        QueueFileGet(record);
+    }
 }

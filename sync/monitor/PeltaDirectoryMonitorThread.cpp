@@ -1,9 +1,11 @@
 #include "sync/monitor/PeltaDirectoryMonitorThread.h"
 
+#include "foundation/Constants.h"
 #include "foundation/PeltaRequestObject.h"
 #include "foundation/ProcessState.h"
 #include "foundation/log/PeltaLog.h"
 #include "foundation/settings/PeltaReg.h"
+#include "sync/rules/PendingLocalMoves.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -185,6 +187,10 @@ int PeltaDirectoryMonitorThread::PollTimeoutMs(SteadyTime now) const
 void PeltaDirectoryMonitorThread::QueueEvents(const std::vector<PeltaFSQueue>& events)
 {
     for (const PeltaFSQueue& event : events) {
+        // Known as a move before anything reads the event: a download must
+        // not make the old name again meanwhile.
+        if (event.status == XMORenameOldName)
+            PendingLocalMoves::Seen(event.path, event.path2);
         {
             std::lock_guard lock(csFSQueue);
             FSQueue.Push(std::make_unique<PeltaFSQueue>(event.status, event.path, event.path2));

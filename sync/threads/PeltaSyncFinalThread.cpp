@@ -7,6 +7,7 @@
 #include "foundation/log/PeltaLog.h"
 #include "foundation/settings/PeltaSyncAgentSetting.h"
 #include "sync/engine/EngineNotices.h"
+#include "sync/rules/PendingLocalMoves.h"
 #include "sync/threads/PeltaResyncLocalThread.h"
 
 namespace {
@@ -115,6 +116,7 @@ bool PeltaSyncFinalThread::Apply(const PeltaFSQueue& item)
     case XMORenameOldName:
         Log(QStringLiteral("FSFinalQueue:XMORename:") + item.path + QLatin1Char(',') + item.path2);
         Rename(item.path, item.path2);
+        PendingLocalMoves::TakenIn(item.path, item.path2);
         return true;
     case XMOResyncLocal:
     case XMOResyncLocalNoRemoval:

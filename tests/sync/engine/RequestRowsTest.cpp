@@ -6,12 +6,14 @@
 
 #include "foundation/db/PeltaDb.h"
 #include "sync/rules/MountedFolder.h"
+#include "sync/rules/PendingLocalMoves.h"
 #include "tests/support/FileContents.h"
 #include "tests/sync/JournalStandIn.h"
 #include "tests/sync/TreeListing.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <ostream>
@@ -672,6 +674,80 @@ TEST_F(DeletionOrderTest, AFolderDeletedHereKeepsAFileChangedThere)
     EXPECT_EQ(LocalContent(QStringLiteral("\\F\\y.txt")), "(none)");
     EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
 }
+
+// A folder moved here while a file in it changed there and the file's
+// download is queued: the folder is never made again under its old name,
+// and the changed file arrives under the new one, here and on the service -
+// whether the download runs while the move still waits to be taken in or
+// only after, and whatever characters the folder's name holds.
+struct FolderMoveCase {
+    const char* name;
+    bool downloadFirst;
+    const char* folder;  // UTF-8, below the root
+};
+
+std::ostream& operator<<(std::ostream& out, const FolderMoveCase& item)
+{
+    return out << item.name;
+}
+
+class FolderMovedHereTest : public DeletionOrderTest, public ::testing::WithParamInterface<FolderMoveCase> {
+protected:
+    void TearDown() override
+    {
+        PendingLocalMoves::Clear();
+        DeletionOrderTest::TearDown();
+    }
+};
+
+TEST_P(FolderMovedHereTest, TakesAWaitingDownloadAlong)
+{
+    const FolderMoveCase& item = GetParam();
+    const QString folder = QString::fromUtf8(item.folder);
+    const QString local = QStringLiteral("\\") + folder;
+    const QString file = local + QStringLiteral("\\x.txt");
+    MakeFolder(local);
+    engine_->FileAdd(local, 0, false, false);
+    AddLocal(file, "mine", 1000);
+    Drive();
+    ASSERT_EQ(ServiceContent(QLatin1Char('/') + folder + QStringLiteral("/x.txt")), "mine");
+    // Queued for download as the journal replay does; the record keeps the
+    // facts of the file here until the service's content is in place.
+    OtherAgentEdits(QLatin1Char('/') + folder + QStringLiteral("/x.txt"), "theirs", 3000);
+    PeltaRecVfsSyncFile incoming;
+    incoming.kind = XFSFile;
+    incoming.path = file;
+    ASSERT_TRUE(engine_->Db().RecGet(incoming));
+    ASSERT_TRUE(engine_->QueueFileGet(incoming));
+
+    Move(local, QStringLiteral("\\Docs"));
+    PendingLocalMoves::Seen(local, QStringLiteral("\\Docs"));
+    if (item.downloadFirst) {
+        Drive();
+        EXPECT_FALSE(QFileInfo::exists(Local(local)));
+    }
+    ASSERT_TRUE(engine_->FileRename(local, QStringLiteral("\\Docs")));
+    PendingLocalMoves::TakenIn(local, QStringLiteral("\\Docs"));
+
+    DriveWithRetries(4);
+    EXPECT_FALSE(QFileInfo::exists(Local(local)));
+    EXPECT_FALSE(ServiceItem(QLatin1Char('/') + folder).has_value());
+    EXPECT_EQ(LocalContent(QStringLiteral("\\Docs\\x.txt")), "theirs");
+    EXPECT_EQ(ServiceContent(QStringLiteral("/Docs/x.txt")), "theirs");
+    EXPECT_EQ(FileRecord(file), "");
+    EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
+    // Nothing the old name's row fetched is left in the cache folder.
+    QStringList cached = QDir(engine_->CacheDir()).entryList(QDir::Files | QDir::Hidden);
+    cached.removeAll(QStringLiteral(".mounted"));
+    EXPECT_EQ(cached.join(QLatin1Char(',')).toStdString(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FolderMovedHereTest,
+    ::testing::Values(FolderMoveCase{"DownloadWhileTheMoveWaits", true, "A"},
+                      FolderMoveCase{"MoveTakenInFirst", false, "A"},
+                      FolderMoveCase{"NameBeyondTheBasicPlane", false, "\xF0\x9F\x93\x81 Notes"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A file added there is on its way here (recorded, its download queued)
 // when the folder it goes into is removed here: it stays on the service and
