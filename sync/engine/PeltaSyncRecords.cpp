@@ -5,6 +5,7 @@
 
 #include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
+#include "sync/engine/IncomingFetches.h"
 #include "sync/engine/SyncFolders.h"
 #include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/LocalItem.h"
@@ -302,8 +303,9 @@ bool PeltaSync::DeleteStored(const PeltaRecVfsSyncFile& stored, int depth)
     if (stored.kind != XFSFolder) {
         // A file of the service's still on its way into a removed folder was
         // never here to be removed: its record stays for the download, which
-        // makes the folder again.
-        const bool incoming = RequestOpen(stored.path, XSYNCFileGet, 0);
+        // makes the folder again. A fetch under way queues its row before it
+        // ends, so it is asked first.
+        const bool incoming = IncomingFetches::Has(stored.path) || RequestOpen(stored.path, XSYNCFileGet, 0);
         if (depth > 1 && incoming) {
             Log(QStringLiteral("PeltaSync::DeleteRecords:download still to come, kept:") + stored.path, LogSync);
             return true;

@@ -7,6 +7,7 @@
 #include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
 #include "foundation/settings/PeltaSyncAgentSetting.h"
+#include "sync/engine/IncomingFetches.h"
 #include "sync/engine/JournalBarrier.h"
 #include "sync/engine/SyncFolders.h"
 #include "sync/rules/LocalItem.h"
@@ -747,8 +748,12 @@ PeltaSync::DeletionCheck PeltaSync::CheckDeletion(PeltaRecSyncRequest& request)
 // is walked into it.
 PeltaSync::DeletionCheck PeltaSync::CheckFolderDeletion(PeltaRecSyncRequest& request)
 {
+    // A fetch under way queues its row before it ends, so it is asked first.
+    const bool underWay = IncomingFetches::AnyBelow(request.path);
     bool fetching = true;
     Guarded("PeltaSync::CheckDeletion", [&] {
+        if (underWay)
+            return;
         const QString below = PeltaRec::Literal(request.path + QLatin1Char('\\'));
         const QString beyond = PeltaRec::Literal(request.path + QLatin1Char(']'));
         fetching = db_->NewStatement()->QueryDouble(

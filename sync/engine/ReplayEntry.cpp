@@ -5,6 +5,7 @@
 #include "foundation/ProcessState.h"
 #include "foundation/db/LithosSQLiteStatement.h"
 #include "foundation/db/PeltaDb.h"
+#include "sync/engine/IncomingFetches.h"
 #include "sync/engine/ShellNotice.h"
 #include "sync/rules/LocalChangeLock.h"
 #include "sync/rules/LocalItem.h"
@@ -123,6 +124,9 @@ void ReplayEntry::Unmark(const QString& path)
 EntryOutcome ReplayEntry::FetchFile(const JournalEntry& entry)
 {
     const QString& path = entry.path;
+    // From before the record is written until the content is in place or a
+    // download row stands for it.
+    const IncomingFetches::Scope fetching(path);
     PeltaRecVfsSyncFile stored;
     bool error = false;
     const bool found = Stored(path, XFSFile, stored, error);

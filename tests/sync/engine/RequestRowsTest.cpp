@@ -5,6 +5,7 @@
 #include "tests/sync/EngineServiceFixture.h"
 
 #include "foundation/db/PeltaDb.h"
+#include "sync/engine/IncomingFetches.h"
 #include "sync/rules/MountedFolder.h"
 #include "sync/rules/PendingLocalMoves.h"
 #include "tests/support/FileContents.h"
@@ -767,6 +768,38 @@ TEST_F(DeletionOrderTest, AFolderDeletedHereKeepsAFileOnItsWayIn)
     ASSERT_TRUE(engine_->QueueFileGet(incoming));
     Remove(QStringLiteral("\\F"));
     ASSERT_TRUE(engine_->FileRemove(QStringLiteral("\\F")));
+
+    DriveWithRetries(4);
+    EXPECT_EQ(ServiceContent(QStringLiteral("/F/new.txt")), "new there");
+    EXPECT_EQ(LocalContent(QStringLiteral("\\F\\new.txt")), "new there");
+    EXPECT_EQ(Joined(OpenRows()), "") << Joined(RowStates());
+}
+
+// The same while the file's content is still being fetched at once, before
+// any download row stands for it: the folder's removal keeps the record and
+// its deletion waits, so the service does not take the file along with it.
+TEST_F(DeletionOrderTest, AFolderDeletedHereKeepsAFileBeingFetched)
+{
+    MakeFolder(QStringLiteral("\\F"));
+    engine_->FileAdd(QStringLiteral("\\F"), 0, false, false);
+    AddLocal(QStringLiteral("\\F\\y.txt"), "other", 1000);
+    Drive();
+    OtherAgentEdits(QStringLiteral("/F/new.txt"), "new there", 3000);
+    {
+        const IncomingFetches::Scope fetching(QStringLiteral("\\F\\new.txt"));
+        StoreFileRecord(QStringLiteral("\\F\\new.txt"), QString(), 0, 0);
+        Remove(QStringLiteral("\\F"));
+        ASSERT_TRUE(engine_->FileRemove(QStringLiteral("\\F")));
+        Drive();
+        ASSERT_EQ(ServiceContent(QStringLiteral("/F/new.txt")), "new there");
+        // The fetch finds its folder gone and leaves the file to a row.
+        PeltaRecVfsSyncFile incoming;
+        incoming.kind = XFSFile;
+        incoming.path = QStringLiteral("\\F\\new.txt");
+        ASSERT_TRUE(engine_->Db().RecGet(incoming));
+        incoming.version = ServiceVersion(QStringLiteral("/F/new.txt"));
+        ASSERT_TRUE(engine_->QueueFileGet(incoming));
+    }
 
     DriveWithRetries(4);
     EXPECT_EQ(ServiceContent(QStringLiteral("/F/new.txt")), "new there");
